@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# One entry point for building and testing, used by the README and by CI.
+#   ./build.sh demo    build everything, render the bundled example
+#   ./build.sh test    build and run every test: Linux, sanitizers, Windows under wine, fuzzers
+#   ./build.sh bench   build and run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+JOBS=${JOBS:-$(nproc)}
+
+# Debian packages a fresh machine of this kind lacks.
+LINUX_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
+                libbenchmark-dev libcli11-dev libcsv-dev libutfcpp-dev libfmt-dev binutils)
+WINDOWS_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32)
+
+install_packages() {
+  local missing=()
+  for p in "$@"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if printf '%s\n' "${missing[@]}" | grep -q ':i386\|^wine32$'; then
+    $sudo dpkg --add-architecture i386
+  fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build_preset() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$JOBS"
+}
+
+test_preset() {
+  ctest --preset "$1" -j "$JOBS" --timeout 1500
+}
+
+stage_windows() {
+  if [ -f cmake/windows.sh ]; then
+    # shellcheck source=/dev/null
+    . cmake/windows.sh
+    windows_build_and_test
+  fi
+}
+
+stage_fuzz() {
+  if [ -f fuzz/run-short.sh ]; then
+    bash fuzz/run-short.sh
+  fi
+}
+
+case "${1:-}" in
+  demo)
+    install_packages "${LINUX_PACKAGES[@]}"
+    build_preset release
+    bash examples/demo.sh "$ROOT/build/release"
+    ;;
+  test)
+    install_packages "${LINUX_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+    build_preset release
+    test_preset release
+    build_preset sanitize
+    test_preset sanitize
+    stage_windows
+    stage_fuzz
+    ;;
+  bench)
+    install_packages "${LINUX_PACKAGES[@]}"
+    build_preset bench
+    bash bench/run.sh "$ROOT/build/bench"
+    ;;
+  *)
+    echo "usage: $0 demo|test|bench" >&2
+    exit 2
+    ;;
+esac
