@@ -1,0 +1,38 @@
+# shellcheck shell=bash
+# The 32-bit Windows build: cross-compiled with MinGW-w64 into build/windows,
+# its tests run under wine.  Sourced by build.sh; usable by hand as well:
+#
+#   . cmake/windows.sh && windows_build_and_test
+#
+# Environment: JOBS (parallel jobs, default: number of cores),
+# CORVANE_WINDOWS_BUILD_DIR (default: build/windows under the source tree).
+
+windows_build_and_test() {
+  local root dir jobs rc=0
+  root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+  dir="${CORVANE_WINDOWS_BUILD_DIR:-$root/build/windows}"
+  jobs="${JOBS:-$(nproc)}"
+
+  cmake -G Ninja -S "$root" -B "$dir" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw32.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCORVANE_BUILD_TESTS=ON -DCORVANE_BUILD_TOOLS=OFF \
+    -DCORVANE_BUILD_BENCH=OFF -DCORVANE_BUILD_FUZZ=OFF >/dev/null || return
+  cmake --build "$dir" -j "$jobs" || return
+
+  # The same settings as the toolchain's test emulator: a wine prefix of the
+  # build tree's own, created once (the first wineboot takes a while), no
+  # prompts for optional wine components, no debug chatter.
+  export WINEPREFIX="$dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "creating the wine prefix $WINEPREFIX"
+    wineboot --init >/dev/null 2>&1 || return
+    wineserver -w
+  fi
+
+  # One wine server for the whole run instead of one per test program.
+  wineserver -p
+  (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 1500) || rc=$?
+  wineserver -k || true
+  return "$rc"
+}
