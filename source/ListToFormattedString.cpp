@@ -1,0 +1,102 @@
+/* ListToFormattedString.cpp - a list rendered into one text framed by the
+ * six format strings, built in the BigBuffer and stored into a field. */
+#include "CALLBACK.h"
+#include "InstanceBlock.h"
+#include "OMstring.h"
+#include "kXPqUtil.h"
+
+enum {
+  kListField = kCvFieldParam1,
+  kStringField = kCvFieldParam1 + 1,
+  kCellMaximum = 32000,
+  /* The most written between two checks: a prefix, a cell and its
+   * terminator, a suffix, colDelim, rowSuffix, rowDelim, the next rowPrefix
+   * (each at most 255 characters) and a terminator. */
+  kColumnRoom = kCellMaximum + 1 + 6 * 255 + 1
+};
+
+typedef struct Renderer {
+  CommandCall *call;
+  const FormatSpec *format;
+  WorkBuffer buffer;
+  int32_t used; /* characters written */
+} Renderer;
+
+static void append(Renderer *r, const qchar *text) {
+  r->used += OMappend(r->buffer.start + r->used, text);
+}
+
+/* One column of one row; then the growth check.  Returns kGrowOk or how
+ * growth failed. */
+static int renderCell(Renderer *r, int32_t row, int32_t k, int16_t ref, int last) {
+  /* The Unicode build's 64,000-byte margin is less than a cell: make room
+   * before writing.  The 8-bit build's margin always covers it. */
+  int grown = EnsureWorkRoom(&r->buffer, (int64_t)r->used + kColumnRoom);
+  if (grown != kGrowOk) return grown;
+  append(r, ColumnPrefix(r->format, k));
+  qchar *cell = r->buffer.start + r->used;
+  cell[0] = 0;
+  GetLstVal(kListField, row, ref, kCvKindString, kCellMaximum, cell, r->call->cb);
+  r->used += OMstrnlen(cell, kCellMaximum);
+  append(r, ColumnSuffix(r->format, k));
+  if (!last) append(r, r->format->colDelim);
+  r->buffer.start[r->used] = 0;
+  if ((int64_t)r->used * (int64_t)sizeof(qchar) > *r->buffer.size - kBigMargin)
+    return GrowWorkBuffer(&r->buffer);
+  return kGrowOk;
+}
+
+static int renderRows(Renderer *r, int32_t rows, const int16_t *refs, int32_t columns) {
+  for (int32_t row = 1; row <= rows; ++row) {
+    append(r, r->format->rowPrefix);
+    for (int32_t k = 0; k < columns; ++k) {
+      int grown = renderCell(r, row, k, refs[k], k + 1 == columns);
+      if (grown != kGrowOk) return grown;
+    }
+    append(r, r->format->rowSuffix);
+    if (row < rows) append(r, r->format->rowDelim);
+  }
+  r->buffer.start[r->used] = 0;
+  return kGrowOk;
+}
+
+void ListToFormattedString(CommandCall *call) {
+  InstanceBlock *block = call->block;
+  HostCallback cb = call->cb;
+  if (call->paramCount < 8) {
+    call->result = kCvResultBadParams;
+    return;
+  }
+  const qchar empty[1] = {0};
+  WriteStringResult(kStringField, empty, cb);
+  int32_t rows = ListLineCount(kListField, block->lineCountRef, cb);
+  ReadFormatStrings(&block->format, cb);
+  if (OMstrcmp(block->format.rowDelim, block->format.colDelim) == 0) {
+    call->result = kCvResultBadParams;
+    return;
+  }
+  PrepareVariants(block);
+  int16_t columns = 0;
+  call->columnRefs = GetTheListRefs(kListField, &columns, cb);
+  if (call->columnRefs == nullptr || columns < 1) {
+    call->result = ColumnRefsResult(columns);
+    return;
+  }
+
+  Renderer r = {call, &block->format, {&block->bigBuffer, &block->bigSize, kBigGrowth, nullptr}, 0};
+  r.buffer.start = static_cast<qchar *>(LockXPHandle(block->bigBuffer));
+  if (r.buffer.start == nullptr) {
+    call->result = kCvResultResource;
+    return;
+  }
+  r.buffer.start[0] = 0;
+  if (renderRows(&r, rows, call->columnRefs, columns) != kGrowOk)
+    call->result = kCvResultGrowth;
+  /* After a refused growth the text built so far is delivered from the old
+   * block locked again; when no block could be locked, the field stays empty. */
+  if (r.buffer.start != nullptr) {
+    r.buffer.start[r.used] = 0; /* rowSuffix, rowDelim and rowPrefix end unterminated */
+    WriteStringResult(kStringField, r.buffer.start, cb);
+    UnlockXPHandle(block->bigBuffer);
+  }
+}

@@ -1,0 +1,63 @@
+/* StringToList.cpp - a text in which every cell is followed by a delimiter
+ * character, split in place into the lines of a list. */
+#include "CALLBACK.h"
+#include "InstanceBlock.h"
+#include "kXPqUtil.h"
+
+enum {
+  kStringField = kCvFieldParam1,
+  kListField = kCvFieldParam1 + 1,
+  kDelimField = kCvFieldParam1 + 2,
+  kDefaultDelimiter = 252
+};
+
+static int32_t countDelimiters(const qchar *text, int32_t count, qchar delimiter) {
+  int32_t found = 0;
+  for (int32_t i = 0; i < count; ++i) found += text[i] == delimiter;
+  return found;
+}
+
+/* Stores the first rows x columns cells; the delimiters become terminators. */
+static void storeCells(CommandCall *call, qchar *text, int32_t rows, qchar delimiter) {
+  qchar *cursor = text;
+  for (int32_t line = 1; line <= rows; ++line) {
+    for (const int16_t *ref = call->columnRefs; *ref != 0; ++ref) {
+      qchar *cell = cursor;
+      while (*cursor != delimiter) ++cursor; /* rows x columns delimiters exist */
+      *cursor++ = 0;
+      SetLstVal(kListField, line, *ref, kCvKindString, cell, call->cb);
+    }
+  }
+}
+
+void StringToList(CommandCall *call) {
+  HostCallback cb = call->cb;
+  if (call->paramCount < 2) {
+    call->result = kCvResultBadParams;
+    return;
+  }
+  qchar delimiter = kDefaultDelimiter;
+  if (call->paramCount >= 3) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
+  ClearList(kListField, cb);
+  int16_t columns = 0;
+  call->columnRefs = GetTheListRefs(kListField, &columns, cb);
+  if (call->columnRefs == nullptr || columns < 1) {
+    call->result = ColumnRefsResult(columns);
+    return;
+  }
+
+  HostText text = {0, nullptr};
+  switch (CopyHostText(kStringField, 0, 0, 0, &call->stringHandle, &text, cb)) {
+    case kCopyEmptyField: call->result = kCvResultBadParams; return;
+    case kCopyNoMemory: call->result = kCvResultResource; return;
+    case kCopyNothing: return;
+    default: break;
+  }
+  int32_t rows = countDelimiters(text.text, text.count, delimiter) / columns;
+  if (!SetListLines(kListField, rows, call->block->lineCountRef, cb)) {
+    call->result = kCvResultResource;
+  } else {
+    storeCells(call, text.text, rows, delimiter);
+  }
+  UnlockXPHandle(call->stringHandle);
+}
