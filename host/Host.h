@@ -1,0 +1,268 @@
+// Host.h - a host instance that drives a plug-in through its entry point.
+//
+// One Host is one instance of the host application with one instance slot.
+// It keeps numbered fields (texts, numbers and lists), answers every callback
+// operation of CorvaneAbi.h in the plug-in's character width, owns the design
+// record, counts what it was asked to do, and can be told to misbehave in the
+// ways a real host may (HostFaults) so that the plug-in's handling of them can
+// be tested.
+//
+// The plug-in calls back only during an entry call, on the calling thread;
+// the callback finds its Host through a thread-local pointer that each entry
+// call sets.  A Host does not own its Plugin, which must outlive it.
+#ifndef CORVANE_HOST_HOST_H
+#define CORVANE_HOST_HOST_H
+
+#include "CorvaneAbi.h"
+#include "HostHandles.h"
+#include "PluginFile.h"
+#include "Text.h"
+
+#include <array>
+#include <climits>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <variant>
+#include <vector>
+
+// The callback handed to every entry call.  Declared here so that Host can
+// name it as a friend.
+extern "C" int32_t corvane_host_callback(int32_t op, ...);
+
+namespace corvane::host {
+
+// A host list: named columns and rows of text cells.  Every row has one cell
+// per column.
+struct List {
+  std::vector<std::u32string> columns;
+  std::vector<std::vector<std::u32string>> rows;
+};
+
+// Misbehaviours a test can switch on.  Each one is counted in
+// HostFaultCounts whenever it changes an answer.
+struct HostFaults {
+  // DoListOp answers 0x100 instead of 1: only the low byte counts, so the
+  // plug-in must read it as false.  The operation is still carried out.
+  bool listOpHighBitsOnly = false;
+  // DoListOp 6 sets n + delta lines instead of n (never fewer than 0).
+  int32_t lineCountDelta = 0;
+  // A kind 8 read frees the plug-in's block and stores null in its variable.
+  bool dropHandle = false;
+  // A kind 8 read delivers into a new block and frees the old one.
+  bool replaceHandle = false;
+  // A kind 8 read leaves the block exactly as large as the count plus the
+  // characters, shrinking a larger one.
+  bool exactHandleSize = false;
+  // A kind 4 read reports this many characters fewer than the text has.
+  int32_t lengthShortBy = 0;
+  // A kind 4 read reports this value whatever the text (overrides
+  // lengthShortBy), e.g. 0x7FFFFFFF or a negative number.
+  std::optional<int32_t> forcedLength;
+  // GetListDef writes this text instead of the list's column names.
+  std::optional<std::u32string> listDefinition;
+};
+
+struct HostFaultCounts {
+  std::uint64_t listOpHighBits = 0;
+  std::uint64_t lineCountDeltas = 0;
+  std::uint64_t droppedHandles = 0;
+  std::uint64_t replacedHandles = 0;
+  std::uint64_t exactHandles = 0;
+  std::uint64_t fakedLengths = 0;
+  std::uint64_t forcedDefinitions = 0;
+};
+
+struct HostStats {
+  std::array<std::uint64_t, 64> calls{};  // by operation code
+  std::uint64_t unknownCalls = 0;         // codes this host does not answer
+  std::uint64_t failedCalls = 0;          // calls the host could not complete (e.g. out of memory)
+  std::uint64_t cellsRead = 0;
+  std::uint64_t cellsWritten = 0;
+  std::uint64_t handlesGrown = 0;         // kind 8 reads that had to grow the block
+
+  std::uint64_t callsOf(int32_t op) const noexcept {
+    return op >= 0 && static_cast<std::size_t>(op) < calls.size() ? calls[static_cast<std::size_t>(op)] : 0;
+  }
+};
+
+struct HostLimits {
+  // DoListOp 6 with more lines than this fails (answers false, list unchanged).
+  std::int32_t maxLines = 10'000'000;
+};
+
+class Host {
+ public:
+  // The reference GetFldRef gives for "#LN"; column references are above it.
+  static constexpr std::int16_t kLineCountRef = 300;
+  static constexpr std::int16_t kFirstColumnRef = 1001;
+  // result() when field 200 holds nothing.
+  static constexpr int kNoResult = INT_MIN;
+  static constexpr std::size_t kDesignRecordSize = 4096;
+
+  explicit Host(const Plugin& plugin);
+  // A host without a plug-in (entry may be null) for driving the callback
+  // directly.
+  Host(CharWidth width, CorvaneEntryPoint entry);
+  // Sends the unload message if the slot still holds something.
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  CharWidth width() const noexcept { return width_; }
+
+  // --- messages -----------------------------------------------------------
+  void load() { send(kCvMsgLoad); }
+  // Clears field 200 and the write count first.
+  void execute() { send(kCvMsgExecute); }
+  void unload() { send(kCvMsgUnload); }
+  void designHelp() { send(kCvMsgDesignHelp); }
+  void designFlag() { send(kCvMsgDesignFlag); }
+  // Any message value, passed as it is; one whose low 16 bits read 1 is an
+  // execute and is prepared as execute() prepares it.
+  void send(std::int32_t rawMessage);
+
+  void* slot() const noexcept { return slot_; }
+  // Field 200 as an integer (truncated), or kNoResult.
+  int result() const;
+  // How often field 200 was written during the last execute message.
+  int resultWrites() const noexcept { return resultWrites_; }
+  void setParamCount(int count) { setNumber(kCvFieldParamCount, count); }
+  void setCommand(std::int32_t id) noexcept { command_ = id; }
+  std::int32_t command() const noexcept { return command_; }
+
+  // --- fields ---------------------------------------------------------------
+  void setText(std::int16_t field, std::u32string text);
+  // The field's text; a number is formatted, a list or a missing field is "".
+  std::u32string text(std::int16_t field) const;
+  void setNumber(std::int16_t field, double value);
+  // The field's number; a text is parsed, anything else is 0.
+  double number(std::int16_t field) const;
+  // Rows are padded or cut to the number of columns.
+  void setList(std::int16_t field, std::vector<std::u32string> columns,
+               std::vector<std::vector<std::u32string>> rows = {});
+  // Throws std::logic_error when the field holds no list.
+  const List& list(std::int16_t field) const;
+  bool isList(std::int16_t field) const;
+  bool hasField(std::int16_t field) const { return fields_.count(field) != 0; }
+  void clearField(std::int16_t field) { fields_.erase(field); }
+
+  // --- field names ----------------------------------------------------------
+  // What GetFldRef answers for a name: kLineCountRef for "#LN", the column's
+  // reference for a column of any list, 0 otherwise.
+  std::int16_t reference(std::u32string_view name) const;
+  // Makes GetFldRef answer 0 for the name (or undoes that).
+  void setNameUnknown(const std::u32string& name, bool unknown = true);
+
+  // --- design record --------------------------------------------------------
+  unsigned char* designRecord() noexcept { return design_.data(); }
+  const unsigned char* designRecord() const noexcept { return design_.data(); }
+  void resetDesignRecord(unsigned char fill = 0) noexcept { design_.fill(fill); }
+  void setDesignKind(std::int16_t kind) noexcept;
+  std::int16_t designKind() const noexcept;
+  std::uint8_t designAnswered() const noexcept { return design_[kCvDesignAnswered]; }
+  // The count at offset 10: one byte in the byte build, 32 bits in Unicode.
+  std::uint32_t designCount() const noexcept;
+  // The zero-terminated text at offset 11 (byte build) or 14 (Unicode).
+  std::u32string designText() const;
+  // The 16-bit value at offset 14 that message 4 sets.
+  std::int16_t designFlagValue() const noexcept;
+
+  // --- faults, limits, statistics -------------------------------------------
+  HostFaults& faults() noexcept { return faults_; }
+  const HostFaultCounts& faultCounts() const noexcept { return faultCounts_; }
+  HostLimits& limits() noexcept { return limits_; }
+  const HostStats& stats() const noexcept { return stats_; }
+  void resetStats() noexcept { stats_ = HostStats{}; }
+  // Called with the number of cells read and written so far, every `every`
+  // cells.
+  void setProgress(std::function<void(std::uint64_t)> progress, std::uint64_t every);
+
+  // --- the callback itself --------------------------------------------------
+  static HostCallback callback() noexcept { return &corvane_host_callback; }
+  // Makes a host the one the callback answers for, for tests that play the
+  // plug-in's part and call callback() themselves.
+  class Scope {
+   public:
+    explicit Scope(Host& host) noexcept;
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    Host* previous_;
+  };
+
+ private:
+  friend int32_t ::corvane_host_callback(int32_t op, ...);
+
+  struct StoredList {
+    List list;
+    std::unordered_map<std::int16_t, std::size_t> columnOf;  // reference -> column index
+  };
+  using Field = std::variant<std::u32string, double, StoredList>;
+
+  // A value as it leaves the host: a number or a text.
+  struct Value {
+    bool isNumber = false;
+    double number = 0;
+    std::u32string text;
+  };
+
+  std::int32_t dispatch(std::int32_t op, std::va_list& args);
+
+  std::int32_t getFldRef(const void* name);
+  std::int32_t getFldInt(std::int16_t field, double* out);
+  std::int32_t setFldVal(std::int16_t field, std::int16_t kind, const void* value);
+  std::int32_t setFldInt(std::int16_t field, const double* value);
+  std::int32_t getFldVal(std::int16_t field, std::int16_t kind, std::int32_t maximum, void* destination);
+  std::int32_t getLstVal(std::int16_t list, std::int16_t column, std::int16_t kind, void* destination,
+                         const std::int32_t* rowAndMaximum);
+  std::int32_t setLstVal(std::int16_t list, std::int32_t row, std::int16_t column, std::int16_t kind,
+                         const void* value);
+  std::int32_t doListOp(std::int16_t operation, std::int16_t list, std::int32_t number);
+  std::int32_t getPackageId(std::int32_t* out);
+  std::int32_t getDesignPtr(void** out);
+  std::int32_t getListDef(std::int16_t list, std::int16_t maximum, void* destination);
+
+  // Writes a value in the given kind; false when the kind is not one the
+  // host delivers or the destination is null.
+  bool deliver(const Value& value, std::int16_t kind, std::int32_t maximum, void* destination);
+  bool deliverHandle(const std::u32string& text, Handle* variable);
+  // Reads a value the plug-in passes in the given kind.
+  std::optional<Value> receive(std::int16_t kind, const void* value) const;
+  Value fieldValue(std::int16_t field) const;
+  void storeField(std::int16_t field, Value value);
+  StoredList* findList(std::int16_t field);
+  const StoredList* findList(std::int16_t field) const;
+  std::int16_t registerName(const std::u32string& name);
+  void countCell(bool written);
+
+  CharWidth width_;
+  CorvaneEntryPoint entry_;
+  void* slot_ = nullptr;
+  std::int32_t command_ = 0;
+  int resultWrites_ = 0;
+  std::map<std::int16_t, Field> fields_;
+  std::unordered_map<std::u32string, std::int16_t> references_;
+  std::unordered_set<std::u32string> unknownNames_;
+  std::int32_t nextReference_ = kFirstColumnRef;
+  alignas(16) std::array<unsigned char, kDesignRecordSize> design_{};
+  HostFaults faults_;
+  HostFaultCounts faultCounts_;
+  HostLimits limits_;
+  HostStats stats_;
+  std::function<void(std::uint64_t)> progress_;
+  std::uint64_t progressEvery_ = 0;
+};
+
+}  // namespace corvane::host
+
+#endif
