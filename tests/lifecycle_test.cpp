@@ -1,0 +1,154 @@
+// The message lifecycle of the entry point: load, execute, unload, design
+// flag, in both builds, including every allocation failure of load.
+#include <cstring>
+
+#include "PluginFixture.h"
+
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+#include <malloc.h>
+#define CORVANE_COUNT_HEAP 1
+#endif
+
+namespace cvtest {
+namespace {
+
+uint32_t stateOf(const Host& host) {
+  uint32_t state = 0;
+  std::memcpy(&state, host.slot(), sizeof state);
+  return state;
+}
+
+class Lifecycle : public PluginTest {};
+
+TEST_P(Lifecycle, LoadMakesAReadyBlockAndLoadingAgainKeepsIt) {
+  void* first = host->slot();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(stateOf(*host), CORVANE_STATE_COOL);
+  host->load();
+  EXPECT_EQ(host->slot(), first);
+
+  Host counted(withFaults());
+  Faults faults(withFaults());
+  faults.count();
+  counted.load();
+  EXPECT_EQ(faults.points(), 3) << "block, ScratchBuffer, BigBuffer";
+  faults.count();
+  counted.load();
+  EXPECT_EQ(faults.points(), 0) << "a second load allocates nothing";
+}
+
+TEST_P(Lifecycle, ExecuteWithoutAReadyBlockReportsMinusOne) {
+  Host fresh(shipped());
+  EXPECT_EQ(fresh.slot(), nullptr);
+  fresh.setCommand(kLts);
+  fresh.setParamCount(2);
+  fresh.execute();
+  EXPECT_EQ(fresh.result(), -1);
+  EXPECT_EQ(fresh.resultWrites(), 1);
+}
+
+TEST_P(Lifecycle, UnknownCommandNumbersRunNothingAndReportZero) {
+  for (int32_t command : {0, 5, 6, -1, -32768, 0x10000}) {
+    host->resetStats();
+    EXPECT_EQ(run(command, 8), 0) << command;
+    EXPECT_EQ(host->stats().callsOf(kCvOpGetListDef), 0u) << command;
+  }
+}
+
+TEST_P(Lifecycle, OnlyTheLow16BitsOfTheMessageCount) {
+  host->setCommand(77);
+  host->setParamCount(2);
+  host->send(0x10001);  // execute
+  EXPECT_EQ(host->resultWrites(), 1);
+  EXPECT_EQ(host->result(), 0);
+
+  void* slot = host->slot();
+  host->send(0xFFFF);   // -1: no message
+  host->send(0x20000);  // 0: load on a ready slot changes nothing
+  host->send(7);
+  EXPECT_EQ(host->slot(), slot);
+  host->send(0x10002);  // unload
+  EXPECT_EQ(host->slot(), nullptr);
+}
+
+TEST_P(Lifecycle, UnloadTwiceIsHarmless) {
+  host->unload();
+  EXPECT_EQ(host->slot(), nullptr);
+  host->unload();
+  EXPECT_EQ(host->slot(), nullptr);
+  host->setCommand(kLts);
+  host->execute();
+  EXPECT_EQ(host->result(), -1);
+}
+
+TEST_P(Lifecycle, DesignFlagWritesOneAtOffset14) {
+  host->resetDesignRecord(0xAB);
+  host->designFlag();
+  EXPECT_EQ(host->designFlagValue(), 1);
+  EXPECT_EQ(host->designRecord()[13], 0xAB);
+  EXPECT_EQ(host->designRecord()[16], 0xAB);
+}
+
+// Load with its n-th allocation failing, and with every one from the n-th on.
+struct LoadFailure {
+  int32_t point;
+  bool slotFilled;
+  uint32_t state;
+};
+
+TEST_P(Lifecycle, EveryAllocationFailureOfLoadGivesItsState) {
+  const LoadFailure cases[] = {
+      {1, false, 0},                   // the block: a beep, the slot stays empty
+      {2, true, CORVANE_STATE_MERR},   // ScratchBuffer
+      {3, true, CORVANE_STATE_MERR},   // BigBuffer
+  };
+  Faults faults(withFaults());
+  for (bool onward : {false, true}) {
+    for (const auto& c : cases) {
+      Host h(withFaults());
+      faults.arm(c.point, onward ? 1 : 0);
+      h.load();
+      faults.off();
+      SCOPED_TRACE(testing::Message() << "point " << c.point << (onward ? " onward" : " only"));
+      ASSERT_EQ(h.slot() != nullptr, c.slotFilled);
+      if (!c.slotFilled) continue;
+      EXPECT_EQ(stateOf(h), c.state);
+      h.setCommand(kLts);
+      h.setParamCount(2);
+      h.execute();
+      EXPECT_EQ(h.result(), -1) << "a block in MERR refuses every command";
+      // Loading again replaces the unready block (the old one is released,
+      // which the leak checks see) and reaches COOL.
+      void* old = h.slot();
+      h.load();
+      EXPECT_NE(h.slot(), old);
+      EXPECT_EQ(stateOf(h), CORVANE_STATE_COOL);
+    }
+  }
+}
+
+#ifdef CORVANE_COUNT_HEAP
+TEST_P(Lifecycle, ThousandsOfCyclesLeaveTheHeapAsTheyFoundIt) {
+  auto cycle = [&](const Plugin& p) {
+    Host h(p);
+    h.setList(P1, {U"a", U"b"}, {{U"x", U"y"}});
+    h.load();
+    h.setCommand(kLts);
+    h.setParamCount(2);
+    h.execute();
+    h.unload();
+  };
+  for (int i = 0; i < 50; ++i) cycle(shipped());  // warm up the host's own caches
+  // Blocks this large are mapped, not taken from the arena: count both.
+  auto inUse = [] { struct mallinfo2 m = mallinfo2(); return m.uordblks + m.hblkhd; };
+  size_t before = inUse();
+  for (int i = 0; i < 3000; ++i) cycle(shipped());
+  size_t after = inUse();
+  EXPECT_LE(after, before + 4096) << "bytes in use grew by " << after - before;
+}
+#endif
+
+CORVANE_BOTH_BUILDS(Lifecycle);
+
+}  // namespace
+}  // namespace cvtest
