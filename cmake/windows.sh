@@ -30,8 +30,12 @@ windows_build_and_test() {
     wineserver -w
   fi
 
-  # One wine server for the whole run instead of one per test program.
+  # One wine server for the whole run, its system processes (services,
+  # explorer, ...) started now with their output going nowhere: started by a
+  # test program instead, they would inherit ctest's pipes and hold test
+  # discovery until the server shuts down.
   wineserver -p
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 1500) || rc=$?
   wineserver -k || true
   return "$rc"
