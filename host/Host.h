@@ -201,7 +201,7 @@ class Host {
   };
 
  private:
-  friend int32_t ::corvane_host_callback(int32_t op, ...);
+  friend int32_t(::corvane_host_callback)(int32_t op, ...);
 
   struct StoredList {
     List list;
