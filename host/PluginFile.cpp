@@ -271,6 +271,7 @@ std::string narrow(const wchar_t* text, int length) {
 
 std::string lastError() {
   const DWORD code = GetLastError();
+  if (code == ERROR_BAD_EXE_FORMAT) return "not a Windows dynamic library";
   return std::system_category().message(static_cast<int>(code)) + " (" + std::to_string(code) + ")";
 }
 

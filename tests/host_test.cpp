@@ -225,14 +225,21 @@ TEST(PluginOpen, ExplainsWhyAFileIsNoPlugin) {
   EXPECT_FALSE(Plugin::open("/nonexistent/Corvane.so", &error));
   EXPECT_NE(error.find("no such file"), std::string::npos) << error;
 
+#ifdef _WIN32
+  const char* notALibrary = "not a Windows dynamic library";
+  const char* unloadableReason = notALibrary;
+#else
+  const char* notALibrary = "not an ELF file";
+  const char* unloadableReason = "cannot load";
+#endif
   const TempFile text("corvane-host-text", {'h', 'e', 'l', 'l', 'o'});
   EXPECT_FALSE(Plugin::open(text.path(), &error));
-  EXPECT_NE(error.find("not an ELF file"), std::string::npos) << error;
+  EXPECT_NE(error.find(notALibrary), std::string::npos) << error;
 
   // Resources that read, in a file the loader cannot map.
   const TempFile unloadable("corvane-host-elf", makeElf(true).bytes);
   EXPECT_FALSE(Plugin::open(unloadable.path(), &error));
-  EXPECT_NE(error.find("cannot load"), std::string::npos) << error;
+  EXPECT_NE(error.find(unloadableReason), std::string::npos) << error;
 }
 
 TEST(PluginOpen, BuiltPluginsAnnounceTheirWidthAndControls) {
