@@ -1,0 +1,175 @@
+// The support routines' contracts, compiled into this test once per build
+// (CORVANE_UNICODE set or not), and the linear search against OMstrstr.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "OMstring.h"
+#include "TextSearch.h"
+#include "kXPqUtil.h"
+
+namespace {
+
+using QString = std::vector<qchar>;
+
+QString q(const char32_t* text) {
+  QString s;
+  for (; *text; ++text) s.push_back(static_cast<qchar>(*text));
+  s.push_back(0);
+  return s;
+}
+
+TEST(Memory, SmallHandlesAreZeroFilledAndGrowthZeroFillsWhatItAdds) {
+  XPHandle h = NewXPHandle(8192);
+  ASSERT_NE(h, nullptr);
+  auto* bytes = static_cast<uint8_t*>(LockXPHandle(h));
+  ASSERT_NE(bytes, nullptr);
+  for (int i = 0; i < 8192; ++i) ASSERT_EQ(bytes[i], 0) << i;
+  UnlockXPHandle(h);
+  DisposeXPHandle(h);
+
+  h = NewXPHandle(32500);
+  bytes = static_cast<uint8_t*>(LockXPHandle(h));
+  std::memset(bytes, 0x5A, 32500);
+  UnlockXPHandle(h);
+  ASSERT_EQ(ResizeXPHandle(&h, 64500), 0);
+  EXPECT_GE(XPHandleSize(h), 64500);
+  bytes = static_cast<uint8_t*>(LockXPHandle(h));
+  for (int i = 0; i < 32500; ++i) ASSERT_EQ(bytes[i], 0x5A) << i;
+  for (int i = 32500; i < 64500; ++i) ASSERT_EQ(bytes[i], 0) << i;
+  UnlockXPHandle(h);
+  DisposeXPHandle(h);
+}
+
+TEST(Memory, ARefusedResizeLeavesTheBlockAsItWas) {
+  XPHandle h = NewXPHandle(16);
+  XPHandle before = h;
+  std::memset(LockXPHandle(h), 7, 16);
+  UnlockXPHandle(h);
+  EXPECT_EQ(ResizeXPHandle(&h, -1), 1);
+  EXPECT_EQ(ResizeXPHandle(&h, XP_SIZE_MAX), 1) << "no size past the signed 32-bit range";
+  EXPECT_EQ(h, before);
+  EXPECT_EQ(XPHandleSize(h), 16);
+  EXPECT_EQ(static_cast<uint8_t*>(LockXPHandle(h))[15], 7);
+  UnlockXPHandle(h);
+  DisposeXPHandle(h);
+  EXPECT_EQ(NewXPHandle(-5), nullptr);
+  EXPECT_EQ(NewXPPointer(-5), nullptr);
+  auto* p = static_cast<uint8_t*>(NewXPPointer(100));
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(p[i], 0);
+  DisposeXPPointer(p);
+}
+
+TEST(Memory, ByteCountsNeverWrap) {
+  EXPECT_EQ(XPByteCount(10, 4, 4), 44);
+  EXPECT_EQ(XPByteCount(0x1FFFFFFF, 4, 3), 0x7FFFFFFF);
+  EXPECT_EQ(XPByteCount(0x1FFFFFFF, 4, 4), -1);
+  EXPECT_EQ(XPByteCount(0x7FFFFFFF, 4, 0), -1);
+  EXPECT_EQ(XPByteCount(-1, 1, 0), -1);
+}
+
+TEST(Strings, SearchCompareAndLength) {
+  QString s = q(U"abcabc"), empty = q(U"");
+  EXPECT_EQ(OMstrstr(s.data(), empty.data()), s.data());
+  EXPECT_EQ(OMstrstr(nullptr, nullptr), nullptr);
+  EXPECT_EQ(OMstrstr(s.data(), q(U"bc").data()), s.data() + 1) << "the first of two";
+  EXPECT_EQ(OMstrstr(s.data(), q(U"cabc").data()), s.data() + 2) << "ending at the end";
+  EXPECT_EQ(OMstrstr(s.data(), q(U"abcabcx").data()), nullptr);
+  EXPECT_EQ(OMstrlen(nullptr), 0);
+  EXPECT_EQ(OMstrcmp(q(U"ab").data(), q(U"abc").data()), -1);
+  EXPECT_EQ(OMstrcmp(q(U"abc").data(), q(U"ab").data()), 1);
+  EXPECT_EQ(OMstrcmp(empty.data(), empty.data()), 0);
+  QString high{static_cast<qchar>(0xE9), 0};
+  EXPECT_EQ(OMstrcmp(high.data(), q(U"A").data()), 1) << "characters compare unsigned";
+  const uint8_t a[] = {1, 0x80}, b[] = {1, 0x7F};
+  EXPECT_EQ(OMmemcmp(a, b, 2), 1);
+  EXPECT_EQ(OMmemcmp(a, b, 0), 0);
+  EXPECT_EQ(OMmemcmp(a, b, -3), 0);
+  QString dst = q(U"xy"), big(16, 0);
+  OMstrcpy(big.data(), dst.data());
+  OMstrcat(big.data(), q(U"z").data());
+  EXPECT_EQ(big, (QString{'x', 'y', 'z', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(OMstrcpy(nullptr, dst.data()), nullptr);
+  EXPECT_EQ(OMstrcat(big.data(), nullptr), big.data());
+}
+
+TEST(Strings, LengthPrefixedNamesHoldAt254Characters) {
+  qchar out[256];
+  QString ten = q(U"abcdefghij");
+  sthandle(ten.data(), out);
+  EXPECT_EQ(out[0], 10);
+  EXPECT_EQ(out[10], 'j');
+  EXPECT_EQ(out[11], 0);
+  QString long300(300, 'n');
+  long300.push_back(0);
+  sthandle(long300.data(), out);
+  EXPECT_EQ(out[0], 254);
+  EXPECT_EQ(out[255], 'n') << "255 characters copied, 254 announced";
+}
+
+TEST(Strings, AsciiLiteralsWidenAsSignedBytes) {
+  qchar out[8] = {9, 9, 9, 9, 9, 9, 9, 9};
+  CHRcopyAsciiStringToQchar("ab", out, 0);
+  EXPECT_EQ(out[0], 'a');
+  EXPECT_EQ(out[2], 9) << "no terminator when the flag is 0";
+  CHRcopyAsciiStringToQchar("\xE9", out, 1);
+#ifdef CORVANE_UNICODE
+  EXPECT_EQ(out[0], 0xFFFFFFE9u);
+#else
+  EXPECT_EQ(out[0], 0xE9);
+#endif
+  EXPECT_EQ(out[1], 0);
+}
+
+#ifdef CORVANE_UNICODE
+TEST(Strings, Utf16ConversionMarksBrokenSurrogates) {
+  struct Case {
+    std::vector<uint16_t> in;
+    std::vector<qchar> out;
+  } cases[] = {
+      {{0xD83D, 0xDE00, 0}, {0x1F600, 0}},
+      {{0xDC00, 'A', 'B', 0}, {2, 'B', 0}},
+      {{'x', 0xD800, 0}, {'x', 1, 0}},
+      {{0xD800, 0xD800, 'z', 0}, {2, 'z', 0}},
+  };
+  for (const auto& c : cases) {
+    std::vector<qchar> out(8, 0xAA);
+    int32_t n = CHRoscharToChar(c.in.data(), out.data());
+    EXPECT_EQ(n, static_cast<int32_t>(c.out.size() - 1));
+    out.resize(c.out.size());
+    EXPECT_EQ(out, c.out);
+  }
+}
+#endif
+
+// The linear search finds what OMstrstr finds on the remaining text, for
+// start positions that only move forward, also where the text before the
+// start changes (cells are terminated in place) and where zeros stop it.
+TEST(TextSearch, FindsWhatTheLiteralSearchFinds) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 3000; ++round) {
+    const size_t alphabet = 2 + rng() % 2;
+    auto letter = [&] { return static_cast<qchar>('a' + rng() % alphabet); };
+    QString text(1 + rng() % 200);
+    for (auto& c : text) c = rng() % 50 == 0 ? 0 : letter();
+    text.push_back(0);
+    QString pattern(rng() % 6);
+    for (auto& c : pattern) c = letter();
+    pattern.push_back(0);
+    std::vector<int32_t> border(pattern.size() + 1);
+    TextSearcher searcher;
+    SearcherInit(&searcher, pattern.data(), OMstrlen(pattern.data()), border.data());
+    for (int32_t from = 0; from < static_cast<int32_t>(text.size());) {
+      qchar* want = OMstrstr(text.data() + from, pattern.data());
+      int32_t got = SearchFrom(&searcher, text.data(), from);
+      ASSERT_EQ(got, want ? static_cast<int32_t>(want - text.data()) : -1)
+          << "round " << round << " from " << from;
+      if (from > 0 && rng() % 3 == 0) text[from - 1] = 0;  // behind the start only
+      from += 1 + static_cast<int32_t>(rng() % 4);
+    }
+  }
+}
+
+}  // namespace
