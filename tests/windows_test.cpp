@@ -130,6 +130,79 @@ __asm__(".text\n"
         "  ret\n");
 #endif
 
+// The string block "040904E4" of the version resource, in order.
+std::vector<std::pair<std::string, std::string>> VersionStrings(const PluginBuild &b) {
+  return {{"FileDescription", b.description}, {"FileVersion", "3.3"},
+          {"InternalName", "Corvane"},        {"OriginalName", b.originalName},
+          {"ProductName", "Corvane Commands"}, {"ProductVersion", "3.3"}};
+}
+
+// One node of a raw version resource: 16-bit total length, 16-bit value
+// length (UTF-16 units for text, bytes for binary), 16-bit type (1 text,
+// 0 binary), the key in UTF-16 with its terminator, padding to 32 bits, the
+// value, padding, then the child nodes up to the total length.
+struct VersionNode {
+  std::string key;
+  uint16_t type = 0;
+  std::vector<uint8_t> value;
+  std::vector<VersionNode> children;
+};
+
+size_t Align4(size_t n) { return (n + 3) & ~size_t(3); }
+
+uint16_t Word(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// Parses the node at `offset`; false if any length runs past `end`.
+bool ParseVersionNode(const uint8_t *data, size_t offset, size_t end, VersionNode *node) {
+  if (offset + 6 > end)
+    return false;
+  const size_t nodeEnd = offset + Word(data + offset);
+  const size_t valueLength = Word(data + offset + 2);
+  node->type = Word(data + offset + 4);
+  if (nodeEnd > end || nodeEnd < offset + 6)
+    return false;
+  size_t pos = offset + 6;
+  for (;; pos += 2) {
+    if (pos + 2 > nodeEnd)
+      return false;
+    const uint16_t unit = Word(data + pos);
+    if (unit == 0)
+      break;
+    node->key.push_back(unit < 128 ? static_cast<char>(unit) : '?');
+  }
+  pos = Align4(pos + 2);
+  const size_t valueBytes = node->type == 1 ? 2 * valueLength : valueLength;
+  if (pos + valueBytes > nodeEnd)
+    return false;
+  node->value.assign(data + pos, data + pos + valueBytes);
+  pos = Align4(pos + valueBytes);
+  while (pos < nodeEnd) {
+    node->children.emplace_back();
+    if (!ParseVersionNode(data, pos, nodeEnd, &node->children.back()))
+      return false;
+    pos = Align4(pos + Word(data + pos));
+  }
+  return true;
+}
+
+std::vector<std::string> Keys(const VersionNode &node) {
+  std::vector<std::string> keys;
+  for (const VersionNode &child : node.children)
+    keys.push_back(child.key);
+  return keys;
+}
+
+// A text value as stored: UTF-16LE units with the terminator.
+std::vector<uint8_t> StoredText(const std::string &text) {
+  std::vector<uint8_t> bytes;
+  for (char c : text) {
+    bytes.push_back(static_cast<uint8_t>(c));
+    bytes.push_back(0);
+  }
+  bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+
 // ---------------------------------------------------------------------------
 
 class WindowsPlugin : public ::testing::TestWithParam<PluginBuild> {
@@ -347,13 +420,7 @@ TEST_P(WindowsPlugin, VersionResourceDescribesTheBuild) {
   EXPECT_EQ(translation[0], 0x0409);
   EXPECT_EQ(translation[1], 0x04E4);
 
-  const PluginBuild &b = GetParam();
-  const std::pair<const char *, const char *> strings[] = {
-      {"FileDescription", b.description}, {"FileVersion", "3.3"},
-      {"InternalName", "Corvane"},        {"OriginalName", b.originalName},
-      {"ProductName", "Corvane Commands"}, {"ProductVersion", "3.3"},
-  };
-  for (const auto &s : strings) {
+  for (const auto &s : VersionStrings(GetParam())) {
     const std::string key = std::string("\\StringFileInfo\\040904E4\\") + s.first;
     wchar_t *value = nullptr;
     const std::wstring wkey(key.begin(), key.end());
@@ -363,6 +430,43 @@ TEST_P(WindowsPlugin, VersionResourceDescribesTheBuild) {
     const std::string expected = s.second;
     EXPECT_EQ(std::wstring(value), std::wstring(expected.begin(), expected.end())) << s.first;
   }
+}
+
+// The version resource as the file stores it: exactly the two blocks, one
+// string table "040904E4" with exactly the six strings in order, each
+// zero-terminated, and one translation.
+TEST_P(WindowsPlugin, VersionResourceHoldsNothingElse) {
+  HRSRC res = FindResourceExW(module_, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1),
+                              MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+  ASSERT_NE(res, nullptr);
+  const DWORD size = SizeofResource(module_, res);
+  const auto *data = static_cast<const uint8_t *>(LockResource(LoadResource(module_, res)));
+  ASSERT_NE(data, nullptr);
+  ASSERT_EQ(Word(data), size);
+
+  VersionNode root;
+  ASSERT_TRUE(ParseVersionNode(data, 0, size, &root));
+  EXPECT_EQ(root.key, "VS_VERSION_INFO");
+  EXPECT_EQ(root.value.size(), sizeof(VS_FIXEDFILEINFO));
+  ASSERT_EQ(Keys(root), (std::vector<std::string>{"StringFileInfo", "VarFileInfo"}));
+
+  const VersionNode &stringInfo = root.children[0];
+  ASSERT_EQ(Keys(stringInfo), std::vector<std::string>{"040904E4"});
+  const VersionNode &table = stringInfo.children[0];
+  const auto expected = VersionStrings(GetParam());
+  ASSERT_EQ(table.children.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const VersionNode &entry = table.children[i];
+    EXPECT_EQ(entry.key, expected[i].first);
+    EXPECT_EQ(entry.type, 1) << entry.key;
+    EXPECT_EQ(entry.value, StoredText(expected[i].second)) << entry.key;
+    EXPECT_TRUE(entry.children.empty()) << entry.key;
+  }
+
+  const VersionNode &varInfo = root.children[1];
+  ASSERT_EQ(Keys(varInfo), std::vector<std::string>{"Translation"});
+  EXPECT_EQ(varInfo.children[0].type, 0);
+  EXPECT_EQ(varInfo.children[0].value, (std::vector<uint8_t>{0x09, 0x04, 0xE4, 0x04}));
 }
 
 // Both DLLs loaded side by side keep their own resources and entry points.
