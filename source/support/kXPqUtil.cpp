@@ -25,7 +25,7 @@ XPSize XPByteCount(int64_t n, int32_t unit, int64_t extra) {
 
 void *NewXPPointer(XPSize size) {
   if (size < 0 || XPFaultPoint()) return nullptr;
-  return GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, (SIZE_T)size);
+  return GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, size == 0 ? 1 : (SIZE_T)size);
 }
 
 void DisposeXPPointer(void *block) { GlobalFree(block); }
