@@ -38,5 +38,6 @@ windows_build_and_test() {
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 1500) || rc=$?
   wineserver -k || true
+  wineserver -w || true
   return "$rc"
 }
