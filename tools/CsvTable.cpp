@@ -1,0 +1,206 @@
+// CsvTable.cpp - CSV through libcsv, fed one line at a time so that every
+// message can name its line.
+#include "CsvTable.h"
+
+#include "Escapes.h"
+
+#include <csv.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace corvane::cli {
+
+namespace {
+
+// RFC 4180: spaces belong to the cell; libcsv trims them unless told not to.
+int noSpaces(unsigned char) { return 0; }
+
+std::string quoted(std::u32string_view name, TextMode mode) { return "\"" + showEscaped(name, mode) + "\""; }
+
+class Reader {
+ public:
+  Reader(const CsvDialect& dialect, TextMode mode, std::string_view source, bool headerOnly)
+      : mode_(mode), source_(source), headerOnly_(headerOnly) {
+    if (csv_init(&parser_, CSV_STRICT | CSV_STRICT_FINI) != 0)
+      throw Failure(kExitInput, std::string(source_) + ": cannot start the CSV reader");
+    csv_set_space_func(&parser_, noSpaces);
+    csv_set_delim(&parser_, static_cast<unsigned char>(dialect.delimiter));
+  }
+  ~Reader() { csv_free(&parser_); }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  Table read(std::string_view bytes) {
+    if (mode_ != TextMode::Bytes && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    std::size_t pos = 0;
+    bool atBoundary = true;  // between records
+    while (pos < bytes.size() && !(headerOnly_ && haveHeader_)) {
+      const void* newline = std::memchr(bytes.data() + pos, '\n', bytes.size() - pos);
+      const std::size_t end =
+          newline != nullptr ? static_cast<std::size_t>(static_cast<const char*>(newline) - bytes.data()) + 1
+                             : bytes.size();
+      const std::string_view chunk = bytes.substr(pos, end - pos);
+      ++line_;
+      if (atBoundary) {
+        if (chunk == "\n" || chunk == "\r\n") {  // a blank line between records
+          pos = end;
+          continue;
+        }
+        recordLine_ = line_;
+      }
+      rowEnded_ = false;
+      fieldAfterRow_ = false;
+      const std::size_t done = csv_parse(&parser_, chunk.data(), chunk.size(), onField, onRow, this);
+      if (error_) throw Failure(kExitInput, *error_);
+      if (done < chunk.size()) {
+        if (csv_error(&parser_) != CSV_EPARSE)
+          throw Failure(kExitInput, where(line_) + csv_strerror(csv_error(&parser_)));
+        const std::size_t column = pos + done;
+        const char* what = bytes[column] == '"'
+                               ? "a quote inside an unquoted cell (quote the whole cell and double the quote)"
+                               : "text after the closing quote of a cell";
+        throw Failure(kExitInput, std::string(source_) + ": " +
+                                      describePosition(bytes, column, mode_) + ": " +
+                                      what);
+      }
+      atBoundary = rowEnded_ && !fieldAfterRow_;
+      pos = end;
+    }
+    if (!(headerOnly_ && haveHeader_)) {
+      if (csv_fini(&parser_, onField, onRow, this) != 0 || csv_error(&parser_) == CSV_EPARSE)
+        throw Failure(kExitInput, where(recordLine_) + "a quoted cell that begins here is never closed");
+      if (error_) throw Failure(kExitInput, *error_);
+    }
+    if (!haveHeader_)
+      throw Failure(kExitInput, std::string(source_) + ": no header row (the first record names the columns)");
+    checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
+    return std::move(table_);
+  }
+
+ private:
+  std::string where(std::size_t line) const {
+    return std::string(source_) + ": line " + std::to_string(line) + ": ";
+  }
+
+  static void onField(void* data, std::size_t length, void* self) {
+    static_cast<Reader*>(self)->field(std::string_view(static_cast<const char*>(data), length));
+  }
+  static void onRow(int, void* self) { static_cast<Reader*>(self)->row(); }
+
+  void field(std::string_view bytes) {
+    fieldAfterRow_ = true;
+    if (error_ || (headerOnly_ && haveHeader_)) return;
+    std::u32string cell;
+    if (auto problem = decodeText(bytes, mode_, cell)) {
+      // The cell ends on the current line; count back the line breaks that
+      // follow the problem inside it.
+      const std::size_t after =
+          static_cast<std::size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(problem->byteOffset),
+                                              bytes.end(), '\n'));
+      const std::size_t k = current_.size();
+      std::string column = !haveHeader_                     ? "header cell " + std::to_string(k + 1)
+                           : k < table_.columns.size() ? "column " + quoted(table_.columns[k], mode_)
+                                                       : "cell " + std::to_string(k + 1);
+      error_ = where(line_ - after) + column + ": " + problem->what;
+      return;
+    }
+    current_.push_back(std::move(cell));
+  }
+
+  void row() {
+    rowEnded_ = true;
+    fieldAfterRow_ = false;
+    if (error_ || (headerOnly_ && haveHeader_)) return;
+    if (!haveHeader_) {
+      table_.columns = std::move(current_);
+      haveHeader_ = true;
+    } else if (current_.size() != table_.columns.size()) {
+      error_ = where(recordLine_) + std::to_string(current_.size()) + " cell" + (current_.size() == 1 ? "" : "s") +
+               " where the header has " + std::to_string(table_.columns.size());
+    } else {
+      table_.rows.push_back(std::move(current_));
+      table_.rowLines.push_back(recordLine_);
+    }
+    current_.clear();
+  }
+
+  csv_parser parser_{};
+  TextMode mode_;
+  std::string_view source_;
+  bool headerOnly_;
+  Table table_;
+  Row current_;
+  bool haveHeader_ = false;
+  std::size_t line_ = 0;
+  std::size_t recordLine_ = 1;
+  bool rowEnded_ = false;
+  bool fieldAfterRow_ = false;
+  std::optional<std::string> error_;
+};
+
+}  // namespace
+
+Table readCsv(std::string_view bytes, const CsvDialect& dialect, TextMode mode, std::string_view source) {
+  Reader reader(dialect, mode, source, false);
+  return reader.read(bytes);
+}
+
+std::vector<std::u32string> readCsvHeader(std::string_view bytes, const CsvDialect& dialect, TextMode mode,
+                                          std::string_view source) {
+  Reader reader(dialect, mode, source, true);
+  return reader.read(bytes).columns;
+}
+
+std::string writeCsv(const std::vector<std::u32string>& columns, const std::vector<Row>& rows,
+                     const CsvDialect& dialect, TextMode mode) {
+  std::string out;
+  std::string cell;
+  std::string quotedCell;
+  const char special[] = {dialect.delimiter, '"', '\r', '\n', 0};
+  auto writeRecord = [&](const Row& record) {
+    for (std::size_t i = 0; i < record.size(); ++i) {
+      if (i != 0) out.push_back(dialect.delimiter);
+      cell.clear();
+      encodeText(record[i], mode, cell);
+      const bool quote =
+          cell.find_first_of(special) != std::string::npos || (cell.empty() && record.size() == 1);
+      if (!quote) {
+        out += cell;
+        continue;
+      }
+      quotedCell.resize(csv_write(nullptr, 0, cell.data(), cell.size()));
+      csv_write(quotedCell.data(), quotedCell.size(), cell.data(), cell.size());
+      out += quotedCell;
+    }
+    out += dialect.lineEnd == LineEnd::CrLf ? "\r\n" : "\n";
+  };
+  writeRecord(columns);
+  for (const Row& record : rows) writeRecord(record);
+  return out;
+}
+
+void checkColumnNames(const std::vector<std::u32string>& columns, TextMode mode, Exit status,
+                      std::string_view source) {
+  std::map<std::u32string_view, std::size_t> seen;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const std::u32string& name = columns[i];
+    const std::string prefix = std::string(source) + ": column " + std::to_string(i + 1);
+    if (name.empty()) throw Failure(status, prefix + " has no name");
+    if (name.find(U',') != std::u32string::npos)
+      throw Failure(status, prefix + " is named " + quoted(name, mode) +
+                                ", with a comma, which separates the host's column names");
+    if (name.front() == U'#')
+      throw Failure(status, prefix + " is named " + quoted(name, mode) +
+                                ", beginning with \"#\", which marks the host's own variables");
+    const auto [at, fresh] = seen.emplace(name, i);
+    if (!fresh)
+      throw Failure(status, prefix + " has the name " + quoted(name, mode) + " of column " +
+                                std::to_string(at->second + 1) + "; every column needs a name of its own");
+  }
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,60 @@
+// CsvTable.h - a host list as a CSV file (RFC 4180): a header row with the
+// list's column names, then one record per line of the list.  TSV is the
+// same with a tab between cells.
+#ifndef CORVANE_TOOLS_CSV_TABLE_H
+#define CORVANE_TOOLS_CSV_TABLE_H
+
+#include "Encoding.h"
+#include "Failure.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::cli {
+
+using Row = std::vector<std::u32string>;
+
+struct Table {
+  std::vector<std::u32string> columns;
+  std::vector<Row> rows;
+  std::vector<std::size_t> rowLines;  // the line of the file where each row starts
+};
+
+enum class LineEnd { CrLf, Lf };
+
+struct CsvDialect {
+  char delimiter = ',';  // ',' for CSV, '\t' for TSV
+  LineEnd lineEnd = LineEnd::CrLf;
+};
+
+// Reads a whole table.  Blank lines between records are skipped; a UTF-8
+// byte order mark before the header is dropped (not in Bytes mode).  Throws
+// Failure (input) naming `source`, the line and what is wrong: a misplaced
+// quote, a quoted cell never closed, a record whose number of cells differs
+// from the header's, a cell the mode cannot hold, a header the host cannot
+// take as column names.
+Table readCsv(std::string_view bytes, const CsvDialect& dialect, TextMode mode, std::string_view source);
+
+// Only the header row; the rest of the file is not looked at.
+std::vector<std::u32string> readCsvHeader(std::string_view bytes, const CsvDialect& dialect, TextMode mode,
+                                          std::string_view source);
+
+// The table as CSV: every record ends with the dialect's line end; a cell is
+// quoted only when it holds the delimiter, a quote or a line break (and an
+// empty cell that is alone on its record, which would otherwise be a blank
+// line).
+std::string writeCsv(const std::vector<std::u32string>& columns, const std::vector<Row>& rows,
+                     const CsvDialect& dialect, TextMode mode);
+
+// Names a host list can have as columns: not empty, no comma (the host
+// joins the names with commas), not beginning with '#' (the host's own
+// variables), each name once.  Throws Failure with `status`, the message
+// beginning with `source`.
+void checkColumnNames(const std::vector<std::u32string>& columns, TextMode mode, Exit status,
+                      std::string_view source);
+
+}  // namespace corvane::cli
+
+#endif

@@ -1,0 +1,81 @@
+// Messages.cpp - result codes as the user reads them.
+#include "Messages.h"
+
+#include "Escapes.h"
+
+#include <climits>
+
+namespace corvane::cli {
+
+namespace {
+
+constexpr std::size_t kMaxColumns = 400;
+
+bool fillsList(CommandId command) {
+  return command == CommandId::StringToList || command == CommandId::FormattedToList;
+}
+
+// Result 3: bad parameters, which for each command has its own causes.
+std::string badParameters(const ResultContext& c) {
+  switch (c.command) {
+    case CommandId::ListToFormatted:
+      if (c.rowDelim == c.colDelim)
+        return c.rowDelim.empty() ? "row and column delimiters are both empty"
+                                  : "row and column delimiters are identical";
+      break;
+    case CommandId::FormattedToList:
+      if (c.rowDelim.empty()) return "the row delimiter is empty";
+      if (c.colDelim.empty()) return "the column delimiter is empty";
+      if (c.emptyInput) return "the input text is empty";
+      return "the text does not begin with the row start \"" + showEscaped(c.rowStart, c.mode) +
+             "\" (the row prefix and the first column's prefix)";
+    case CommandId::StringToList:
+      if (c.emptyInput) return "the input text is empty";
+      break;
+    case CommandId::ListToString:
+      break;
+  }
+  return "the command was given too few parameters";
+}
+
+}  // namespace
+
+const char* subcommandName(std::int32_t id) {
+  switch (id) {
+    case 1: return "formatted-to-list";
+    case 2: return "list-to-formatted";
+    case 3: return "string-to-list";
+    case 4: return "list-to-string";
+    default: return "";
+  }
+}
+
+std::string describeResult(const ResultContext& c) {
+  if (c.code == INT_MIN) return "the plug-in reported no result";
+  std::string what;
+  switch (c.code) {
+    case -1:
+      what = "the plug-in could not set up its working memory and refuses to run commands";
+      break;
+    case 2:
+      what = fillsList(c.command) ? "the plug-in ran out of memory, or the list did not get the lines it asked for"
+                                  : "the plug-in ran out of memory";
+      break;
+    case 3:
+      what = badParameters(c);
+      break;
+    case 4:
+      what = c.columns > kMaxColumns ? "the list has " + std::to_string(c.columns) +
+                                           " columns; the plug-in handles at most 400"
+                                     : "the text grew larger than the plug-in could make its buffer";
+      break;
+    case 5:
+      what = c.columns == 0 ? "the list has no columns" : "the host could not resolve the list's column names";
+      break;
+    default:
+      return "the plug-in reported result " + std::to_string(c.code) + ", which it does not document";
+  }
+  return what + " (result " + std::to_string(c.code) + ")";
+}
+
+}  // namespace corvane::cli

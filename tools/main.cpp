@@ -1,0 +1,418 @@
+// main.cpp - corvane: the plug-in's commands run on files from the command
+// line, through the same host and entry point as the tests, so that what it
+// prints is what the host application would get.
+#include "Commands.h"
+#include "CsvTable.h"
+#include "Encoding.h"
+#include "Escapes.h"
+#include "Failure.h"
+#include "Files.h"
+#include "FormatFile.h"
+#include "PluginLocator.h"
+#include "Progress.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane::cli {
+namespace {
+
+constexpr std::size_t kFormatMaximum = 255;  // the host hands the plug-in at most this much of a format string
+
+const char* const kFormatKeys[] = {"row-prefix", "row-suffix", "row-delim", "col-prefix",
+                                   "col-suffix", "col-delim",  "before",    "after"};
+
+struct Options {
+  // every command
+  std::string input, output, build = "unicode", plugin, progress = "auto";
+  bool rawBytes = false;
+  CLI::Option* buildOption = nullptr;
+  // lists
+  bool tsv = false;
+  std::string lineEnd;
+  std::string columns, columnsFrom;
+  // the delimited commands
+  std::string delim;
+  CLI::Option* delimOption = nullptr;
+  // the formatted commands
+  std::string formatFile;
+  std::map<std::string, std::string> format;
+  std::map<std::string, CLI::Option*> formatOptions;
+};
+
+// --- options ----------------------------------------------------------------------
+
+void addCommonOptions(CLI::App& sub, Options& o, bool files = true) {
+  if (files) {
+    sub.add_option("-i,--input", o.input, "Read this file instead of standard input")->type_name("FILE");
+    sub.add_option("-o,--output", o.output,
+                   "Write this file instead of standard output; on failure it is left as it was")
+        ->type_name("FILE");
+  }
+  o.buildOption = sub.add_option("--build", o.build,
+                                 "Which plug-in build runs the command: unicode (CorvaneU, code points) or "
+                                 "8bit (Corvane, Latin-1)")
+                      ->check(CLI::IsMember({"unicode", "8bit"}))
+                      ->type_name("unicode|8bit")
+                      ->capture_default_str();
+  sub.add_option("--plugin", o.plugin, "Run this plug-in file instead of the one --build names")
+      ->type_name("FILE");
+  if (!files) return;
+  sub.add_flag("--raw-bytes", o.rawBytes,
+               "Pass every byte unchanged as one character, in and out, instead of reading and writing UTF-8");
+  sub.add_option("--progress", o.progress,
+                 "Show progress on standard error: auto (on a terminal, for jobs that take a while), always, never")
+      ->check(CLI::IsMember({"auto", "always", "never"}))
+      ->type_name("auto|always|never")
+      ->capture_default_str();
+}
+
+void addListFileOptions(CLI::App& sub, Options& o, bool writes) {
+  sub.add_flag("--tsv", o.tsv, "Tab-separated instead of comma-separated values");
+  if (writes)
+    sub.add_option("--line-end", o.lineEnd, "How records end: crlf (the CSV default) or lf (the TSV default)")
+        ->check(CLI::IsMember({"crlf", "lf"}))
+        ->type_name("crlf|lf");
+}
+
+void addColumnOptions(CLI::App& sub, Options& o) {
+  auto* names = sub.add_option("--columns", o.columns, "The list's column names, separated by commas")
+                    ->type_name("NAMES");
+  auto* from = sub.add_option("--columns-from", o.columnsFrom, "Take the column names from this CSV file's header row")
+                   ->type_name("FILE");
+  names->excludes(from);
+  from->excludes(names);
+}
+
+void addDelimiterOption(CLI::App& sub, Options& o) {
+  o.delimOption = sub.add_option("--delim", o.delim,
+                                 "The delimiter character; without it the command uses character 252 (\\xFC)")
+                      ->type_name("CHAR");
+}
+
+void addFormatOptions(CLI::App& sub, Options& o, bool parsing) {
+  sub.add_option("--format", o.formatFile,
+                 "Read format strings from this file (key=value lines); options given here override it")
+      ->type_name("FILE");
+  const char* help[] = {
+      "Text in front of each row",
+      "Text behind each row",
+      "Text between two rows",
+      "Text in front of each cell, or VARIANT:p1,p2,... with one prefix per column",
+      "Text behind each cell, or VARIANT:s1,s2,... with one suffix per column",
+      "Text between two cells of a row",
+      parsing ? "Text the input begins with, removed before the command reads it"
+              : "Text written before the command's output (a table's head, say)",
+      parsing ? "Text the input ends with, removed before the command reads it"
+              : "Text written after the command's output",
+  };
+  for (std::size_t i = 0; i < 8; ++i) {
+    const std::string key = kFormatKeys[i];
+    o.formatOptions[key] = sub.add_option("--" + key, o.format[key], help[i])->type_name("TEXT");
+  }
+}
+
+// --- from options to what the commands take -----------------------------------------
+
+Build chosenBuild(const Options& o) { return o.build == "8bit" ? Build::EightBit : Build::Unicode; }
+
+std::filesystem::path pluginPath(const Options& o, const std::string& positional = {}) {
+  if (!positional.empty() && !o.plugin.empty() && positional != o.plugin)
+    throw Failure(kExitUsage, "name the plug-in file once: as an argument or with --plugin");
+  if (!positional.empty()) return positional;
+  if (!o.plugin.empty()) return o.plugin;
+  return findPlugin(chosenBuild(o));
+}
+
+ProgressMode progressMode(const Options& o) {
+  if (o.progress == "always") return ProgressMode::Always;
+  if (o.progress == "never") return ProgressMode::Never;
+  return ProgressMode::Auto;
+}
+
+std::unique_ptr<Session> openSession(const Options& o, const std::string& positional = {}) {
+  const auto path = pluginPath(o, positional);
+  auto session = std::make_unique<Session>(path, o.rawBytes, progressMode(o));
+  const bool wantUnicode = chosenBuild(o) == Build::Unicode;
+  if (o.buildOption != nullptr && o.buildOption->count() != 0 && session->unicode() != wantUnicode)
+    throw Failure(kExitUsage, "--build " + o.build + " does not match " + path.string() + ", which is the " +
+                                  (session->unicode() ? "Unicode" : "8-bit") + " build (tag " +
+                                  session->plugin().resources().tag + ")");
+  return session;
+}
+
+CsvDialect dialect(const Options& o) {
+  CsvDialect d;
+  d.delimiter = o.tsv ? '\t' : ',';
+  if (o.lineEnd.empty())
+    d.lineEnd = o.tsv ? LineEnd::Lf : LineEnd::CrLf;
+  else
+    d.lineEnd = o.lineEnd == "lf" ? LineEnd::Lf : LineEnd::CrLf;
+  return d;
+}
+
+std::u32string readText(const Options& o, TextMode mode) {
+  const std::string bytes = readInput(o.input);
+  std::u32string text;
+  if (auto problem = decodeText(bytes, mode, text))
+    throw Failure(kExitInput, inputName(o.input) + ": " + describePosition(bytes, problem->byteOffset, mode) +
+                                  ": " + problem->what);
+  return text;
+}
+
+Table readTable(const Options& o, TextMode mode) {
+  return readCsv(readInput(o.input), dialect(o), mode, inputName(o.input));
+}
+
+std::vector<std::u32string> listColumns(const Options& o, TextMode mode) {
+  if (!o.columnsFrom.empty())
+    return readCsvHeader(readInput(o.columnsFrom), dialect(o), mode, o.columnsFrom);
+  if (o.columns.empty())
+    throw Failure(kExitUsage, "name the list's columns with --columns a,b,c or --columns-from FILE");
+  const std::u32string names = unescape(o.columns, mode, "--columns");
+  std::vector<std::u32string> columns = corvane::host::split(names, U',');
+  checkColumnNames(columns, mode, kExitUsage, "--columns");
+  return columns;
+}
+
+std::optional<std::u32string> delimiter(const Options& o, TextMode mode) {
+  if (o.delimOption == nullptr || o.delimOption->count() == 0) return std::nullopt;
+  std::u32string value = unescape(o.delim, mode, "--delim");
+  if (value.size() > 1)
+    throw Failure(kExitUsage, "--delim must be one character, not " + std::to_string(value.size()) +
+                                  " (the command uses only the first)");
+  return value;
+}
+
+struct FullFormat {
+  Format format;
+  std::u32string before, after;
+  std::string beforeOrigin, afterOrigin;
+};
+
+FullFormat readFormat(const Options& o, TextMode mode) {
+  FormatValues file;
+  if (!o.formatFile.empty()) file = readFormatFile(o.formatFile);
+  FullFormat out;
+  std::u32string* slots[] = {&out.format.rowPrefix, &out.format.rowSuffix, &out.format.rowDelim,
+                             &out.format.colPrefix, &out.format.colSuffix, &out.format.colDelim,
+                             &out.before,           &out.after};
+  for (std::size_t i = 0; i < 8; ++i) {
+    const std::string key = kFormatKeys[i];
+    std::string raw, origin = "--" + key;
+    if (o.formatOptions.at(key)->count() != 0) {
+      raw = o.format.at(key);
+    } else if (auto at = file.find(key); at != file.end()) {
+      raw = at->second.text;
+      origin = at->second.origin + " (" + key + ")";
+    }
+    *slots[i] = unescape(raw, mode, origin);
+    if (i < 6 && slots[i]->size() > kFormatMaximum)
+      throw Failure(kExitUsage, origin + " has " + std::to_string(slots[i]->size()) +
+                                    " characters; the plug-in reads at most 255 of a format string");
+    if (i == 6) out.beforeOrigin = origin;
+    if (i == 7) out.afterOrigin = origin;
+  }
+  return out;
+}
+
+void writeText(const Options& o, const std::u32string& text, TextMode mode) {
+  writeOutput(o.output, encodeText(text, mode));
+}
+
+// --- the subcommands ----------------------------------------------------------------
+
+void runInfo(const Options& o, const std::string& positional) {
+  auto session = openSession(o, positional);
+  const std::string text = describePlugin(*session);
+  writeOutput("", text);
+}
+
+void runListToStringCommand(const Options& o) {
+  auto session = openSession(o);
+  const TextMode mode = session->mode();
+  const auto delim = delimiter(o, mode);
+  Table table = readTable(o, mode);
+  writeText(o, runListToString(*session, std::move(table), delim), mode);
+}
+
+void runStringToListCommand(const Options& o) {
+  auto session = openSession(o);
+  const TextMode mode = session->mode();
+  const auto delim = delimiter(o, mode);
+  auto columns = listColumns(o, mode);
+  std::u32string text = readText(o, mode);
+  const auto& list = runStringToList(*session, std::move(text), std::move(columns), delim);
+  writeOutput(o.output, writeCsv(list.columns, list.rows, dialect(o), mode));
+}
+
+void runListToFormattedCommand(const Options& o) {
+  auto session = openSession(o);
+  const TextMode mode = session->mode();
+  const FullFormat format = readFormat(o, mode);
+  Table table = readTable(o, mode);
+  std::u32string text = format.before;
+  text += runListToFormatted(*session, std::move(table), format.format);
+  text += format.after;
+  writeText(o, text, mode);
+}
+
+void runFormattedToListCommand(const Options& o) {
+  auto session = openSession(o);
+  const TextMode mode = session->mode();
+  const FullFormat format = readFormat(o, mode);
+  auto columns = listColumns(o, mode);
+  std::u32string text = readText(o, mode);
+  if (text.compare(0, format.before.size(), format.before) != 0)
+    throw Failure(kExitInput, inputName(o.input) + " does not begin with the text of " + format.beforeOrigin +
+                                  ", \"" + showEscaped(format.before, mode) + "\"");
+  text.erase(0, format.before.size());
+  if (text.size() < format.after.size() ||
+      text.compare(text.size() - format.after.size(), format.after.size(), format.after) != 0)
+    throw Failure(kExitInput, inputName(o.input) + " does not end with the text of " + format.afterOrigin + ", \"" +
+                                  showEscaped(format.after, mode) + "\"");
+  text.erase(text.size() - format.after.size());
+  const auto& list = runFormattedToList(*session, std::move(text), std::move(columns), format.format);
+  writeOutput(o.output, writeCsv(list.columns, list.rows, dialect(o), mode));
+}
+
+// --- help texts -----------------------------------------------------------------------
+
+const char* const kMainFooter = R"(Option values take C-style escapes: \n \r \t \\ \" \xHH \u{H...}.
+Write --option=VALUE for a value that begins with '-'.
+
+Exit status: 0 done; 1 the plug-in reported a non-zero result code; 2 bad options;
+3 bad input data (CSV, UTF-8, a character the build cannot hold); 4 a file could not be
+read or written, the plug-in file could not be found or loaded, or memory ran out.
+
+Run 'corvane COMMAND --help' for a command's options and an example.)";
+
+const char* const kListToStringFooter = R"(
+Every cell of the list, row by row, is followed by the delimiter, the last one too.
+The plug-in reads at most 255 characters of a cell.
+
+Example:
+  corvane list-to-string --delim '|' -i examples/elements.csv
+  1|H|Hydrogen|Hydrogène|1.008|2|He|Helium|Hélium|4.0026|...)";
+
+const char* const kStringToListFooter = R"(
+Every delimiter ends a cell; cells fill the columns row by row, and only whole rows
+are kept.  The result is CSV with the column names as its header.
+
+Example:
+  printf 'H|1|He|2|' | corvane string-to-list --delim '|' --columns symbol,number
+  symbol,number
+  H,1
+  He,2)";
+
+const char* const kListToFormattedFooter = R"(
+Each row is row-prefix, its cells and row-suffix; each cell is col-prefix, the value and
+col-suffix; col-delim stands between cells and row-delim between rows.  Nothing is escaped.
+Row and column delimiters must differ.
+
+Examples:
+  corvane list-to-formatted --format examples/formats/html.fmt -i examples/elements.csv
+  corvane list-to-formatted --row-prefix '(' --row-suffix ')' --row-delim '\n' \
+      --col-delim ', ' -i examples/elements.csv
+  (1, H, Hydrogen, Hydrogène, 1.008)
+  (2, He, Helium, Hélium, 4.0026)
+  ...)";
+
+const char* const kFormattedToListFooter = R"(
+Reads back what list-to-formatted writes with the same format strings, as long as no
+value holds a delimiter or begins with its column's prefix.  Row and column delimiters
+must not be empty.  The result is CSV with the column names as its header.
+
+Example:
+  corvane list-to-formatted --format examples/formats/html.fmt -i examples/elements.csv |
+    corvane formatted-to-list --format examples/formats/html.fmt \
+      --columns-from examples/elements.csv)";
+
+const char* const kInfoFooter = R"(
+Example:
+  corvane info --build 8bit
+  corvane info build/release/plugins/CorvaneU.so)";
+
+int run(int argc, char** argv) {
+  CLI::App app{"corvane - run the plug-in's commands on files, as the host application runs them"};
+  app.name("corvane");
+  app.footer(kMainFooter);
+  app.require_subcommand(1);
+  app.get_formatter()->column_width(34);
+  // Each command keeps its own options: several bind options of the same name.
+  Options infoOptions, ltsOptions, stlOptions, ltfOptions, ftlOptions;
+  std::string positionalPlugin;
+
+  auto* info = app.add_subcommand("info", "What a host learns from a plug-in file: commands, version, design help");
+  info->add_option("PLUGIN", positionalPlugin, "The plug-in file (default: the one --build names)");
+  addCommonOptions(*info, infoOptions, false);
+  info->footer(kInfoFooter);
+
+  auto* lts = app.add_subcommand("list-to-string", "ListToString: a list (CSV) into a delimited text");
+  addCommonOptions(*lts, ltsOptions);
+  addListFileOptions(*lts, ltsOptions, false);
+  addDelimiterOption(*lts, ltsOptions);
+  lts->footer(kListToStringFooter);
+
+  auto* stl = app.add_subcommand("string-to-list", "StringToList: a delimited text into a list (CSV)");
+  addCommonOptions(*stl, stlOptions);
+  addListFileOptions(*stl, stlOptions, true);
+  addColumnOptions(*stl, stlOptions);
+  addDelimiterOption(*stl, stlOptions);
+  stl->footer(kStringToListFooter);
+
+  auto* ltf = app.add_subcommand("list-to-formatted", "ListToFormattedString: a list (CSV) into a formatted text");
+  addCommonOptions(*ltf, ltfOptions);
+  addListFileOptions(*ltf, ltfOptions, false);
+  addFormatOptions(*ltf, ltfOptions, false);
+  ltf->footer(kListToFormattedFooter);
+
+  auto* ftl = app.add_subcommand("formatted-to-list", "FormattedStringToList: a formatted text into a list (CSV)");
+  addCommonOptions(*ftl, ftlOptions);
+  addListFileOptions(*ftl, ftlOptions, true);
+  addColumnOptions(*ftl, ftlOptions);
+  addFormatOptions(*ftl, ftlOptions, true);
+  ftl->footer(kFormattedToListFooter);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "corvane: %s\nRun 'corvane --help' or 'corvane COMMAND --help' for the options.\n",
+                 e.what());
+    return kExitUsage;
+  }
+
+  try {
+    if (info->parsed())
+      runInfo(infoOptions, positionalPlugin);
+    else if (lts->parsed())
+      runListToStringCommand(ltsOptions);
+    else if (stl->parsed())
+      runStringToListCommand(stlOptions);
+    else if (ltf->parsed())
+      runListToFormattedCommand(ltfOptions);
+    else if (ftl->parsed())
+      runFormattedToListCommand(ftlOptions);
+  } catch (const Failure& failure) {
+    std::fprintf(stderr, "corvane: %s\n", failure.what());
+    return failure.status();
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "corvane: out of memory\n");
+    return kExitFiles;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+}  // namespace corvane::cli
+
+int main(int argc, char** argv) { return corvane::cli::run(argc, argv); }
