@@ -1,0 +1,158 @@
+// BenchSupport.h - what every benchmark of the commands needs: the two
+// plug-in builds, the data sets (one alive at a time), the host-interface
+// floors and the naming scheme that bench/summarize.py reads.
+//
+// A benchmark is named  Command/Build/Size/Data/Impl,  for example
+// "ListToString/CorvaneU/cells:1M/plain/plugin".  Impl is one of
+//   plugin   the command run through the entry point, on a freshly loaded
+//            instance (so growth of the working buffers is paid every run);
+//   floor    our host doing the callback traffic that the command needs,
+//            with no plug-in in between;
+//   memcpy   a copy of the bytes the command produces or consumes;
+//   literal  the literal algorithm of the tests, on the same text.
+#ifndef CORVANE_BENCH_SUPPORT_H
+#define CORVANE_BENCH_SUPPORT_H
+
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Host.h"
+
+namespace cvbench {
+
+using corvane::host::CharWidth;
+using corvane::host::Host;
+using corvane::host::Plugin;
+using Rows = std::vector<std::vector<std::u32string>>;
+
+struct Build {
+  const char* file;  // plug-in file name without suffix
+  CharWidth width;
+};
+
+inline const Build kBuilds[] = {{"Corvane", CharWidth::Byte}, {"CorvaneU", CharWidth::Unicode}};
+
+// The shipped plug-in of a build, opened once for the whole program.
+const Plugin& plugin(const Build& build);
+
+enum : std::int16_t { P1 = 211, P2 = 212, P3 = 213, P4 = 214, P5 = 215, P6 = 216, P7 = 217, P8 = 218 };
+enum : std::int32_t { kFstl = 1, kLtfs = 2, kStl = 3, kLts = 4 };
+
+// --- data sets ----------------------------------------------------------------
+
+// Building a data set of ten million cells takes seconds and a gigabyte, and
+// Google Benchmark calls a benchmark function several times: the data set of
+// the benchmarks now running is kept, and the previous one freed when the
+// key changes.  Benchmarks that share data are registered next to each other.
+void* currentDataSet(const std::string& key, const std::function<std::shared_ptr<void>()>& make);
+
+template <class T, class Make>
+T& dataSet(const std::string& key, Make make) {
+  return *static_cast<T*>(currentDataSet(key, [&]() -> std::shared_ptr<void> { return make(); }));
+}
+
+// Ten characters, letters and digits, different from cell to cell.
+std::u32string cellText(std::uint64_t index, std::size_t length = 10);
+std::vector<std::u32string> columnNames(std::size_t columns, const char* stem = "c");
+Rows makeRows(std::size_t rows, std::size_t columns, std::size_t cellLength = 10);
+// Every cell followed by `delimiter`, row by row.
+std::u32string joinCells(const Rows& rows, char32_t delimiter);
+std::uint64_t cellCount(const Rows& rows);
+std::uint64_t totalLength(const Rows& rows);
+
+// Counts for the names: 1000000 -> "1M", 100000 -> "100k".
+std::string shortCount(std::uint64_t n);
+
+// --- host-interface floors --------------------------------------------------------
+
+// The callback traffic of the commands, done by our host's callback with no
+// plug-in: each call goes through the same variadic entry and dispatch as a
+// plug-in's call.  Texts are in the build's character width.
+class Traffic {
+ public:
+  explicit Traffic(Host& host);
+  Traffic(const Traffic&) = delete;
+  Traffic& operator=(const Traffic&) = delete;
+
+  CharWidth width() const { return width_; }
+  std::int16_t reference(const std::u32string& name) const;
+  std::vector<std::int16_t> references(const std::vector<std::u32string>& names) const;
+
+  // The line count of a list, as a command reads it.
+  std::int32_t lineCount(std::int16_t list);
+  void clearList(std::int16_t list);
+  bool setLines(std::int16_t list, std::int32_t lines);
+  // A string parameter read into a 258-character slot.
+  void readParameter(std::int16_t field, void* slot);
+  void readColumnDefinition(std::int16_t list);
+  // Every cell of rows 1..rows, row by row, read (kind 2, `maximum`) into
+  // `out` one after the other; returns the characters read.
+  std::size_t readCells(std::int16_t list, const std::vector<std::int16_t>& refs, std::int32_t rows,
+                        std::int32_t maximum, void* out);
+  // Stores zero-terminated cells that follow one another in `cells`.
+  void writeCells(std::int16_t list, const std::vector<std::int16_t>& refs, std::int32_t rows,
+                  const void* cells);
+  void writeText(std::int16_t field, const void* text);
+  // Asks for a text's length, has it delivered into a handle of that size
+  // (kind 8) and frees the handle; returns the count delivered.
+  std::int32_t receiveText(std::int16_t field);
+
+ private:
+  Host& host_;
+  Host::Scope scope_;
+  HostCallback cb_;
+  CharWidth width_;
+};
+
+// Host text in a build's width, one unit per character, zero-terminated.
+class UnitText {
+ public:
+  UnitText() = default;
+  UnitText(CharWidth width, const std::u32string& text);
+  // Zero-filled room for `units` characters and a terminator.
+  UnitText(CharWidth width, std::size_t units);
+  void* data() { return bytes_.data(); }
+  const void* data() const { return bytes_.data(); }
+  std::size_t bytes() const { return bytes_.size(); }
+
+ private:
+  std::vector<unsigned char> bytes_;
+};
+
+// The cells of `rows`, each zero-terminated, row by row.
+UnitText packCells(CharWidth width, const Rows& rows);
+
+// --- registration ---------------------------------------------------------------
+
+std::string benchName(const char* command, const Build& build, const std::string& size,
+                      const std::string& data, const char* impl);
+// A benchmark body; `first` is true on the first of the calls that Google
+// Benchmark makes, when a body that allocates much runs once untimed first,
+// so that no measured iteration pays for first touching its memory.
+using Body = std::function<void(benchmark::State&, bool first)>;
+// Milliseconds, wall-clock time.
+benchmark::internal::Benchmark* registerBench(const std::string& name, Body body);
+
+// Runs a command through the entry point on a freshly loaded instance; the
+// unload and load are not timed.  Returns the last result code.
+int runFresh(benchmark::State& state, bool first, Host& host, std::int32_t command, int params);
+int runCommand(Host& host, std::int32_t command, int params);
+
+// Frees the data set still held; called before the plug-ins are unloaded.
+void releaseDataSets();
+
+// A memcpy of `bytes` bytes between two buffers touched beforehand.
+void memcpyBody(benchmark::State& state, std::size_t bytes, std::uint64_t items);
+
+void registerListString();
+void registerFormatted();
+
+}  // namespace cvbench
+
+#endif
