@@ -66,6 +66,19 @@ void warnVariantCount(const std::u32string& text, const char* option, std::size_
          plural(columns, "column", "columns") + "; the extra entries are not used");
 }
 
+ResultContext contextFor(CommandId command, const std::vector<std::u32string>& columns, const Session& session) {
+  ResultContext context;
+  context.command = command;
+  context.columns = columns.size();
+  for (const auto& name : columns) {
+    context.longestName = std::max(context.longestName, name.size());
+    context.definitionChars += name.size() + (context.definitionChars != 0 ? 1 : 0);
+  }
+  context.unicodeBuild = session.unicode();
+  context.mode = session.mode();
+  return context;
+}
+
 // Runs one command and gives its result code.  The cells it moves are
 // counted from here on, for progress and for the check below.
 int execute(Session& session, CommandId id, int parameters, std::function<std::uint64_t()> total) {
@@ -164,14 +177,10 @@ std::size_t variantEntries(const std::u32string& text) {
 std::u32string runListToString(Session& session, Table table, const std::optional<std::u32string>& delimiter) {
   Host& host = session.host();
   warnLongCells(table, kListToStringCell, "list-to-string", session.mode());
-  const std::size_t columns = table.columns.size();
+  ResultContext context = contextFor(CommandId::ListToString, table.columns, session);
   host.setList(kParam1, std::move(table.columns), std::move(table.rows));
   host.setText(kParam2, U"");
   if (delimiter) host.setText(kParam3, *delimiter);
-  ResultContext context;
-  context.command = CommandId::ListToString;
-  context.columns = columns;
-  context.mode = session.mode();
   context.code = execute(session, CommandId::ListToString, delimiter ? 3 : 2,
                          [&host] { return cellsOf(host, kParam1); });
   checkResult(context);
@@ -183,11 +192,8 @@ const List& runStringToList(Session& session, std::u32string text, std::vector<s
   Host& host = session.host();
   const char32_t used = delimiter && !delimiter->empty() ? delimiter->front() : kDefaultDelimiter;
   warnDroppedTail(text, used, columns.size(), session.mode());
-  ResultContext context;
-  context.command = CommandId::StringToList;
-  context.columns = columns.size();
+  ResultContext context = contextFor(CommandId::StringToList, columns, session);
   context.emptyInput = text.empty();
-  context.mode = session.mode();
   host.setText(kParam1, std::move(text));
   host.setList(kParam2, std::move(columns));
   if (delimiter) host.setText(kParam3, *delimiter);
@@ -206,14 +212,12 @@ void setFormat(Host& host, const Format& format) {
   for (std::int16_t i = 0; i < 6; ++i) host.setText(static_cast<std::int16_t>(kParam3 + i), *strings[i]);
 }
 
-ResultContext formatContext(CommandId command, const Format& format, std::size_t columns, TextMode mode) {
-  ResultContext context;
-  context.command = command;
-  context.columns = columns;
+ResultContext formatContext(CommandId command, const Format& format, const std::vector<std::u32string>& columns,
+                            const Session& session) {
+  ResultContext context = contextFor(command, columns, session);
   context.rowDelim = format.rowDelim;
   context.colDelim = format.colDelim;
   context.rowStart = format.rowPrefix + firstColumnPrefix(format.colPrefix);
-  context.mode = mode;
   return context;
 }
 
@@ -225,7 +229,7 @@ std::u32string runListToFormatted(Session& session, Table table, const Format& f
   warnVariantCount(format.colPrefix, "--col-prefix", table.columns.size());
   warnVariantCount(format.colSuffix, "--col-suffix", table.columns.size());
   ResultContext context =
-      formatContext(CommandId::ListToFormatted, format, table.columns.size(), session.mode());
+      formatContext(CommandId::ListToFormatted, format, table.columns, session);
   host.setList(kParam1, std::move(table.columns), std::move(table.rows));
   host.setText(kParam2, U"");
   setFormat(host, format);
@@ -239,7 +243,7 @@ const List& runFormattedToList(Session& session, std::u32string text, std::vecto
   Host& host = session.host();
   warnVariantCount(format.colPrefix, "--col-prefix", columns.size());
   warnVariantCount(format.colSuffix, "--col-suffix", columns.size());
-  ResultContext context = formatContext(CommandId::FormattedToList, format, columns.size(), session.mode());
+  ResultContext context = formatContext(CommandId::FormattedToList, format, columns, session);
   context.emptyInput = text.empty();
   host.setText(kParam1, std::move(text));
   host.setList(kParam2, std::move(columns));

@@ -10,6 +10,22 @@ namespace corvane::cli {
 namespace {
 
 constexpr std::size_t kMaxColumns = 400;
+// The host resolves names of at most 254 characters; the plug-in reads a
+// list's column definition into 64,000 bytes, terminator included.
+constexpr std::size_t kMaxName = 254;
+constexpr std::size_t kDefinitionBytes = 64000;
+
+std::string columnNames(const ResultContext& c) {
+  if (c.columns == 0) return "the list has no columns";
+  if (c.longestName > kMaxName)
+    return "a column name has " + std::to_string(c.longestName) + " characters; the host resolves names of at most " +
+           std::to_string(kMaxName);
+  const std::size_t room = kDefinitionBytes / (c.unicodeBuild ? 4 : 1) - 1;
+  if (c.definitionChars > room)
+    return "the column names take " + std::to_string(c.definitionChars) +
+           " characters with the commas between them; the plug-in reads at most " + std::to_string(room);
+  return "the host could not resolve the list's column names";
+}
 
 bool fillsList(CommandId command) {
   return command == CommandId::StringToList || command == CommandId::FormattedToList;
@@ -70,7 +86,7 @@ std::string describeResult(const ResultContext& c) {
                                      : "the text grew larger than the plug-in could make its buffer";
       break;
     case 5:
-      what = c.columns == 0 ? "the list has no columns" : "the host could not resolve the list's column names";
+      what = columnNames(c);
       break;
     default:
       return "the plug-in reported result " + std::to_string(c.code) + ", which it does not document";

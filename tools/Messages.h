@@ -28,6 +28,9 @@ struct ResultContext {
   CommandId command = CommandId::ListToString;
   int code = 0;
   std::size_t columns = 0;   // columns of the list
+  std::size_t longestName = 0;      // characters of the longest column name
+  std::size_t definitionChars = 0;  // the names joined with commas
+  bool unicodeBuild = true;
   bool emptyInput = false;   // the input text was empty
   std::u32string rowDelim;   // the formatted commands' delimiters
   std::u32string colDelim;

@@ -60,7 +60,7 @@ void addCommonOptions(CLI::App& sub, Options& o, bool files = true) {
                                  "Which plug-in build runs the command: unicode (CorvaneU, code points) or "
                                  "8bit (Corvane, Latin-1)")
                       ->check(CLI::IsMember({"unicode", "8bit"}))
-                      ->type_name("unicode|8bit")
+                      ->type_name("BUILD")
                       ->capture_default_str();
   sub.add_option("--plugin", o.plugin, "Run this plug-in file instead of the one --build names")
       ->type_name("FILE");
@@ -70,7 +70,7 @@ void addCommonOptions(CLI::App& sub, Options& o, bool files = true) {
   sub.add_option("--progress", o.progress,
                  "Show progress on standard error: auto (on a terminal, for jobs that take a while), always, never")
       ->check(CLI::IsMember({"auto", "always", "never"}))
-      ->type_name("auto|always|never")
+      ->type_name("WHEN")
       ->capture_default_str();
 }
 
@@ -79,13 +79,13 @@ void addListFileOptions(CLI::App& sub, Options& o, bool writes) {
   if (writes)
     sub.add_option("--line-end", o.lineEnd, "How records end: crlf (the CSV default) or lf (the TSV default)")
         ->check(CLI::IsMember({"crlf", "lf"}))
-        ->type_name("crlf|lf");
+        ->type_name("END");
 }
 
 void addColumnOptions(CLI::App& sub, Options& o) {
   auto* names = sub.add_option("--columns", o.columns, "The list's column names, separated by commas")
                     ->type_name("NAMES");
-  auto* from = sub.add_option("--columns-from", o.columnsFrom, "Take the column names from this CSV file's header row")
+  auto* from = sub.add_option("--columns-from", o.columnsFrom, "Take the column names from the header row of this CSV file (TSV when its name ends in .tsv)")
                    ->type_name("FILE");
   names->excludes(from);
   from->excludes(names);
@@ -172,8 +172,14 @@ Table readTable(const Options& o, TextMode mode) {
 }
 
 std::vector<std::u32string> listColumns(const Options& o, TextMode mode) {
-  if (!o.columnsFrom.empty())
-    return readCsvHeader(readInput(o.columnsFrom), dialect(o), mode, o.columnsFrom);
+  if (!o.columnsFrom.empty()) {
+    // The header file is CSV whatever the output is, unless its name says TSV.
+    CsvDialect header;
+    const std::string& name = o.columnsFrom;
+    if (name.size() >= 4 && (name.compare(name.size() - 4, 4, ".tsv") == 0 || name.compare(name.size() - 4, 4, ".tab") == 0))
+      header.delimiter = '\t';
+    return readCsvHeader(readInput(name), header, mode, name);
+  }
   if (o.columns.empty())
     throw Failure(kExitUsage, "name the list's columns with --columns a,b,c or --columns-from FILE");
   const std::u32string names = unescape(o.columns, mode, "--columns");
@@ -292,18 +298,19 @@ Exit status: 0 done; 1 the plug-in reported a non-zero result code; 2 bad option
 3 bad input data (CSV, UTF-8, a character the build cannot hold); 4 a file could not be
 read or written, the plug-in file could not be found or loaded, or memory ran out.
 
-Run 'corvane COMMAND --help' for a command's options and an example.)";
+Run 'corvane COMMAND --help' for a command's options and an example.
 
-const char* const kListToStringFooter = R"(
-Every cell of the list, row by row, is followed by the delimiter, the last one too.
+Example:
+  corvane list-to-formatted --format examples/formats/markdown.fmt -i examples/elements.csv)";
+
+const char* const kListToStringFooter = R"(Every cell of the list, row by row, is followed by the delimiter, the last one too.
 The plug-in reads at most 255 characters of a cell.
 
 Example:
   corvane list-to-string --delim '|' -i examples/elements.csv
   1|H|Hydrogen|Hydrogène|1.008|2|He|Helium|Hélium|4.0026|...)";
 
-const char* const kStringToListFooter = R"(
-Every delimiter ends a cell; cells fill the columns row by row, and only whole rows
+const char* const kStringToListFooter = R"(Every delimiter ends a cell; cells fill the columns row by row, and only whole rows
 are kept.  The result is CSV with the column names as its header.
 
 Example:
@@ -312,8 +319,7 @@ Example:
   H,1
   He,2)";
 
-const char* const kListToFormattedFooter = R"(
-Each row is row-prefix, its cells and row-suffix; each cell is col-prefix, the value and
+const char* const kListToFormattedFooter = R"(Each row is row-prefix, its cells and row-suffix; each cell is col-prefix, the value and
 col-suffix; col-delim stands between cells and row-delim between rows.  Nothing is escaped.
 Row and column delimiters must differ.
 
@@ -325,8 +331,7 @@ Examples:
   (2, He, Helium, Hélium, 4.0026)
   ...)";
 
-const char* const kFormattedToListFooter = R"(
-Reads back what list-to-formatted writes with the same format strings, as long as no
+const char* const kFormattedToListFooter = R"(Reads back what list-to-formatted writes with the same format strings, as long as no
 value holds a delimiter or begins with its column's prefix.  Row and column delimiters
 must not be empty.  The result is CSV with the column names as its header.
 
@@ -335,8 +340,7 @@ Example:
     corvane formatted-to-list --format examples/formats/html.fmt \
       --columns-from examples/elements.csv)";
 
-const char* const kInfoFooter = R"(
-Example:
+const char* const kInfoFooter = R"(Example:
   corvane info --build 8bit
   corvane info build/release/plugins/CorvaneU.so)";
 
