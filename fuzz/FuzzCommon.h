@@ -1,0 +1,237 @@
+// FuzzCommon.h - what every fuzz target shares: the plug-ins, loaded once
+// per process as a host keeps them; a fresh Host per input; texts, lists and
+// host faults drawn from the input; and the checks that end a run with a
+// crash report when the plug-in misbehaves.
+//
+// The first input byte chooses the build (8-bit or Unicode) and whether
+// this input runs with faults: a failing allocation, resize or lock in the
+// test build, and misbehaviours of the host.  Inputs without faults are
+// compared with a model of the command wherever a model exists.
+#ifndef CORVANE_FUZZ_COMMON_H
+#define CORVANE_FUZZ_COMMON_H
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Host.h"
+
+namespace cvfuzz {
+
+using corvane::host::CharWidth;
+using corvane::host::Host;
+using corvane::host::HostFaults;
+using corvane::host::Plugin;
+using Rows = std::vector<std::vector<std::u32string>>;
+
+enum : int16_t { P1 = 211, P2 = 212, P3 = 213, P4 = 214, P5 = 215, P6 = 216, P7 = 217, P8 = 218 };
+enum : int32_t { kFstl = 1, kLtfs = 2, kStl = 3, kLts = 4 };
+
+struct Loaded {
+  std::unique_ptr<Plugin> shipped, faulty;
+};
+
+inline std::string pluginPath(const char* file) {
+  return std::string(CORVANE_PLUGIN_DIR) + "/" + file + CORVANE_PLUGIN_SUFFIX;
+}
+
+inline std::unique_ptr<Plugin> openOrDie(const char* file) {
+  std::string error;
+  auto p = Plugin::open(pluginPath(file), &error);
+  if (!p) {
+    std::fprintf(stderr, "cannot open %s: %s\n", pluginPath(file).c_str(), error.c_str());
+    std::abort();
+  }
+  return p;
+}
+
+// index 0: the 8-bit build, 1: the Unicode build.  Loaded before fuzzing
+// starts so that the plug-ins' coverage counters are known from the first
+// input on.
+inline Loaded* plugins() {
+  static Loaded loaded[2] = {{openOrDie("Corvane"), openOrDie("CorvaneFaults")},
+                             {openOrDie("CorvaneU"), openOrDie("CorvaneUFaults")}};
+  return loaded;
+}
+
+[[noreturn]] inline void fail(const char* what, long long got, long long expected) {
+  std::fprintf(stderr, "CHECK FAILED: %s (got %lld, expected %lld)\n", what, got, expected);
+  std::abort();
+}
+
+#define CVFUZZ_CHECK(cond, what) \
+  do {                          \
+    if (!(cond)) ::cvfuzz::fail(what, 0, 1); \
+  } while (0)
+#define CVFUZZ_CHECK_EQ(got, expected, what)                                              \
+  do {                                                                                     \
+    const long long cvGot = static_cast<long long>(got);                                   \
+    const long long cvWant = static_cast<long long>(expected);                             \
+    if (cvGot != cvWant) ::cvfuzz::fail(what, cvGot, cvWant);                              \
+  } while (0)
+
+// Characters: mostly from a small alphabet, so that separators occur and
+// nearly occur; sometimes any character the build holds, zero included.
+class Chars {
+ public:
+  Chars(FuzzedDataProvider& data, bool unicode) : data_(data), unicode_(unicode) {}
+
+  bool unicode() const { return unicode_; }
+
+  char32_t any() {
+    if (unicode_) {
+      switch (data_.ConsumeIntegralInRange<int>(0, 3)) {
+        case 0: return data_.ConsumeIntegral<uint32_t>();  // past U+10FFFF and top bit set too
+        case 1: return data_.ConsumeIntegralInRange<char32_t>(0x80, 0x10FFFF);
+        default: return data_.ConsumeIntegralInRange<char32_t>(0, 0x7F);
+      }
+    }
+    return data_.ConsumeIntegral<uint8_t>();
+  }
+
+  char32_t one(const std::u32string& alphabet, bool allowZero) {
+    const int n = static_cast<int>(alphabet.size());
+    const int pick = data_.ConsumeIntegralInRange<int>(0, 2 * n);
+    if (pick < 2 * n) return alphabet[static_cast<size_t>(pick % n)];
+    char32_t c = any();
+    if (c == 0 && !allowZero) c = U'~';
+    return c;
+  }
+
+  std::u32string text(size_t length, const std::u32string& alphabet, bool allowZero) {
+    std::u32string s;
+    s.reserve(length);
+    for (size_t i = 0; i < length && data_.remaining_bytes() > 0; ++i) s += one(alphabet, allowZero);
+    return s;
+  }
+
+  // A length that favours the edges: empty, short, 254 to 256, longer.
+  size_t length(size_t shortMax, size_t longMax) {
+    switch (data_.ConsumeIntegralInRange<int>(0, 9)) {
+      case 0: return 0;
+      case 1: return data_.ConsumeIntegralInRange<size_t>(254, 256);
+      case 2: return data_.ConsumeIntegralInRange<size_t>(0, longMax);
+      default: return data_.ConsumeIntegralInRange<size_t>(0, shortMax);
+    }
+  }
+
+ private:
+  FuzzedDataProvider& data_;
+  bool unicode_;
+};
+
+// One input's setting: the build and, for some inputs, the faults.
+struct Setting {
+  bool unicode = false;
+  bool faulty = false;       // any fault below is in force
+  int32_t failAt = 0;        // allocation, resize or lock that fails (test build)
+  bool failOnward = false;   // and every later one
+  HostFaults hostFaults;
+};
+
+inline Setting readSetting(FuzzedDataProvider& data, bool allowHostFaults = true) {
+  Setting s;
+  const uint8_t first = data.ConsumeIntegral<uint8_t>();
+  s.unicode = (first & 1) != 0;
+  if ((first & 0xE0) != 0xE0) return s;  // most inputs run without faults
+  s.faulty = true;
+  if ((first & 2) != 0) {
+    s.failAt = data.ConsumeIntegralInRange<int32_t>(1, 12);
+    s.failOnward = (first & 4) != 0;
+  }
+  if (allowHostFaults && (first & 8) != 0) {
+    const uint8_t bits = data.ConsumeIntegral<uint8_t>();
+    HostFaults& f = s.hostFaults;
+    f.listOpHighBitsOnly = (bits & 1) != 0;
+    if ((bits & 2) != 0) f.lineCountDelta = (bits & 0x40) != 0 ? 1 : -1;
+    f.dropHandle = (bits & 4) != 0;
+    f.replaceHandle = (bits & 8) != 0;
+    f.exactHandleSize = (bits & 16) != 0;
+    if ((bits & 32) != 0) f.lengthShortBy = data.ConsumeIntegralInRange<int32_t>(-3, 40);
+    if ((bits & 0x80) != 0) {
+      static const int32_t kLengths[] = {0x7FFFFFFF, 0x7FFFFFF0, 0x40000000, 0x3FFFFFF0, -1, INT32_MIN};
+      f.forcedLength = kLengths[data.ConsumeIntegralInRange<size_t>(0, 5)];
+    }
+  }
+  return s;
+}
+
+// Runs one command on a fresh, loaded host and checks what holds for every
+// command whatever the input: field 200 written once, with a code of the
+// failure tables, and a failing allocation never reported as success.
+class Run {
+ public:
+  explicit Run(const Setting& s)
+      : setting_(s),
+        plugin_(s.faulty ? *plugins()[s.unicode].faulty : *plugins()[s.unicode].shipped),
+        host_(std::make_unique<Host>(plugin_)) {
+    host_->load();
+    CVFUZZ_CHECK(host_->slot() != nullptr, "load gives a block");
+    host_->faults() = s.hostFaults;
+  }
+  ~Run() {
+    host_->unload();
+    CVFUZZ_CHECK(host_->slot() == nullptr, "unload clears the slot");
+  }
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  Host& host() { return *host_; }
+  bool unicode() const { return setting_.unicode; }
+  // No fault was in force: the outcome must match the model.
+  bool exact() const { return !setting_.faulty; }
+
+  int execute(int32_t command, int params) {
+    host_->setCommand(command);
+    host_->setParamCount(params);
+    corvane::host::ArmFaultsFunction arm = nullptr;
+    corvane::host::FaultPointsFunction points = nullptr;
+    if (setting_.failAt > 0) {
+      arm = reinterpret_cast<corvane::host::ArmFaultsFunction>(
+          plugin_.symbol(corvane::host::kArmFaultsSymbol));
+      points = reinterpret_cast<corvane::host::FaultPointsFunction>(
+          plugin_.symbol(corvane::host::kFaultPointsSymbol));
+      arm(setting_.failAt, setting_.failOnward ? 1 : 0);
+    }
+    host_->execute();
+    const int result = host_->result();
+    CVFUZZ_CHECK_EQ(host_->resultWrites(), 1, "field 200 is written once per execute");
+    CVFUZZ_CHECK(result == 0 || result == 2 || result == 3 || result == 4 || result == 5,
+                 "a result code of the failure tables");
+    if (arm != nullptr) {
+      const bool reached = points() >= setting_.failAt;
+      arm(0, 0);
+      if (reached) CVFUZZ_CHECK(result != 0, "a failed allocation is not reported as success");
+      // The instance stays usable: the same command runs again without the
+      // failure (its outcome is checked by the caller's model only for
+      // inputs without faults).
+      host_->execute();
+      CVFUZZ_CHECK_EQ(host_->resultWrites(), 1, "field 200 is written once per execute");
+      CVFUZZ_CHECK(host_->result() >= 0 && host_->result() <= 5, "a result code after a failure");
+    }
+    return result;
+  }
+
+ private:
+  Setting setting_;
+  const Plugin& plugin_;
+  std::unique_ptr<Host> host_;
+};
+
+// Column names that the host resolves: distinct, so that every column has
+// its own reference.
+inline std::vector<std::u32string> columnNames(size_t count) {
+  std::vector<std::u32string> names;
+  names.reserve(count);
+  for (size_t i = 0; i < count; ++i) names.push_back(corvane::host::ascii("c" + std::to_string(i)));
+  return names;
+}
+
+}  // namespace cvfuzz
+
+#endif

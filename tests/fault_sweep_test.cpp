@@ -1,0 +1,314 @@
+// Allocation-failure sweeps, both builds.  For load and for each command,
+// the n-th allocation, resize or lock fails (once alone, once together with
+// every later one), for n = 1, 2, ... until the operation completes without
+// reaching point n.  Each run must end with the result code of the failure
+// tables, leave the fields and lists as those tables say, free everything
+// it took, and leave the instance usable: the same command, run again
+// without the failure, must give the full result.
+#include <cstring>
+#include <functional>
+#include <iostream>
+
+#include "FormattedOracle.h"
+#include "PluginFixture.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CORVANE_SWEEP_ASAN 1
+#endif
+#endif
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(CORVANE_SWEEP_ASAN)
+#include <malloc.h>
+#define CORVANE_COUNT_HEAP 1
+#endif
+
+namespace cvtest {
+namespace {
+
+using corvane::host::ascii;
+
+// Bytes the C heap has handed out (arena and mapped blocks), or 0 where
+// that cannot be read; LeakSanitizer covers the sanitizer builds.
+size_t heapInUse() {
+#ifdef CORVANE_COUNT_HEAP
+  struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+#else
+  return 0;
+#endif
+}
+
+// The C heap's own caches keep a few freed chunks counted as in use; after
+// two rounds of the same sequence they have settled.  Every block the plug-in takes in these
+// scenarios is larger than this (the column definition buffer alone is
+// 64,000 bytes, the texts are several kilobytes); smaller ones, such as the
+// column references, are LeakSanitizer's in the sanitizer build.
+constexpr size_t kHeapNoise = 2048;
+
+uint32_t stateOf(const Host& host) {
+  uint32_t state = 0;
+  std::memcpy(&state, host.slot(), sizeof state);
+  return state;
+}
+
+bool isPrefix(const std::u32string& part, const std::u32string& whole) {
+  return part.size() <= whole.size() && whole.compare(0, part.size(), part) == 0;
+}
+
+// One command under test: how to set its fields, and what the failure
+// tables say about a failure at point n.
+struct Scenario {
+  const char* name;
+  int32_t command;
+  int params;
+  std::function<void(Host&, bool unicode)> prepare;
+  // The result code for a failure at point n.
+  std::function<int(int32_t n)> code;
+  // Whether the fields and lists left by a failure at point n are as the
+  // failure tables say.  `full` is what a run without failure leaves.
+  std::function<bool(const Host&, int32_t n, const std::u32string& fullText, const Rows& fullRows)> state;
+};
+
+struct SweepRun {
+  int result = -9;
+  int32_t points = 0;
+  bool stateOk = false;
+  int rerun = -9;
+  bool rerunOk = false;
+};
+
+class FaultSweep : public PluginTest {
+ protected:
+  void sweep(const Scenario& s) {
+    Faults faults(withFaults());
+    ASSERT_NE(faults.arm, nullptr);
+    // The result without failures.
+    std::u32string fullText;
+    Rows fullRows;
+    {
+      Host h(withFaults());
+      s.prepare(h, unicode());
+      h.load();
+      h.setCommand(s.command);
+      h.setParamCount(s.params);
+      faults.count();
+      h.execute();
+      ASSERT_EQ(h.result(), 0) << s.name;
+      fullText = h.text(P2);
+      if (h.isList(P2)) fullRows = h.list(P2).rows;
+    }
+    for (bool onward : {false, true}) {
+      int32_t n = 1;
+      for (;; ++n) {
+        SCOPED_TRACE(testing::Message() << s.name << ", point " << n << (onward ? " and after" : " alone"));
+        Host h(withFaults());
+        // The same sequence twice on one host: the host's own allocations
+        // are the same both times, so any growth of the heap between the
+        // two is what the plug-in kept.
+        auto once = [&]() {
+          SweepRun r;
+          s.prepare(h, unicode());
+          h.load();
+          h.setCommand(s.command);
+          h.setParamCount(s.params);
+          faults.arm(n, onward ? 1 : 0);
+          h.execute();
+          r.points = faults.points();
+          faults.off();
+          r.result = h.result();
+          r.stateOk = s.state(h, n, fullText, fullRows);
+          h.execute();
+          r.rerun = h.result();
+          r.rerunOk = h.isList(P2) ? h.list(P2).rows == fullRows : h.text(P2) == fullText;
+          h.unload();
+          return r;
+        };
+        const SweepRun first = once();
+        once();  // the heap's own caches settle in the first rounds
+        const size_t before = heapInUse();
+        const SweepRun second = once();
+        const size_t after = heapInUse();
+        EXPECT_LE(after, before + kHeapNoise) << "bytes kept by the plug-in";
+        EXPECT_EQ(first.points, second.points);
+        if (second.points < n) {
+          // Completed without reaching point n: the sweep is over.
+          EXPECT_EQ(second.result, 0);
+          break;
+        }
+        EXPECT_EQ(second.result, s.code(n));
+        EXPECT_TRUE(second.stateOk) << "fields and lists as the failure tables say";
+        EXPECT_EQ(second.rerun, 0) << "the instance stays usable";
+        EXPECT_TRUE(second.rerunOk) << "and gives the full result again";
+        if (HasFailure()) return;
+      }
+      const int32_t points = n - 1;
+      std::cout << "[ sweep    ] " << GetParam().file << " " << s.name << (onward ? ", failing onward: " : ", failing alone: ")
+                << points << " failure points\n";
+      RecordProperty(std::string(s.name) + (onward ? " onward" : " alone"), points);
+      EXPECT_GE(points, 3) << "every command passes at least the column definition, the references and one block";
+    }
+  }
+};
+
+// A list of `rows` rows of two cells of `width` characters.
+Rows wideRows(size_t rows, size_t width) {
+  Rows out;
+  for (size_t r = 0; r < rows; ++r)
+    out.push_back({std::u32string(width, static_cast<char32_t>(U'a' + r % 26)), ascii(std::to_string(r))});
+  return out;
+}
+
+TEST_P(FaultSweep, Load) {
+  Faults faults(withFaults());
+  for (bool onward : {false, true}) {
+    int32_t n = 1;
+    for (;; ++n) {
+      SCOPED_TRACE(testing::Message() << "load, point " << n << (onward ? " and after" : " alone"));
+      Host h(withFaults());
+      h.setList(P1, {U"a"}, {{U"x"}});
+      int32_t points = 0;
+      auto once = [&]() {
+        faults.arm(n, onward ? 1 : 0);
+        h.load();
+        points = faults.points();
+        faults.off();
+        const bool filled = h.slot() != nullptr;
+        const uint32_t state = filled ? stateOf(h) : 0;
+        h.setCommand(kLts);
+        h.setParamCount(2);
+        h.execute();
+        const int refused = h.result();
+        h.load();  // a block that is not ready is replaced
+        h.execute();
+        const int after = h.result();
+        h.unload();
+        return std::make_tuple(filled, state, refused, after);
+      };
+      once();
+      once();  // the heap's own caches settle in the first rounds
+      const size_t before = heapInUse();
+      const auto [filled, state, refused, rerun] = once();
+      EXPECT_LE(heapInUse(), before + kHeapNoise) << "bytes kept by the plug-in";
+      if (points < n) {
+        EXPECT_TRUE(filled);
+        EXPECT_EQ(refused, 0);
+        break;
+      }
+      if (n == 1) {
+        EXPECT_FALSE(filled) << "no block: the slot stays empty";
+        EXPECT_EQ(refused, -1);
+      } else {
+        ASSERT_TRUE(filled);
+        EXPECT_EQ(state, CORVANE_STATE_MERR) << "a working buffer is missing";
+        EXPECT_EQ(refused, -1) << "a block that is not ready refuses every command";
+      }
+      EXPECT_EQ(rerun, 0) << "loading again gives a ready block";
+    }
+    std::cout << "[ sweep    ] " << GetParam().file << " load" << (onward ? ", failing onward: " : ", failing alone: ")
+              << n - 1 << " failure points\n";
+    EXPECT_EQ(n - 1, 3) << "the block and its two working buffers";
+  }
+}
+
+TEST_P(FaultSweep, ListToStringWithGrowth) {
+  // 300 rows of a 120-character and a short cell: past the ScratchBuffer's
+  // first 32,500 bytes in either build, several times in the Unicode one.
+  sweep({"ListToString", kLts, 3,
+         [](Host& h, bool) {
+           h.setList(P1, {U"a", U"b"}, wideRows(300, 120));
+           h.setText(P3, U",");
+           h.setText(P2, U"old");
+         },
+         // column definition, references, the lock: 2; growth: 4
+         [](int32_t n) { return n <= 3 ? 2 : 4; },
+         [](const Host& h, int32_t n, const std::u32string& full, const Rows&) {
+           const std::u32string text = h.text(P2);
+           if (n <= 3) return text.empty();
+           // the text so far, ending after a delimiter, or nothing
+           return isPrefix(text, full) && (text.empty() || text.back() == U',');
+         }});
+}
+
+TEST_P(FaultSweep, StringToList) {
+  sweep({"StringToList", kStl, 3,
+         [](Host& h, bool) {
+           std::u32string text;
+           for (int i = 0; i < 999; ++i) text += ascii("cell" + std::to_string(i) + ",");
+           h.setText(P1, text);
+           h.setText(P3, U",");
+           h.setList(P2, {U"a", U"b", U"c"}, {{U"old"}});
+         },
+         [](int32_t) { return 2; },
+         [](const Host& h, int32_t, const std::u32string&, const Rows&) { return h.list(P2).rows.empty(); }});
+}
+
+TEST_P(FaultSweep, ListToFormattedStringWithGrowth) {
+  // Past the BigBuffer's first threshold in either build: 8-bit 170 cells
+  // of 32,000 characters, Unicode 45 (the margin there is counted before
+  // each cell).
+  sweep({"ListToFormattedString", kLtfs, 8,
+         [](Host& h, bool unicode) {
+           const size_t rows = unicode ? 45 : 170;
+           Rows list;
+           for (size_t r = 0; r < rows; ++r) list.push_back({std::u32string(32000, U'x')});
+           h.setList(P1, {U"a"}, list);
+           const char32_t* formats[] = {U"[", U"]", U";", U"VARIANT:<", U">", U","};
+           for (int16_t i = 0; i < 6; ++i) h.setText(static_cast<int16_t>(P3 + i), formats[i]);
+           h.setText(P2, U"old");
+         },
+         [](int32_t n) { return n <= 3 ? 2 : 4; },
+         [](const Host& h, int32_t n, const std::u32string& full, const Rows&) {
+           const std::u32string text = h.text(P2);
+           return n <= 3 ? text.empty() : isPrefix(text, full);
+         }});
+}
+
+void prepareParse(Host& h, const FormatStrings& f, const std::u32string& text) {
+  h.setText(P1, text);
+  h.setList(P2, {U"a", U"b", U"c"}, {{U"untouched"}});
+  h.setText(P3, f.rowPrefix);
+  h.setText(P4, f.rowSuffix);
+  h.setText(P5, f.rowDelim);
+  h.setText(P6, f.colPrefix);
+  h.setText(P7, f.colSuffix);
+  h.setText(P8, f.colDelim);
+}
+
+// The column definition and the references come before the list is
+// cleared: a failure there leaves the list as it was.
+bool parseState(const Host& h, int32_t n) {
+  const Rows& rows = h.list(P2).rows;
+  return n <= 2 ? rows.size() == 1 && rows[0][0] == U"untouched" : rows.empty();
+}
+
+TEST_P(FaultSweep, FormattedStringToList) {
+  const FormatStrings f{U"{", U"}", U";", U"[", U"]", U","};
+  Rows rows;
+  for (int r = 0; r < 400; ++r) rows.push_back({ascii("x" + std::to_string(r)), U"y", U""});
+  const std::u32string text = literalRender(rows, 3, f);
+  sweep({"FormattedStringToList", kFstl, 8, [&](Host& h, bool) { prepareParse(h, f, text); },
+         [](int32_t) { return 2; },
+         [](const Host& h, int32_t n, const std::u32string&, const Rows&) { return parseState(h, n); }});
+}
+
+TEST_P(FaultSweep, FormattedStringToListWithVariantsAndAnExactBlock) {
+  // A host that leaves the block just large enough for what it holds makes
+  // the command grow it for the row delimiter and terminators; the variant
+  // lists need the per-column searchers.
+  const FormatStrings f{U"", U"", U"\n", U"VARIANT:(,[,{", U"VARIANT:),],}", U"|"};
+  Rows rows;
+  for (int r = 0; r < 400; ++r) rows.push_back({ascii(std::to_string(r)), U"b", U"c"});
+  const std::u32string text = literalRender(rows, 3, f);
+  sweep({"FormattedStringToList, variants, exact block", kFstl, 8,
+         [&](Host& h, bool) {
+           prepareParse(h, f, text);
+           h.faults().exactHandleSize = true;
+         },
+         [](int32_t) { return 2; },
+         [](const Host& h, int32_t n, const std::u32string&, const Rows&) { return parseState(h, n); }});
+}
+
+CORVANE_BOTH_BUILDS(FaultSweep);
+
+}  // namespace
+}  // namespace cvtest
