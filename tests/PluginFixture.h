@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct Build {
   const char* faultFile; // the same build with fault points
   bool unicode;
 };
+
+inline void PrintTo(const Build& build, std::ostream* os) { *os << build.file; }
 
 inline const Build kBuilds[] = {{"Corvane", "CorvaneFaults", false},
                                 {"CorvaneU", "CorvaneUFaults", true}};
