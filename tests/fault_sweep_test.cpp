@@ -12,38 +12,12 @@
 #include "FormattedOracle.h"
 #include "PluginFixture.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CORVANE_SWEEP_ASAN 1
-#endif
-#endif
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(CORVANE_SWEEP_ASAN)
-#include <malloc.h>
-#define CORVANE_COUNT_HEAP 1
-#endif
+#include "HeapCheck.h"
 
 namespace cvtest {
 namespace {
 
 using corvane::host::ascii;
-
-// Bytes the C heap has handed out (arena and mapped blocks), or 0 where
-// that cannot be read; LeakSanitizer covers the sanitizer builds.
-size_t heapInUse() {
-#ifdef CORVANE_COUNT_HEAP
-  struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-#else
-  return 0;
-#endif
-}
-
-// The C heap's own caches keep a few freed chunks counted as in use; after
-// two rounds of the same sequence they have settled.  Every block the plug-in takes in these
-// scenarios is larger than this (the column definition buffer alone is
-// 64,000 bytes, the texts are several kilobytes); smaller ones, such as the
-// column references, are LeakSanitizer's in the sanitizer build.
-constexpr size_t kHeapNoise = 2048;
 
 uint32_t stateOf(const Host& host) {
   uint32_t state = 0;
