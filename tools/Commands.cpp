@@ -144,7 +144,11 @@ Session::Session(const std::filesystem::path& pluginPath, bool rawBytes, Progres
     : mode_(TextMode::Unicode), progress_(progress) {
   std::string error;
   plugin_ = Plugin::open(pluginPath, &error);
-  if (!plugin_) throw Failure(kExitFiles, "cannot load the plug-in " + pluginPath.string() + ": " + error);
+  if (!plugin_) {
+    const std::string path = pluginPath.string();
+    if (error.compare(0, path.size() + 2, path + ": ") == 0) error.erase(0, path.size() + 2);
+    throw Failure(kExitFiles, "cannot load the plug-in " + path + ": " + error);
+  }
   mode_ = rawBytes ? TextMode::Bytes : unicode() ? TextMode::Unicode : TextMode::Latin1;
   host_ = std::make_unique<Host>(*plugin_);
   host_->load();

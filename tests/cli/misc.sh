@@ -1,0 +1,55 @@
+# Help, progress, and finding the plug-ins beside an installed program.
+. "$(dirname "$0")/lib.sh"
+csv=$EXAMPLES/elements.csv
+
+# --help on the program and on every command: exit 0, usage and an example.
+for sub in "" info list-to-string string-to-list list-to-formatted formatted-to-list; do
+  # shellcheck disable=SC2086
+  "$CORVANE" $sub --help >"$WORK/out" 2>"$WORK/err"
+  status=$?
+  check "--help ${sub:-(program)}" [ "$status" -eq 0 -a ! -s "$WORK/err" ]
+  check "--help ${sub:-(program)} shows the usage" grep -q "^Usage: corvane $sub" "$WORK/out"
+  check "--help ${sub:-(program)} has an example" grep -q '^Example' "$WORK/out"
+done
+# The examples the help shows do what it says.
+"$CORVANE" list-to-string --help >"$WORK/help"
+shown=$(grep -A1 "corvane list-to-string --delim '|'" "$WORK/help" | tail -n 1 | sed 's/^ *//; s/\.\.\.$//')
+run list-to-string --delim '|' -i "$csv"
+case "$(cat "$WORK/out")" in
+  "$shown"?*) pass ;;
+  *) fail "list-to-string's example begins as the help shows" "help:   $shown" "output: $(head -c 80 "$WORK/out")" ;;
+esac
+STDIN=$(input 'H|1|He|2|') expect_text "string-to-list's example" 'symbol,number\r\nH,1\r\nHe,2\r\n' \
+  string-to-list --delim '|' --columns symbol,number
+
+# Progress: on request, the cells the command moved against all of them.
+run list-to-formatted --progress always --row-delim '\n' --col-delim , -i "$csv"
+check "progress always" [ "$status" -eq 0 -a "$(cat "$WORK/err")" = "$(printf '\rlist-to-formatted: 180 of 180 cells (100%%)')" ]
+run string-to-list --progress always --columns-from "$csv" -i "$EXPECTED/elements.252.txt"
+check "progress always, a list being filled" \
+  [ "$status" -eq 0 -a "$(cat "$WORK/err")" = "$(printf '\rstring-to-list: 180 of 180 cells (100%%)')" ]
+run list-to-string --progress never -i "$csv"
+check "progress never" [ "$status" -eq 0 -a ! -s "$WORK/err" ]
+run list-to-string -i "$csv"
+check "no progress when standard error is no terminal" [ "$status" -eq 0 -a ! -s "$WORK/err" ]
+if command -v script >/dev/null; then
+  script -qec "'$CORVANE' list-to-string --build $BUILD -i '$csv' -o '$WORK/tty.txt'" /dev/null </dev/null >"$WORK/tty" 2>&1
+  check "no progress on a terminal for a short job" [ ! -s "$WORK/tty" ]
+  check "  ... which did its work" cmp -s "$WORK/tty.txt" "$EXPECTED/elements.252.txt"
+fi
+
+# Installed: the program finds the plug-ins where the install put them.
+if "${CMAKE_COMMAND:-cmake}" --install "$BINARY_DIR" --prefix "$WORK/prefix" >"$WORK/install.log" 2>&1; then
+  pass
+  "$WORK/prefix/bin/corvane" info --build "$BUILD" >"$WORK/out" 2>"$WORK/err"
+  check "installed: info runs" [ "$?" -eq 0 ]
+  plugin=$(head -n 1 "$WORK/out" | sed 's/^file: *//')
+  check "installed: the plug-in comes from the install" [ "${plugin#"$WORK/prefix/"}" != "$plugin" -a -f "$plugin" ]
+  "$WORK/prefix/bin/corvane" list-to-formatted --build "$BUILD" --format "$EXAMPLES/formats/json.fmt" -i "$csv" \
+    >"$WORK/out" 2>"$WORK/err"
+  check "installed: renders the example" cmp -s "$WORK/out" "$EXPECTED/elements.json"
+else
+  fail "cmake --install" "$(tail -n 5 "$WORK/install.log")"
+fi
+
+finish
