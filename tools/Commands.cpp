@@ -237,9 +237,19 @@ std::u32string runListToFormatted(Session& session, Table table, const Format& f
   host.setList(kParam1, std::move(table.columns), std::move(table.rows));
   host.setText(kParam2, U"");
   setFormat(host, format);
+  const std::size_t rows = host.list(kParam1).rows.size();
   context.code = execute(session, CommandId::ListToFormatted, 8, [&host] { return cellsOf(host, kParam1); });
   checkResult(context);
-  return host.text(kParam2);
+  std::u32string text = host.text(kParam2);
+  // FormattedStringToList takes a row delimiter at the very end for an
+  // optional final one, so such a text does not read back as it was.
+  const std::u32string& delim = format.rowDelim;
+  if (rows != 0 && !delim.empty() && text.size() >= delim.size() &&
+      text.compare(text.size() - delim.size(), delim.size(), delim) == 0)
+    warn("the text ends with the row delimiter " + quoted(delim, session.mode()) +
+         " (its last row ends with it or renders as nothing); formatted-to-list takes that for an optional "
+         "final delimiter and will not read the last row back as it was");
+  return text;
 }
 
 const List& runFormattedToList(Session& session, std::u32string text, std::vector<std::u32string> columns,

@@ -166,5 +166,12 @@ expect_warning "VARIANT list longer than the columns" "--col-suffix lists 3 entr
 check "its extra entry is not used" [ "$(cat "$WORK/out")" = "1a,2b" ]
 expect_warning "VARIANT list of more than 128 entries" "--col-prefix lists 130 entries; the plug-in uses the first 128" \
   list-to-formatted --row-delim ';' --col-delim , --col-prefix "VARIANT:$(printf ',%.0s' $(seq 129))" -i "$list"
+expect_warning "a text that ends with its row delimiter" \
+  'the text ends with the row delimiter ";" (its last row ends with it or renders as nothing); formatted-to-list takes that for an optional final delimiter and will not read the last row back as it was' \
+  list-to-formatted --row-delim ';' --col-delim , -i "$(input 'a\n1\n""\n')"
+check "  ... and renders it all the same" [ "$(cat "$WORK/out")" = "1;" ]
+cp "$WORK/out" "$WORK/rendered"
+STDIN=$WORK/rendered ALLOW_WARNINGS=1 expect_text "  ... which reads back one row short" 'a\r\n1\r\n' \
+  formatted-to-list --row-delim ';' --col-delim , --columns a
 
 finish
