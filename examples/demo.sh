@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
-# Renders the bundled example table as Markdown with the built corvane, then
-# reads the Markdown back into CSV and checks that it is the table again.
+# Renders the bundled example table as an HTML table with the built corvane,
+# then reads the HTML back into CSV and checks that it is the table again.
 #   examples/demo.sh BUILD_DIR        (./build.sh demo runs it)
 set -euo pipefail
 build=${1:?usage: demo.sh BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 corvane=$build/tools/corvane
 csv=$here/elements.csv
-format=$here/formats/markdown.fmt
+format=$here/formats/html.fmt
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "\$ corvane list-to-formatted --format examples/formats/markdown.fmt -i examples/elements.csv"
-"$corvane" list-to-formatted --format "$format" -i "$csv" -o "$work/elements.md"
-cat "$work/elements.md"
+echo "\$ corvane list-to-formatted --format examples/formats/html.fmt -i examples/elements.csv"
+"$corvane" list-to-formatted --format "$format" -i "$csv" -o "$work/elements.html"
+cat "$work/elements.html"
 echo
-echo "\$ corvane formatted-to-list --format examples/formats/markdown.fmt --columns-from examples/elements.csv"
-"$corvane" formatted-to-list --format "$format" --columns-from "$csv" -i "$work/elements.md" -o "$work/back.csv"
+echo "\$ corvane formatted-to-list --format examples/formats/html.fmt --columns-from examples/elements.csv"
+"$corvane" formatted-to-list --format "$format" --columns-from "$csv" -i "$work/elements.html" -o "$work/back.csv"
 tr -d '\r' <"$work/back.csv"
 echo
 if cmp -s "$work/back.csv" "$csv"; then
