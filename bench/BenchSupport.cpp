@@ -251,7 +251,8 @@ benchmark::internal::Benchmark* registerBench(const std::string& name, Body body
                                         body(state, first);
                                       })
       ->Unit(benchmark::kMillisecond)
-      ->UseRealTime();
+      ->UseRealTime()
+      ->MinTime(0.2);
 }
 
 int runCommand(Host& host, std::int32_t command, int params) {
@@ -259,6 +260,13 @@ int runCommand(Host& host, std::int32_t command, int params) {
   host.setParamCount(params);
   host.execute();
   return host.result();
+}
+
+int runWarm(benchmark::State& state, bool first, Host& host, std::int32_t command, int params) {
+  int result = Host::kNoResult;
+  if (first) runCommand(host, command, params);
+  for (auto _ : state) result = runCommand(host, command, params);
+  return result;
 }
 
 int runFresh(benchmark::State& state, bool first, Host& host, std::int32_t command, int params) {

@@ -4,8 +4,10 @@
 //
 // A benchmark is named  Command/Build/Size/Data/Impl,  for example
 // "ListToString/CorvaneU/cells:1M/plain/plugin".  Impl is one of
-//   plugin   the command run through the entry point, on a freshly loaded
-//            instance (so growth of the working buffers is paid every run);
+//   plugin   the command run through the entry point, again and again on one
+//            loaded instance;
+//   fresh    the same, on a freshly loaded instance every run (so growth of
+//            the working buffers that persist between runs is paid each time);
 //   floor    our host doing the callback traffic that the command needs,
 //            with no plug-in in between;
 //   memcpy   a copy of the bytes the command produces or consumes;
@@ -139,8 +141,12 @@ using Body = std::function<void(benchmark::State&, bool first)>;
 // Milliseconds, wall-clock time.
 benchmark::internal::Benchmark* registerBench(const std::string& name, Body body);
 
-// Runs a command through the entry point on a freshly loaded instance; the
-// unload and load are not timed.  Returns the last result code.
+// Runs a command through the entry point, every iteration on the same
+// instance, as a host runs a command again and again: the working buffers
+// have grown in the untimed first run.  Returns the last result code.
+int runWarm(benchmark::State& state, bool first, Host& host, std::int32_t command, int params);
+// The same on a freshly loaded instance every iteration, so that each run
+// pays for growing the working buffers; the unload and load are not timed.
 int runFresh(benchmark::State& state, bool first, Host& host, std::int32_t command, int params);
 int runCommand(Host& host, std::int32_t command, int params);
 

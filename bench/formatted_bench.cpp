@@ -158,16 +158,18 @@ void registerListToFormattedString(const Build& build, std::size_t rows, const s
                                    bool withMemcpy) {
   const std::string size = "cells:" + shortCount(rows * shape(shapes.front()).columns);
   for (const auto& name : shapes) {
-    registerBench(benchName("ListToFormattedString", build, size, name, "plugin"),
-                  [=](benchmark::State& state, bool first) {
-                    ListData& d = listData(build, rows, shapes);
-                    setFormat(*d.host, shape(name).format);
-                    const Rendered& want = d.expected.at(name);
-                    const int result = runFresh(state, first, *d.host, kLtfs, 8);
-                    if (result != 0 || d.host->text(P2) != want.text)
-                      state.SkipWithError(("wrong text, result " + std::to_string(result)).c_str());
-                    countCells(state, d.cells, want.text.size(), build);
-                  });
+    for (const bool fresh : {false, true}) {
+      registerBench(benchName("ListToFormattedString", build, size, name, fresh ? "fresh" : "plugin"),
+                    [=](benchmark::State& state, bool first) {
+                      ListData& d = listData(build, rows, shapes);
+                      setFormat(*d.host, shape(name).format);
+                      const Rendered& want = d.expected.at(name);
+                      const int result = (fresh ? runFresh : runWarm)(state, first, *d.host, kLtfs, 8);
+                      if (result != 0 || d.host->text(P2) != want.text)
+                        state.SkipWithError(("wrong text, result " + std::to_string(result)).c_str());
+                      countCells(state, d.cells, want.text.size(), build);
+                    });
+    }
     registerBench(benchName("ListToFormattedString", build, size, name, "floor"),
                   [=](benchmark::State& state, bool first) {
                     ListData& d = listData(build, rows, shapes);
@@ -252,7 +254,7 @@ void registerFstl(const Build& build, const std::string& name, Sized sized, std:
   registerBench(benchName("FormattedStringToList", build, size, name, "plugin"),
                 [=](benchmark::State& state, bool first) {
                   TextData& d = textData(build, name, sized, amount, false);
-                  const int result = runFresh(state, first, *d.host, kFstl, 8);
+                  const int result = runWarm(state, first, *d.host, kFstl, 8);
                   if (result != 0 || d.host->list(P2).rows != d.expected)
                     state.SkipWithError(("wrong list, result " + std::to_string(result)).c_str());
                   countCells(state, d.cells, d.characters, build);

@@ -82,13 +82,16 @@ std::size_t unit(const Build& build) { return corvane::host::unitBytes(build.wid
 
 void registerListToString(const Build& build, std::size_t rows) {
   const std::string size = "cells:" + shortCount(rows * kColumns);
-  registerBench(benchName("ListToString", build, size, "plain", "plugin"), [build, rows](benchmark::State& state, bool first) {
-    ListData& d = listData(build, rows);
-    const int result = runFresh(state, first, *d.host, kLts, 2);
-    if (result != 0 || d.host->text(P2) != d.expected)
-      state.SkipWithError(("wrong text, result " + std::to_string(result)).c_str());
-    countCells(state, d.cells, d.expected.size() * unit(build));
-  });
+  for (const bool fresh : {false, true}) {
+    registerBench(benchName("ListToString", build, size, "plain", fresh ? "fresh" : "plugin"),
+                  [build, rows, fresh](benchmark::State& state, bool first) {
+                    ListData& d = listData(build, rows);
+                    const int result = (fresh ? runFresh : runWarm)(state, first, *d.host, kLts, 2);
+                    if (result != 0 || d.host->text(P2) != d.expected)
+                      state.SkipWithError(("wrong text, result " + std::to_string(result)).c_str());
+                    countCells(state, d.cells, d.expected.size() * unit(build));
+                  });
+  }
   registerBench(benchName("ListToString", build, size, "plain", "floor"), [build, rows](benchmark::State& state, bool first) {
     ListData& d = listData(build, rows);
     const UnitText empty(build.width, std::size_t{0});
@@ -119,7 +122,7 @@ void registerStringToList(const Build& build, std::size_t rows) {
   const std::string size = "cells:" + shortCount(rows * kColumns);
   registerBench(benchName("StringToList", build, size, "plain", "plugin"), [build, rows](benchmark::State& state, bool first) {
     TextData& d = textData(build, rows);
-    const int result = runFresh(state, first, *d.host, kStl, 2);
+    const int result = runWarm(state, first, *d.host, kStl, 2);
     if (result != 0 || d.host->list(P2).rows != d.expected)
       state.SkipWithError(("wrong list, result " + std::to_string(result)).c_str());
     countCells(state, d.cells, d.textLength * unit(build));
