@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
+#include <tuple>
 
 #include "FormattedOracle.h"
 #include "PluginFixture.h"
@@ -76,9 +77,9 @@ class FaultSweep : public PluginTest {
       for (;; ++n) {
         SCOPED_TRACE(testing::Message() << s.name << ", point " << n << (onward ? " and after" : " alone"));
         Host h(withFaults());
-        // The same sequence twice on one host: the host's own allocations
-        // are the same both times, so any growth of the heap between the
-        // two is what the plug-in kept.
+        // The same sequence several times on one host: the host's own
+        // allocations are the same each time, so any growth of the heap
+        // between two of them is what the plug-in kept.
         auto once = [&]() {
           SweepRun r;
           s.prepare(h, unicode());
@@ -97,13 +98,9 @@ class FaultSweep : public PluginTest {
           h.unload();
           return r;
         };
-        const SweepRun first = once();
-        once();  // the heap's own caches settle in the first rounds
-        const size_t before = heapInUse();
-        const SweepRun second = once();
-        const size_t after = heapInUse();
-        EXPECT_LE(after, before + kHeapNoise) << "bytes kept by the plug-in";
-        EXPECT_EQ(first.points, second.points);
+        SweepRun second;
+        const long long growth = heapGrowth([&] { second = once(); });
+        EXPECT_LE(growth, static_cast<long long>(kHeapNoise)) << "bytes kept by the plug-in";
         if (second.points < n) {
           // Completed without reaching point n: the sweep is over.
           EXPECT_EQ(second.result, 0);
@@ -158,11 +155,10 @@ TEST_P(FaultSweep, Load) {
         h.unload();
         return std::make_tuple(filled, state, refused, after);
       };
-      once();
-      once();  // the heap's own caches settle in the first rounds
-      const size_t before = heapInUse();
-      const auto [filled, state, refused, rerun] = once();
-      EXPECT_LE(heapInUse(), before + kHeapNoise) << "bytes kept by the plug-in";
+      std::tuple<bool, uint32_t, int, int> outcome;
+      const long long growth = heapGrowth([&] { outcome = once(); });
+      EXPECT_LE(growth, static_cast<long long>(kHeapNoise)) << "bytes kept by the plug-in";
+      const auto [filled, state, refused, rerun] = outcome;
       if (points < n) {
         EXPECT_TRUE(filled);
         EXPECT_EQ(refused, 0);

@@ -80,11 +80,11 @@ class Soak : public PluginTest {
   }
 
   void soak(long cycles, long bigEvery) {
-    // 300 rows of a 120-character cell and a number: past the
+    // 130 rows of a 255-character cell and a number: past the
     // ScratchBuffer's 32,500 bytes in either build.
     Rows rows;
-    for (int r = 0; r < 300; ++r)
-      rows.push_back({std::u32string(120, static_cast<char32_t>(U'a' + r % 26)), ascii(std::to_string(r))});
+    for (int r = 0; r < 130; ++r)
+      rows.push_back({std::u32string(255, static_cast<char32_t>(U'a' + r % 26)), ascii(std::to_string(r))});
     // Past the BigBuffer's first threshold: 5,242,880 bytes.
     Rows bigRows;
     const size_t bigCount = unicode() ? 45 : 170;
@@ -92,7 +92,7 @@ class Soak : public PluginTest {
 
     Host h(shipped());
     // Warm up: the host's fields and the heap's caches reach their sizes.
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(cycle(h, rows, bigRows, true));
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(cycle(h, rows, bigRows, true));
     const size_t heapStart = heapInUse();
     const size_t residentStart = residentBytes();
     const auto started = std::chrono::steady_clock::now();
@@ -120,13 +120,16 @@ class Soak : public PluginTest {
     // show as 64,000 bytes after 2,000 cycles.
     EXPECT_LE(heapEnd, heapStart + 16384) << "bytes kept across the cycles";
     // Resident memory moves with the heap's trimming; what the plug-in
-    // would keep across thousands of cycles (at least 64,000 bytes a cycle
-    // for any block it takes) would be far more than this.
-    EXPECT_LE(residentEnd, residentStart + (16u << 20)) << "resident size grew";
+    // would keep across thousands of cycles would be far more than this.
+    // Under AddressSanitizer freed memory waits in quarantine, and
+    // LeakSanitizer judges at exit instead.
+    if (kHeapCounted) {
+      EXPECT_LE(residentEnd, residentStart + (16u << 20)) << "resident size grew";
+    }
   }
 };
 
-TEST_P(Soak, TwoThousandCycles) { soak(2000, 500); }
+TEST_P(Soak, TwoThousandCycles) { soak(2000, 1000); }
 
 TEST_P(Soak, DISABLED_LongSoak) {
   long cycles = 100000;
