@@ -22,7 +22,7 @@ if [ ! -x "$BIN" ]; then
 fi
 
 # The summary must be right before it is believed.
-(cd "$HERE" && python3 -m unittest -q test_summarize) >/dev/null 2>&1 || {
+(cd "$HERE" && python3 -B -m unittest -q test_summarize) >/dev/null 2>&1 || {
   echo "bench/test_summarize.py fails: run it for details" >&2
   exit 2
 }
@@ -62,5 +62,5 @@ for i in "${!groups[@]}"; do
 done
 echo "benchmarks took $((SECONDS - start))s; their output: $OUT/bench.log"
 echo
-python3 "$HERE/summarize.py" --time "${BENCH_TIME:-cpu}" "$OUT"/*.json || status=1
+python3 -B "$HERE/summarize.py" --time "${BENCH_TIME:-cpu}" "$OUT"/*.json || status=1
 exit $status
