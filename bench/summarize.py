@@ -54,12 +54,15 @@ def load(paths, clock):
     with errors are returned separately."""
     if isinstance(paths, str):
         paths = [paths]
-    benchmarks, context = [], {}
+    benchmarks, context, loads = [], {}, []
     for path in paths:
         with open(path) as f:
             data = json.load(f)
         benchmarks.extend(data.get("benchmarks", []))
-        context = context or data.get("context", {})
+        context = context or dict(data.get("context", {}))
+        loads.extend(data.get("context", {}).get("load_avg", [])[:1])
+    if loads:
+        context["load_1min"] = (min(loads), max(loads))
     runs = defaultdict(lambda: {"ms": [], "items": []})
     medians = {}
     errors = []
@@ -205,6 +208,9 @@ def render(rows, literal_rows, over, errors, clock, context, repetitions):
     out.append("own callback traffic for the same cells; 10x in: time at ten times the input over the time")
     out.append("at the input (floor10x: the same for the floor); x benign: an adversarial text over the")
     out.append("HTML-like text of the same size.")
+    if "load_1min" in context:
+        out.append("Load average over the last minute when the processes started: %.1f to %.1f on %s cores."
+                   % (context["load_1min"] + (context.get("num_cpus", "?"),)))
     if context.get("library_build_type") == "debug":
         out.append("(The benchmark library reports a debug build: it affects its own bookkeeping only.)")
     out.append("")
