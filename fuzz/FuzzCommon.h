@@ -154,41 +154,72 @@ inline Setting readSetting(FuzzedDataProvider& data, bool allowHostFaults = true
     f.exactHandleSize = (bits & 16) != 0;
     if ((bits & 32) != 0) f.lengthShortBy = data.ConsumeIntegralInRange<int32_t>(-3, 40);
     if ((bits & 0x80) != 0) {
-      static const int32_t kLengths[] = {0x7FFFFFFF, 0x7FFFFFF0, 0x40000000, 0x3FFFFFF0, -1, INT32_MIN};
-      f.forcedLength = kLengths[data.ConsumeIntegralInRange<size_t>(0, 5)];
+      // Lengths the plug-in must refuse before it allocates (their byte
+      // counts do not fit a block), and small ones below the real length.
+      // Lengths it may allocate for, up to 2 GiB, are the limits tests'.
+      static const int32_t kLengths[] = {0x7FFFFFFF, 0x7FFFFFF8, -1, INT32_MIN, 1, 2, 7,
+                                         0x20000000, 0x1FFFFFFE};  // the last two: Unicode only
+      f.forcedLength = kLengths[data.ConsumeIntegralInRange<size_t>(0, s.unicode ? 8 : 6)];
     }
   }
   return s;
 }
 
-// Runs one command on a fresh, loaded host and checks what holds for every
-// command whatever the input: field 200 written once, with a code of the
-// failure tables, and a failing allocation never reported as success.
+// Runs one command on a loaded host and checks what holds for every command
+// whatever the input: field 200 written once, with a code of the failure
+// tables, and a failing allocation never reported as success.
+//
+// Loading an instance takes its two working buffers (5 MiB and more), which
+// under AddressSanitizer costs more than most commands.  So a host and its
+// instance serve many inputs, as a host keeps an instance for many
+// commands, as long as that leaves each input the state a fresh instance
+// would give it: the instance is loaded anew after an input with faults and
+// after any input whose text may have grown a working buffer (commands that
+// do not use them rewrite everything else they keep), and the host is made
+// anew every 1,000 inputs, before the references it hands out for column
+// names could run short.
 class Run {
  public:
   explicit Run(const Setting& s)
       : setting_(s),
         plugin_(s.faulty ? *plugins()[s.unicode].faulty : *plugins()[s.unicode].shipped),
-        host_(std::make_unique<Host>(plugin_)) {
-    host_->load();
-    CVFUZZ_CHECK(host_->slot() != nullptr, "load gives a block");
-    host_->faults() = s.hostFaults;
+        cached_(cache(s.unicode, s.faulty)) {
+    if (!cached_.host || ++cached_.uses >= 1000) {
+      cached_.host.reset();  // unloads
+      cached_.host = std::make_unique<Host>(plugin_);
+      cached_.uses = 0;
+    }
+    if (cached_.host->slot() == nullptr) cached_.host->load();
+    CVFUZZ_CHECK(cached_.host->slot() != nullptr, "load gives a block");
+    cached_.host->faults() = s.hostFaults;
   }
   ~Run() {
-    host_->unload();
-    CVFUZZ_CHECK(host_->slot() == nullptr, "unload clears the slot");
+    Host& h = *cached_.host;
+    h.faults() = HostFaults{};
+    const size_t unit = setting_.unicode ? 4 : 1;
+    if (setting_.faulty || reload_ || (!h.isList(P2) && h.text(P2).size() * unit > kMayHaveGrown)) {
+      h.unload();
+      CVFUZZ_CHECK(h.slot() == nullptr, "unload clears the slot");
+    }
   }
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
 
-  Host& host() { return *host_; }
+  Host& host() { return *cached_.host; }
   bool unicode() const { return setting_.unicode; }
   // No fault was in force: the outcome must match the model.
   bool exact() const { return !setting_.faulty; }
+  // The command built a text of this many characters (before the host cut
+  // it at a zero character): load the instance anew if that may have grown
+  // a working buffer.
+  void built(size_t chars) {
+    if (chars * (setting_.unicode ? 4 : 1) > kMayHaveGrown) reload_ = true;
+  }
 
   int execute(int32_t command, int params) {
-    host_->setCommand(command);
-    host_->setParamCount(params);
+    Host& h = host();
+    h.setCommand(command);
+    h.setParamCount(params);
     corvane::host::ArmFaultsFunction arm = nullptr;
     corvane::host::FaultPointsFunction points = nullptr;
     if (setting_.failAt > 0) {
@@ -198,9 +229,9 @@ class Run {
           plugin_.symbol(corvane::host::kFaultPointsSymbol));
       arm(setting_.failAt, setting_.failOnward ? 1 : 0);
     }
-    host_->execute();
-    const int result = host_->result();
-    CVFUZZ_CHECK_EQ(host_->resultWrites(), 1, "field 200 is written once per execute");
+    h.execute();
+    const int result = h.result();
+    CVFUZZ_CHECK_EQ(h.resultWrites(), 1, "field 200 is written once per execute");
     CVFUZZ_CHECK(result == 0 || result == 2 || result == 3 || result == 4 || result == 5,
                  "a result code of the failure tables");
     if (arm != nullptr) {
@@ -210,17 +241,31 @@ class Run {
       // The instance stays usable: the same command runs again without the
       // failure (its outcome is checked by the caller's model only for
       // inputs without faults).
-      host_->execute();
-      CVFUZZ_CHECK_EQ(host_->resultWrites(), 1, "field 200 is written once per execute");
-      CVFUZZ_CHECK(host_->result() >= 0 && host_->result() <= 5, "a result code after a failure");
+      h.execute();
+      CVFUZZ_CHECK_EQ(h.resultWrites(), 1, "field 200 is written once per execute");
+      CVFUZZ_CHECK(h.result() >= 0 && h.result() <= 5, "a result code after a failure");
     }
     return result;
   }
 
  private:
+  // Below the ScratchBuffer's first growth (32,000 bytes of text), and so
+  // below the BigBuffer's.
+  static constexpr size_t kMayHaveGrown = 30000;
+
+  struct Cached {
+    std::unique_ptr<Host> host;
+    int uses = 0;
+  };
+  static Cached& cache(bool unicode, bool faulty) {
+    static Cached cached[2][2];
+    return cached[unicode][faulty];
+  }
+
   Setting setting_;
   const Plugin& plugin_;
-  std::unique_ptr<Host> host_;
+  Cached& cached_;
+  bool reload_ = false;
 };
 
 // Column names that the host resolves: distinct, so that every column has

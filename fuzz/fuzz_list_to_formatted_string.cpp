@@ -2,6 +2,8 @@
 // past the 32,000 characters the command asks for) and random format
 // strings, both builds.  Without faults the text must be the literal
 // rendering, and equal delimiters must give result 3.
+#include <algorithm>
+
 #include "FuzzFormats.h"
 
 using namespace cvfuzz;
@@ -34,7 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
     rows.push_back(std::move(row));
   }
-  const size_t repeat = data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, 200);
+  // at most about 20,000 cells and 8,000,000 characters: enough to grow the
+  // BigBuffer past its first 5,306,880 bytes in either build
+  size_t rowChars = 1;
+  for (const auto& row : rows)
+    for (const auto& cell : row) rowChars += cell.size();
+  const size_t most = std::min<size_t>(20000 / (rows.size() * columns + 1), 8000000 / rowChars) + 1;
+  const size_t repeat = data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(200, most));
   Rows list;
   for (size_t i = 0; i < repeat; ++i) list.insert(list.end(), rows.begin(), rows.end());
 

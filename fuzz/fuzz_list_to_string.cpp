@@ -2,6 +2,8 @@
 // 255 characters the command asks for) and delimiters, both builds.  Without
 // faults the text must be every cell, cut at 255 characters, followed by the
 // delimiter.
+#include <algorithm>
+
 #include "FuzzCommon.h"
 
 using namespace cvfuzz;
@@ -31,7 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     for (size_t c = 0; c < columns; ++c) row.push_back(chars.text(chars.length(3, 300), U"ab,", true));
     rows.push_back(std::move(row));
   }
-  const size_t repeat = data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, 200);
+  // at most about 20,000 cells
+  const size_t most = 20000 / (rows.size() * columns + 1) + 1;
+  const size_t repeat = data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(200, most));
   Rows list;
   for (size_t i = 0; i < repeat; ++i) list.insert(list.end(), rows.begin(), rows.end());
 
@@ -40,6 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   host.setList(P1, columnNames(columns), list);
   if (params >= 3) host.setText(P3, third);
   host.setText(P2, U"old");
+  size_t built = 0;
+  for (const auto& row : list)
+    for (const auto& cell : row) built += std::min<size_t>(cell.size(), 255) + 1;
+  run.built(built);
   const int result = run.execute(kLts, params);
   if (!run.exact()) return 0;
 

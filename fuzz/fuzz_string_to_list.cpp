@@ -1,6 +1,8 @@
 // StringToList on random texts, delimiters and column counts, both builds.
 // Without faults the list must hold exactly the first (D / K) x K cells of
 // the text, each up to its delimiter (or an earlier zero character).
+#include <algorithm>
+
 #include "FuzzCommon.h"
 
 using namespace cvfuzz;
@@ -24,7 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   // the text: a piece over an alphabet that holds the delimiter, repeated
   const std::u32string alphabet = std::u32string(1, delimiter) + U"ab" + std::u32string(1, delimiter);
   const std::u32string piece = chars.text(chars.length(40, 2000), alphabet, true);
-  const size_t repeat = data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, 300);
+  // at most about 64,000 characters: long enough to matter, short enough to
+  // keep the runs quick
+  const size_t most = 64000 / (piece.size() + 1) + 1;
+  const size_t repeat = data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(300, most));
   std::u32string text;
   for (size_t i = 0; i < repeat; ++i) text += piece;
 
