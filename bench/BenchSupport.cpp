@@ -235,6 +235,41 @@ UnitText packCells(CharWidth width, const Rows& rows) {
   return packed;
 }
 
+// --- traffic ---------------------------------------------------------------------
+
+namespace {
+const std::int32_t kTrafficOps[] = {kCvOpGetFldVal, kCvOpSetFldVal, kCvOpGetLstVal,
+                                    kCvOpSetLstVal, kCvOpDoListOp, kCvOpGetListDef};
+}  // namespace
+
+std::string TrafficCounts::describe() const {
+  std::string text = std::to_string(cellsRead) + " cells read, " + std::to_string(cellsWritten) + " written, calls";
+  for (std::size_t i = 0; i < calls.size(); ++i)
+    text += " " + std::to_string(kTrafficOps[i]) + ":" + std::to_string(calls[i]);
+  return text;
+}
+
+TrafficCounts countTraffic(Host& host, const std::function<void()>& run) {
+  host.resetStats();
+  run();
+  TrafficCounts counts;
+  const auto& stats = host.stats();
+  counts.cellsRead = stats.cellsRead;
+  counts.cellsWritten = stats.cellsWritten;
+  for (const std::int32_t op : kTrafficOps) counts.calls.push_back(stats.callsOf(op));
+  return counts;
+}
+
+void fail(benchmark::State& state, const std::string& message) {
+  if (!state.error_occurred()) state.SkipWithError(message.c_str());
+}
+
+void checkTraffic(benchmark::State& state, const std::optional<TrafficCounts>& plugin,
+                  const TrafficCounts& floor) {
+  if (plugin && !(*plugin == floor))
+    fail(state, "the floor's traffic (" + floor.describe() + ") is not the command's (" + plugin->describe() + ")");
+}
+
 // --- registration ----------------------------------------------------------------
 
 std::string benchName(const char* command, const Build& build, const std::string& size,
@@ -262,9 +297,13 @@ int runCommand(Host& host, std::int32_t command, int params) {
   return host.result();
 }
 
-int runWarm(benchmark::State& state, bool first, Host& host, std::int32_t command, int params) {
+int runWarm(benchmark::State& state, bool first, Host& host, std::int32_t command, int params,
+            std::optional<TrafficCounts>* traffic) {
   int result = Host::kNoResult;
-  if (first) runCommand(host, command, params);
+  if (first) {
+    const TrafficCounts counts = countTraffic(host, [&] { runCommand(host, command, params); });
+    if (traffic != nullptr) *traffic = counts;
+  }
   for (auto _ : state) result = runCommand(host, command, params);
   return result;
 }

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,26 @@ class UnitText {
 // The cells of `rows`, each zero-terminated, row by row.
 UnitText packCells(CharWidth width, const Rows& rows);
 
+// What one run asks of the host: cells read and written, and the calls of
+// the operations that move data.  A floor must ask exactly what the command
+// asks (the entry point's own calls and the column-name look-ups aside).
+struct TrafficCounts {
+  std::uint64_t cellsRead = 0;
+  std::uint64_t cellsWritten = 0;
+  std::vector<std::uint64_t> calls;  // by kTrafficOps
+  bool operator==(const TrafficCounts& other) const {
+    return cellsRead == other.cellsRead && cellsWritten == other.cellsWritten && calls == other.calls;
+  }
+  std::string describe() const;
+};
+TrafficCounts countTraffic(Host& host, const std::function<void()>& run);
+// Marks the benchmark as failed when the plug-in's traffic is known and the
+// floor's differs from it.
+void checkTraffic(benchmark::State& state, const std::optional<TrafficCounts>& plugin,
+                  const TrafficCounts& floor);
+// SkipWithError, unless an error is already recorded.
+void fail(benchmark::State& state, const std::string& message);
+
 // --- registration ---------------------------------------------------------------
 
 std::string benchName(const char* command, const Build& build, const std::string& size,
@@ -144,7 +165,9 @@ benchmark::internal::Benchmark* registerBench(const std::string& name, Body body
 // Runs a command through the entry point, every iteration on the same
 // instance, as a host runs a command again and again: the working buffers
 // have grown in the untimed first run.  Returns the last result code.
-int runWarm(benchmark::State& state, bool first, Host& host, std::int32_t command, int params);
+// The first, untimed run's traffic goes to `traffic` when it is given.
+int runWarm(benchmark::State& state, bool first, Host& host, std::int32_t command, int params,
+            std::optional<TrafficCounts>* traffic = nullptr);
 // The same on a freshly loaded instance every iteration, so that each run
 // pays for growing the working buffers; the unload and load are not timed.
 int runFresh(benchmark::State& state, bool first, Host& host, std::int32_t command, int params);

@@ -17,7 +17,6 @@
 //   rare-prefixes  124 columns with a prefix list of one distinct character
 //                  per column: each column's prefix occurs once per row, so
 //                  every search for it from a cell start runs a whole row.
-#include <algorithm>
 #include <map>
 
 #include "BenchSupport.h"
@@ -130,6 +129,7 @@ struct ListData {
   std::uint64_t cells = 0;
   std::map<std::string, Rendered> expected;  // by shape
   UnitText cellBuffer;                       // where the floor reads cells to
+  std::map<std::string, TrafficCounts> pluginTraffic;  // by shape
 };
 
 ListData& listData(const Build& build, std::size_t rows, const std::vector<std::string>& shapes) {
@@ -167,9 +167,12 @@ void registerListToFormattedString(const Build& build, std::size_t rows, const s
                       ListData& d = listData(build, rows, shapes);
                       setFormat(*d.host, shape(name).format);
                       const Rendered& want = d.expected.at(name);
-                      const int result = (fresh ? runFresh : runWarm)(state, first, *d.host, kLtfs, 8);
+                      std::optional<TrafficCounts> traffic;
+                      const int result = fresh ? runFresh(state, first, *d.host, kLtfs, 8)
+                                               : runWarm(state, first, *d.host, kLtfs, 8, &traffic);
+                      if (traffic) d.pluginTraffic[name] = *traffic;
                       if (result != 0 || d.host->text(P2) != want.text)
-                        state.SkipWithError(("wrong text, result " + std::to_string(result)).c_str());
+                        fail(state, "wrong text, result " + std::to_string(result));
                       countCells(state, d.cells, want.text.size(), build);
                     });
     }
@@ -190,11 +193,17 @@ void registerListToFormattedString(const Build& build, std::size_t rows, const s
                         read = t.readCells(P1, d.refs, lines, 32000, d.cellBuffer.data());
                         t.writeText(P2, want.units.data());
                       };
-                      if (first) once();
+                      if (first) {
+                        const auto known = d.pluginTraffic.find(name);
+                        checkTraffic(state,
+                                     known == d.pluginTraffic.end() ? std::nullopt
+                                                                    : std::optional<TrafficCounts>(known->second),
+                                     countTraffic(*d.host, once));
+                      }
                       for (auto _ : state) once();
                     }
                     if (read == 0 || d.host->text(P2).size() != want.text.size())
-                      state.SkipWithError("the floor did not read every cell");
+                      fail(state, "the floor did not read every cell");
                     countCells(state, d.cells, want.text.size(), build);
                   });
     if (withMemcpy) {
@@ -218,6 +227,7 @@ struct TextData {
   std::size_t characters = 0;
   UnitText packedCells;  // what the floor stores
   std::u32string text;   // kept only for the literal algorithm
+  std::optional<TrafficCounts> pluginTraffic;
 };
 
 enum class Sized { Cells, Characters };
@@ -257,9 +267,9 @@ void registerFstl(const Build& build, const std::string& name, Sized sized, std:
   registerBench(benchName("FormattedStringToList", build, size, name, "plugin"),
                 [=](benchmark::State& state, bool first) {
                   TextData& d = textData(build, name, sized, amount, false);
-                  const int result = runWarm(state, first, *d.host, kFstl, 8);
+                  const int result = runWarm(state, first, *d.host, kFstl, 8, &d.pluginTraffic);
                   if (result != 0 || d.host->list(P2).rows != d.expected)
-                    state.SkipWithError(("wrong list, result " + std::to_string(result)).c_str());
+                    fail(state, "wrong list, result " + std::to_string(result));
                   countCells(state, d.cells, d.characters, build);
                   state.counters["characters"] = static_cast<double>(d.characters);
                 });
@@ -280,12 +290,12 @@ void registerFstl(const Build& build, const std::string& name, Sized sized, std:
                         linesSet = t.setLines(P2, lines);
                         t.writeCells(P2, d.refs, lines, d.packedCells.data());
                       };
-                      if (first) once();
+                      if (first) checkTraffic(state, d.pluginTraffic, countTraffic(*d.host, once));
                       for (auto _ : state) once();
                     }
                     if (!linesSet || static_cast<std::size_t>(delivered) != d.characters ||
                         d.host->list(P2).rows != d.expected)
-                      state.SkipWithError("the floor did not store every cell");
+                      fail(state, "the floor did not store every cell");
                     countCells(state, d.cells, d.characters, build);
                     state.counters["characters"] = static_cast<double>(d.characters);
                   });
@@ -314,7 +324,7 @@ void registerLiteral(const std::string& name, std::size_t characters) {
                     benchmark::DoNotOptimize(outcome.rows.data());
                   }
                   if (outcome.result != 0 || outcome.rows != d.expected)
-                    state.SkipWithError("the literal parse gave another list");
+                    fail(state, "the literal parse gave another list");
                   state.SetItemsProcessed(static_cast<std::int64_t>(d.cells) * state.iterations());
                   state.counters["characters"] = static_cast<double>(d.characters);
                 })

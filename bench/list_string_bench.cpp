@@ -4,8 +4,6 @@
 // same bytes.  Two sizes, ten times apart, give the scaling.
 #include "BenchSupport.h"
 
-#include <cstdio>
-
 namespace cvbench {
 namespace {
 
@@ -22,6 +20,7 @@ struct ListData {
   std::u32string expected;
   UnitText expectedUnits;
   UnitText cellBuffer;  // where the floor reads the cells to
+  std::optional<TrafficCounts> pluginTraffic;
 };
 
 // A delimited text in field 1 for StringToList; the list it gives.
@@ -32,6 +31,7 @@ struct TextData {
   std::uint64_t textLength = 0;
   Rows expected;
   UnitText packedCells;  // what the floor stores, cell by cell
+  std::optional<TrafficCounts> pluginTraffic;
 };
 
 std::string key(const char* what, const Build& build, std::size_t rows) {
@@ -89,9 +89,10 @@ void registerListToString(const Build& build, std::size_t rows) {
     registerBench(benchName("ListToString", build, size, "plain", fresh ? "fresh" : "plugin"),
                   [build, rows, fresh](benchmark::State& state, bool first) {
                     ListData& d = listData(build, rows);
-                    const int result = (fresh ? runFresh : runWarm)(state, first, *d.host, kLts, 2);
+                    const int result = fresh ? runFresh(state, first, *d.host, kLts, 2)
+                                             : runWarm(state, first, *d.host, kLts, 2, &d.pluginTraffic);
                     if (result != 0 || d.host->text(P2) != d.expected)
-                      state.SkipWithError(("wrong text, result " + std::to_string(result)).c_str());
+                      fail(state, "wrong text, result " + std::to_string(result));
                     countCells(state, d.cells, d.expected.size() * unit(build));
                   });
   }
@@ -108,11 +109,11 @@ void registerListToString(const Build& build, std::size_t rows) {
         read = t.readCells(P1, d.refs, lines, 255, d.cellBuffer.data());
         t.writeText(P2, d.expectedUnits.data());
       };
-      if (first) once();
+      if (first) checkTraffic(state, d.pluginTraffic, countTraffic(*d.host, once));
       for (auto _ : state) once();
     }
     if (read + d.cells != d.expected.size() || d.host->text(P2).size() != d.expected.size())
-      state.SkipWithError("the floor did not read every cell");
+      fail(state, "the floor did not read every cell");
     countCells(state, d.cells, d.expected.size() * unit(build));
   });
   registerBench(benchName("ListToString", build, size, "plain", "memcpy"), [build, rows](benchmark::State& state, bool) {
@@ -125,9 +126,9 @@ void registerStringToList(const Build& build, std::size_t rows) {
   const std::string size = "cells:" + shortCount(rows * kColumns);
   registerBench(benchName("StringToList", build, size, "plain", "plugin"), [build, rows](benchmark::State& state, bool first) {
     TextData& d = textData(build, rows);
-    const int result = runWarm(state, first, *d.host, kStl, 2);
+    const int result = runWarm(state, first, *d.host, kStl, 2, &d.pluginTraffic);
     if (result != 0 || d.host->list(P2).rows != d.expected)
-      state.SkipWithError(("wrong list, result " + std::to_string(result)).c_str());
+      fail(state, "wrong list, result " + std::to_string(result));
     countCells(state, d.cells, d.textLength * unit(build));
   });
   registerBench(benchName("StringToList", build, size, "plain", "floor"), [build, rows](benchmark::State& state, bool first) {
@@ -144,11 +145,11 @@ void registerStringToList(const Build& build, std::size_t rows) {
         linesSet = t.setLines(P2, lines);
         t.writeCells(P2, d.refs, lines, d.packedCells.data());
       };
-      if (first) once();
+      if (first) checkTraffic(state, d.pluginTraffic, countTraffic(*d.host, once));
       for (auto _ : state) once();
     }
     if (!linesSet || static_cast<std::uint64_t>(delivered) != d.textLength || d.host->list(P2).rows != d.expected)
-      state.SkipWithError("the floor did not store every cell");
+      fail(state, "the floor did not store every cell");
     countCells(state, d.cells, d.textLength * unit(build));
   });
   registerBench(benchName("StringToList", build, size, "plain", "memcpy"), [build, rows](benchmark::State& state, bool) {
