@@ -194,8 +194,9 @@ static void parseText(CommandCall *call, qchar *text, int32_t count, int32_t col
     return;
   }
 
-  /* The searchers' tables are too large for the stack with a variant list. */
-  static_assert(sizeof(Separators) < 64 * 1024, "keep the fixed searchers on the stack small");
+  /* The five fixed searchers live on the stack; the per-column ones of a
+   * variant list, up to 2 x 400 of them, in the workspace. */
+  static_assert(sizeof(Separators) < 64 * 1024, "the fixed searchers must stay small");
   Separators s;
   initSearchers(&s, f, columns);
   if (s.flagged && !prepareColumnSearchers(call, &s, columns)) {
