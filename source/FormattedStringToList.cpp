@@ -22,10 +22,15 @@ static const qchar kNoText[1] = {0};
 typedef struct Separators {
   TextSearcher rowSep, cellSep, rowEnd, lastSuffix, colPrefix;
   int32_t borders[5][kJoinedSlotChars + 1];
-  /* With a variant list: one separator and one prefix per column. */
+  /* With a variant list: one separator per column. */
   TextSearcher *columnSep; /* columns - 1 entries */
-  TextSearcher *prefix;    /* columns entries, with a prefix list */
   int flagged;
+  /* The prefix step compares in place, which costs no more than the
+   * separator just passed: it ends with that prefix.  Only a suffix list
+   * with a fixed colPrefix leaves the prefix out of the column separators;
+   * there the step searches, so that a long colPrefix that nearly matches
+   * at every cell is not compared again and again. */
+  int searchPrefix;
 } Separators;
 
 static int startsWith(const qchar *text, const qchar *with, int32_t length) {
@@ -62,15 +67,13 @@ static int32_t columnSeparatorLength(const FormatSpec *f, int32_t i) {
  * one block, which the entry point frees.  0 when it cannot be allocated. */
 static int prepareColumnSearchers(CommandCall *call, Separators *s, int32_t columns) {
   const FormatSpec *f = &call->block->format;
-  int32_t searchers = columns - 1 + (f->prefixVariant ? columns : 0);
+  int32_t searchers = columns - 1;
   int64_t patternChars = 0, borderEntries = 0;
   for (int32_t i = 0; i + 1 < columns; ++i) {
     int32_t length = columnSeparatorLength(f, i);
     patternChars += length + 1;
     borderEntries += length + 1;
   }
-  if (f->prefixVariant)
-    for (int32_t i = 0; i < columns; ++i) borderEntries += OMstrlen(ColumnPrefix(f, i)) + 1;
   int64_t bytes = searchers * (int64_t)sizeof(TextSearcher) + borderEntries * 4 +
                   patternChars * (int64_t)sizeof(qchar);
   if (bytes > XP_SIZE_MAX) return 0;
@@ -91,16 +94,6 @@ static int prepareColumnSearchers(CommandCall *call, Separators *s, int32_t colu
     pattern += length + 1;
     border += length + 1;
   }
-  s->prefix = nullptr;
-  if (f->prefixVariant) {
-    s->prefix = searcher;
-    for (int32_t i = 0; i < columns; ++i) {
-      const qchar *entry = ColumnPrefix(f, i);
-      int32_t length = OMstrlen(entry);
-      SearcherInit(searcher++, entry, length, border);
-      border += length + 1;
-    }
-  }
   return 1;
 }
 
@@ -112,8 +105,8 @@ static void initSearchers(Separators *s, const FormatSpec *f, int32_t columns) {
   SearcherInit(&s->lastSuffix, lastSuffix, OMstrlen(lastSuffix), s->borders[3]);
   SearcherInit(&s->colPrefix, f->colPrefix, OMstrlen(f->colPrefix), s->borders[4]);
   s->columnSep = nullptr;
-  s->prefix = nullptr;
   s->flagged = f->prefixVariant || f->suffixVariant;
+  s->searchPrefix = f->suffixVariant && !f->prefixVariant;
 }
 
 /* Rows: the occurrences of rowSep, which do not overlap, plus the last row
@@ -166,8 +159,11 @@ static void storeCells(CommandCall *call, Separators *s, qchar *text, int32_t te
         continue;
       }
       if (hasPrefix) {
-        TextSearcher *prefix = s->prefix != nullptr ? &s->prefix[i] : &s->colPrefix;
-        if (prefix->length > 0 && SearchFrom(prefix, text, p) == p) p += prefix->length;
+        const qchar *prefix = ColumnPrefix(f, i);
+        int32_t length = OMstrlen(prefix);
+        if (s->searchPrefix ? SearchFrom(&s->colPrefix, text, p) == p
+                            : startsWith(text + p, prefix, length))
+          p += length;
       }
       int32_t step = 0;
       int32_t end = findCellEnd(s, text, p, i + 1 == columns, row == rows, i, textEnd, &step);
