@@ -190,8 +190,8 @@ static void parseText(CommandCall *call, qchar *text, int32_t count, int32_t col
     return;
   }
 
-  /* The five fixed searchers live on the stack; the per-column ones of a
-   * variant list, up to 2 x 400 of them, in the workspace. */
+  /* The five fixed searchers live on the stack; the column separators of a
+   * variant list, up to 399 of them, in the workspace. */
   static_assert(sizeof(Separators) < 64 * 1024, "the fixed searchers must stay small");
   Separators s;
   initSearchers(&s, f, columns);
