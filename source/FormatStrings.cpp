@@ -1,4 +1,4 @@
-/* FormatSpec.cpp - the six format strings and the "VARIANT:" lists that
+/* FormatStrings.cpp - the six format strings and the "VARIANT:" lists that
  * give each column its own prefix or suffix. */
 #include "CALLBACK.h"
 #include "InstanceBlock.h"
