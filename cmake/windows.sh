@@ -7,8 +7,10 @@
 # Environment: JOBS (parallel jobs, default: number of cores),
 # CORVANE_WINDOWS_BUILD_DIR (default: build/windows under the source tree).
 
-windows_build_and_test() {
-  local root dir jobs rc=0
+# Configures and builds build/windows, and makes its wine prefix; leaves
+# WINEPREFIX and the other wine settings exported.
+windows_build() {
+  local root dir jobs
   root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
   dir="${CORVANE_WINDOWS_BUILD_DIR:-$root/build/windows}"
   jobs="${JOBS:-$(nproc)}"
@@ -29,6 +31,14 @@ windows_build_and_test() {
     wineboot --init >/dev/null 2>&1 || return
     wineserver -w
   fi
+}
+
+windows_build_and_test() {
+  local root dir jobs rc=0
+  root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+  dir="${CORVANE_WINDOWS_BUILD_DIR:-$root/build/windows}"
+  jobs="${JOBS:-$(nproc)}"
+  windows_build || return
 
   # One wine server for the whole run, its system processes (services,
   # explorer, ...) started now with their output going nowhere: started by a

@@ -227,7 +227,7 @@ class Run {
           plugin_.symbol(corvane::host::kArmFaultsSymbol));
       points = reinterpret_cast<corvane::host::FaultPointsFunction>(
           plugin_.symbol(corvane::host::kFaultPointsSymbol));
-      arm(setting_.failAt, setting_.failOnward ? 1 : 0);
+      arm(setting_.failAt, setting_.failOnward ? -1 : 0);
     }
     h.execute();
     const int result = h.result();

@@ -100,7 +100,7 @@ class Plugin {
 
 // The test builds' fault controls, as exported by CorvaneFaults and
 // CorvaneUFaults.
-using ArmFaultsFunction = void (*)(int32_t failAt, int32_t failAllAfter);
+using ArmFaultsFunction = void (*)(int32_t failAt, int32_t failAfter);
 using FaultPointsFunction = int32_t (*)();
 constexpr const char* kArmFaultsSymbol = "CorvaneTestArmFaults";
 constexpr const char* kFaultPointsSymbol = "CorvaneTestFaultPoints";

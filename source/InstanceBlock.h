@@ -71,13 +71,14 @@ typedef struct CommandCall {
 typedef struct WorkBuffer {
   XPHandle *handle; /* the block's handle field */
   XPSize *size;     /* the block's size field */
-  XPSize step;      /* growth step in bytes */
+  XPSize step;      /* the least growth in bytes */
   qchar *start;     /* while locked */
 } WorkBuffer;
 
 enum { kGrowOk = 0, kGrowRefused = 1, kGrowLost = 2 };
 
-/* Grows the buffer by one step.  kGrowOk: grown and locked again, start
+/* Grows the buffer by half its size, or by its step when the larger block
+ * cannot be had, at most to the largest block.  kGrowOk: grown and locked again, start
  * updated.  kGrowRefused: the resize failed; the old block, unchanged, is
  * locked again into start (null if that failed too).  kGrowLost: grown but
  * not locked again; start is null. */

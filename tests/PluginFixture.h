@@ -62,7 +62,8 @@ struct Faults {
         points(reinterpret_cast<corvane::host::FaultPointsFunction>(
             p.symbol(corvane::host::kFaultPointsSymbol))) {}
   void failOnly(int32_t n) const { arm(n, 0); }
-  void failFrom(int32_t n) const { arm(n, 1); }
+  void failFrom(int32_t n) const { arm(n, -1); }
+  void failRun(int32_t n, int32_t count) const { arm(n, count - 1); }
   void count() const { arm(0, 0); }
   void off() const { arm(0, 0); }
 };

@@ -287,7 +287,13 @@ TEST_P(Formatted, TheBigBufferGrowsAndKeepsItsSize) {
   EXPECT_TRUE(h.text(P2) == want);
   EXPECT_EQ(faults.points(), 3) << "the grown size is kept";
 
-  for (bool relockFails : {false, true}) {
+  // The first growth: a larger resize (point 4), one step instead (5), the
+  // lock of the grown block.
+  const struct {
+    int32_t first, count, result;
+  } cases[] = {{4, 1, 0}, {4, 2, 4}, {4, 3, 4}, {5, 1, 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "points " << c.first << " to " << c.first + c.count - 1 << " fail");
     Host g(withFaults());
     g.load();
     g.setList(P1, kTwoColumns, rows);
@@ -295,16 +301,18 @@ TEST_P(Formatted, TheBigBufferGrowsAndKeepsItsSize) {
     g.setText(P6, f.colPrefix); g.setText(P7, f.colSuffix); g.setText(P8, f.colDelim);
     g.setCommand(kLtfs);
     g.setParamCount(8);
-    faults.failOnly(relockFails ? 5 : 4);
+    faults.failRun(c.first, c.count);
     g.execute();
     faults.off();
-    EXPECT_EQ(g.result(), 4);
+    EXPECT_EQ(g.result(), c.result);
     std::u32string text = g.text(P2);
-    if (relockFails) {
-      EXPECT_EQ(text, U"");
-    } else {
+    if (c.result == 0) {
+      EXPECT_TRUE(text == want) << "grown by one step instead";
+    } else if (c.count == 2) {
       EXPECT_FALSE(text.empty());
       EXPECT_TRUE(want.compare(0, text.size(), text) == 0) << "the text built so far";
+    } else {
+      EXPECT_EQ(text, U"") << "no block could be locked again";
     }
   }
 }

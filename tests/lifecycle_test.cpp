@@ -106,7 +106,7 @@ TEST_P(Lifecycle, EveryAllocationFailureOfLoadGivesItsState) {
   for (bool onward : {false, true}) {
     for (const auto& c : cases) {
       Host h(withFaults());
-      faults.arm(c.point, onward ? 1 : 0);
+      faults.arm(c.point, onward ? -1 : 0);
       h.load();
       faults.off();
       SCOPED_TRACE(testing::Message() << "point " << c.point << (onward ? " onward" : " only"));

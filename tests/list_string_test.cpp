@@ -238,9 +238,19 @@ TEST_P(DelimitedText, TheScratchBufferGrowsAndKeepsItsSize) {
   EXPECT_EQ(faults.points(), 3) << "the grown buffer is reused: no resize the second time";
 }
 
-TEST_P(DelimitedText, AFailedGrowthDeliversTheTextSoFarOrNothing) {
-  const Rows rows = bigList(300, 200, ch(U'\u0416', U'k'));
-  for (bool relockFails : {false, true}) {
+// Points 4 and 5 are the first growth, by one step (32,500 to 64,500 bytes),
+// and its lock; 6 to 8 the second: the larger resize, the resize by one step
+// when the larger one is refused, and the lock of the grown block.
+TEST_P(DelimitedText, AGrowthFallsBackToOneStepAndAFailedOneDeliversTheTextSoFarOrNothing) {
+  const Rows rows = bigList(600, 200, ch(U'\u0416', U'k'));  // past 96,750 bytes in either build
+  const std::u32string all = expectedText(rows, U';');
+  enum Outcome { kWhole, kSoFar, kNothing };
+  const struct {
+    int32_t first, count;
+    Outcome outcome;
+  } cases[] = {{4, 1, kSoFar}, {5, 1, kNothing}, {6, 1, kWhole}, {6, 2, kSoFar}, {6, 3, kNothing}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "points " << c.first << " to " << c.first + c.count - 1 << " fail");
     Host h(withFaults());
     Faults faults(withFaults());
     h.load();
@@ -248,15 +258,18 @@ TEST_P(DelimitedText, AFailedGrowthDeliversTheTextSoFarOrNothing) {
     h.setText(P3, U";");
     h.setCommand(kLts);
     h.setParamCount(3);
-    faults.failOnly(relockFails ? 5 : 4);  // points 4 and 5: the first resize, its lock
+    faults.failRun(c.first, c.count);
     h.execute();
     faults.off();
-    EXPECT_EQ(h.result(), 4);
     std::u32string text = h.text(P2);
-    if (relockFails) {
-      EXPECT_EQ(text, U"");
+    if (c.outcome == kWhole) {
+      EXPECT_EQ(h.result(), 0);
+      EXPECT_TRUE(text == all) << "grown by one step instead";
+    } else if (c.outcome == kNothing) {
+      EXPECT_EQ(h.result(), 4);
+      EXPECT_TRUE(text.empty());
     } else {
-      std::u32string all = expectedText(rows, U';');
+      EXPECT_EQ(h.result(), 4);
       ASSERT_FALSE(text.empty());
       EXPECT_EQ(all.compare(0, text.size(), text), 0) << "a prefix of the whole text";
       EXPECT_EQ(text.back(), U';') << "ends with the cell just appended and its delimiter";

@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "InstanceBlock.h"
 #include "OMstring.h"
 #include "TextSearch.h"
 #include "kXPqUtil.h"
@@ -41,6 +42,43 @@ TEST(Memory, SmallHandlesAreZeroFilledAndGrowthZeroFillsWhatItAdds) {
   for (int i = 32500; i < 64500; ++i) ASSERT_EQ(bytes[i], 0) << i;
   UnlockXPHandle(h);
   DisposeXPHandle(h);
+}
+
+// A working buffer near the largest block grows to exactly that size, then
+// refuses, keeping its text locked; nothing wraps.  Reserving 2 GiB is cheap
+// where untouched pages cost nothing; a 32-bit process cannot have it.
+TEST(WorkBuffer, GrowthNearTheLargestBlockClampsThenRefuses) {
+  XPSize size = XP_HANDLE_SIZE_MAX - 1000;
+  XPHandle handle = NewXPHandle(size);
+  if (handle == nullptr) GTEST_SKIP() << "no block of 2 GiB in this process";
+  WorkBuffer buffer = {&handle, &size, 32000, static_cast<qchar*>(LockXPHandle(handle))};
+  ASSERT_NE(buffer.start, nullptr);
+  buffer.start[0] = 42;
+  EXPECT_EQ(GrowWorkBuffer(&buffer), kGrowOk);
+  EXPECT_EQ(size, XP_HANDLE_SIZE_MAX);
+  EXPECT_EQ(XPHandleSize(handle), XP_HANDLE_SIZE_MAX);
+  ASSERT_NE(buffer.start, nullptr);
+  EXPECT_EQ(buffer.start[0], 42);
+  EXPECT_EQ(GrowWorkBuffer(&buffer), kGrowRefused);
+  EXPECT_EQ(size, XP_HANDLE_SIZE_MAX);
+  ASSERT_NE(buffer.start, nullptr) << "the old block, locked again";
+  EXPECT_EQ(buffer.start[0], 42);
+  UnlockXPHandle(handle);
+  DisposeXPHandle(handle);
+}
+
+// Each growth adds half the size, at least the step.
+TEST(WorkBuffer, GrowsInProportionToItsSize) {
+  XPSize size = 32500;
+  XPHandle handle = NewXPHandle(size);
+  WorkBuffer buffer = {&handle, &size, 32000, static_cast<qchar*>(LockXPHandle(handle))};
+  const XPSize expected[] = {64500, 96750, 145125, 217687};
+  for (XPSize want : expected) {
+    ASSERT_EQ(GrowWorkBuffer(&buffer), kGrowOk);
+    EXPECT_EQ(size, want);
+  }
+  UnlockXPHandle(handle);
+  DisposeXPHandle(handle);
 }
 
 TEST(Memory, ARefusedResizeLeavesTheBlockAsItWas) {

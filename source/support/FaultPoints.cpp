@@ -14,18 +14,19 @@
 #endif
 
 static int32_t gFailAt = 0;    /* 0: no point fails */
-static int32_t gFailAfter = 0; /* non-zero: every point after gFailAt fails too */
+static int32_t gFailAfter = 0; /* further points that fail after gFailAt; below 0: all */
 static int32_t gPoints = 0;    /* points passed since the last arming */
 
 int XPFaultPoint(void) {
   if (gPoints < INT32_MAX) ++gPoints;
   if (gFailAt <= 0) return 0;
-  return gPoints == gFailAt || (gFailAfter != 0 && gPoints > gFailAt);
+  if (gPoints < gFailAt) return 0;
+  return gFailAfter < 0 || gPoints - gFailAt <= gFailAfter;
 }
 
-extern "C" CORVANE_TEST_EXPORT void CorvaneTestArmFaults(int32_t failAt, int32_t failAllAfter) {
+extern "C" CORVANE_TEST_EXPORT void CorvaneTestArmFaults(int32_t failAt, int32_t failAfter) {
   gFailAt = failAt;
-  gFailAfter = failAllAfter;
+  gFailAfter = failAfter;
   gPoints = 0;
 }
 

@@ -2,8 +2,8 @@
  *
  * Every allocation, resize and lock passes one fault point.  In the shipped
  * builds a fault point is the constant 0.  The test builds export two
- * functions through which a test arms the n-th point (or the n-th and every
- * one after it) and reads how many points an operation passed. */
+ * functions through which a test arms the n-th point (and the k points after
+ * it, or every one after it) and reads how many points an operation passed. */
 #ifndef CORVANE_FAULTPOINTS_H
 #define CORVANE_FAULTPOINTS_H
 

@@ -75,7 +75,7 @@ void *NewXPPointer(XPSize size) {
 void DisposeXPPointer(void *block) { free(block); }
 
 XPHandle NewXPHandle(XPSize size) {
-  if (size < 0 || size > XP_SIZE_MAX - CORVANE_HANDLE_HEADER || XPFaultPoint()) return nullptr;
+  if (size < 0 || size > XP_HANDLE_SIZE_MAX || XPFaultPoint()) return nullptr;
   size_t total = (size_t)size + CORVANE_HANDLE_HEADER;
   CorvanePortableHandle *record = static_cast<CorvanePortableHandle *>(
       size <= 8192 ? calloc(1, total) : malloc(total));
@@ -86,7 +86,7 @@ XPHandle NewXPHandle(XPSize size) {
 }
 
 int ResizeXPHandle(XPHandle *handle, XPSize size) {
-  if (size < 0 || size > XP_SIZE_MAX - CORVANE_HANDLE_HEADER || XPFaultPoint()) return 1;
+  if (size < 0 || size > XP_HANDLE_SIZE_MAX || XPFaultPoint()) return 1;
   CorvanePortableHandle *old = recordOf(*handle);
   if (old == nullptr) return 1;
   XPSize oldSize = old->size;

@@ -2,6 +2,7 @@
 #ifndef CORVANE_KXPQUTIL_H
 #define CORVANE_KXPQUTIL_H
 
+#include "CorvaneAbi.h"
 #include "qchar.h"
 
 /* A fixed, zero-filled block, or null.  A size below 0 fails. */
@@ -20,6 +21,14 @@ void DisposeXPHandle(XPHandle handle);
 /* The block's actual size in bytes, 0 for null.  A host may have grown,
  * shrunk or replaced a block it filled, so callers trust only this. */
 XPSize XPHandleSize(XPHandle handle);
+
+/* The largest size a movable block may have here: the portable record
+ * keeps its header inside the signed 32-bit size. */
+#if defined(_WIN32)
+#define XP_HANDLE_SIZE_MAX XP_SIZE_MAX
+#else
+#define XP_HANDLE_SIZE_MAX (XP_SIZE_MAX - CORVANE_HANDLE_HEADER)
+#endif
 
 /* Byte count of n items of `unit` bytes plus `extra`, or -1 when it would
  * not fit a signed 32-bit size. */
