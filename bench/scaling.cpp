@@ -7,7 +7,7 @@
 // Windows reallocates a movable block by copying it, so a buffer that grows
 // in small steps shows there as time that grows faster than the list.
 //
-//   corvane_scaling [--cells N] [--repeat R] [--plugin-dir DIR] [--check]
+//   corvane_scaling [--cells N] [--repeat R] [--plugin-dir DIR] [--only COMMAND|BUILD] [--check]
 //
 // Each command runs at N and 10 N cells (ten columns of ten characters).
 // Printed: the median of R runs, and the ratios 10N/N (linear growth gives
@@ -43,6 +43,7 @@ struct Options {
   int repeat = 3;
   std::string pluginDir = CORVANE_PLUGIN_DIR;
   bool check = false;
+  std::string only;  // a command or build name: run only what it names
 };
 
 std::vector<std::u32string> columnNames() {
@@ -193,6 +194,7 @@ int run(const Options& o) {
       return 2;
     }
     for (const Job& job : kJobs) {
+      if (!o.only.empty() && o.only != job.name && o.only != file) continue;
       const std::size_t small = o.cells, large = o.cells * 10;
       Host warm(*plugin);
       warm.load();
@@ -224,9 +226,10 @@ int main(int argc, char** argv) {
     if (arg == "--cells" && hasValue) o.cells = static_cast<std::size_t>(std::strtoull(argv[++i], nullptr, 10));
     else if (arg == "--repeat" && hasValue) o.repeat = std::atoi(argv[++i]);
     else if (arg == "--plugin-dir" && hasValue) o.pluginDir = argv[++i];
+    else if (arg == "--only" && hasValue) o.only = argv[++i];
     else if (arg == "--check") o.check = true;
     else {
-      std::fprintf(stderr, "usage: corvane_scaling [--cells N] [--repeat R] [--plugin-dir DIR] [--check]\n");
+      std::fprintf(stderr, "usage: corvane_scaling [--cells N] [--repeat R] [--plugin-dir DIR] [--only COMMAND|BUILD] [--check]\n");
       return 2;
     }
   }
