@@ -3,7 +3,7 @@
  * Q7INF record and the version resource.  They exist only here: the Windows
  * resource scripts and the resource image of the Linux build both take them
  * from this file.  It must stay readable by the resource compiler, so it
- * holds nothing but #define lines.  Define CORVANE_UNICODE for the Unicode
+ * holds nothing but #define and #include lines.  Define CORVANE_UNICODE for the Unicode
  * build before including it.
  */
 #ifndef CORVANE_TEXTS_H
@@ -15,8 +15,7 @@
 #define CORVANE_STR_1304 "Corvane.ListToString(listField, stringField [,delimByte]):1301001"
 #define CORVANE_STR_1305 "*Corvane"
 
-#define CORVANE_VERSION_NUMBERS 3, 3, 0, 0
-#define CORVANE_VERSION_TEXT "3.3"
+#include "CorvaneVersion.h" /* CORVANE_VERSION_NUMBERS and _TEXT, from the build */
 #define CORVANE_INTERNAL_NAME "Corvane"
 #define CORVANE_PRODUCT_NAME "Corvane Commands"
 
