@@ -15,11 +15,7 @@ windows_build() {
   dir="${CORVANE_WINDOWS_BUILD_DIR:-$root/build/windows}"
   jobs="${JOBS:-$(nproc)}"
 
-  cmake -G Ninja -S "$root" -B "$dir" \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw32.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCORVANE_BUILD_TESTS=ON -DCORVANE_BUILD_TOOLS=OFF \
-    -DCORVANE_BUILD_BENCH=OFF -DCORVANE_BUILD_FUZZ=OFF >/dev/null || return
+  (cd "$root" && cmake --preset windows -B "$dir" >/dev/null) || return
   cmake --build "$dir" -j "$jobs" || return
 
   # The same settings as the toolchain's test emulator: a wine prefix of the
