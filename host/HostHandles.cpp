@@ -4,6 +4,7 @@
 
 #include "CorvaneAbi.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -97,5 +98,34 @@ void unlockHandle(Handle handle) noexcept {
 }
 
 #endif
+
+namespace {
+// The size a block of `size` bytes grows to when it needs `needed`.
+std::size_t grownSize(std::size_t size, std::size_t needed) noexcept {
+  return std::max(needed, size + std::min(size / 2, kMaxHandleSize - size));
+}
+}  // namespace
+
+bool growHandle(Handle* variable, std::size_t needed) noexcept {
+  if (variable == nullptr || *variable == nullptr || needed > kMaxHandleSize) return false;
+  const std::size_t size = handleSize(*variable);
+  if (size >= needed) return true;
+  const std::size_t grown = grownSize(size, needed);
+  if (grown > needed && resizeHandle(variable, grown)) return true;
+  return resizeHandle(variable, needed);
+}
+
+bool renewHandle(Handle* variable, std::size_t needed) noexcept {
+  if (variable == nullptr || *variable == nullptr || needed > kMaxHandleSize) return false;
+  const std::size_t size = handleSize(*variable);
+  if (size >= needed) return true;
+  const std::size_t grown = grownSize(size, needed);
+  Handle fresh = newHandle(grown);
+  if (fresh == nullptr && grown > needed) fresh = newHandle(needed);
+  if (fresh == nullptr) return resizeHandle(variable, needed);
+  disposeHandle(*variable);
+  *variable = fresh;
+  return true;
+}
 
 }  // namespace corvane::host

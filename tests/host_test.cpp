@@ -480,8 +480,10 @@ TEST_P(Callback, HandleReadsMakeRoomForTheCount) {
     bool dropped;
     std::size_t size;  // expected size afterwards
   };
+  const std::size_t grown = chars + chars / 2;  // a block grows by half at the least
   const std::vector<Case> cases = {
-      {"room for the characters only", [](HostFaults&) {}, chars, false, needed},
+      {"room for the characters only", [](HostFaults&) {}, chars, false, grown},
+      {"nearly no room", [](HostFaults&) {}, 2, false, needed},
       {"larger block kept", [](HostFaults&) {}, needed + 100, false, needed + 100},
       {"exact size, grown", [](HostFaults& f) { f.exactHandleSize = true; }, chars, false, needed},
       {"exact size, shrunk", [](HostFaults& f) { f.exactHandleSize = true; }, needed + 100, false, needed},
@@ -515,6 +517,22 @@ TEST_P(Callback, HandleReadsMakeRoomForTheCount) {
   EXPECT_EQ(host.faultCounts().exactHandles, 2u);
   EXPECT_EQ(host.faultCounts().replacedHandles, 1u);
   EXPECT_EQ(host.faultCounts().droppedHandles, 1u);
+
+  // A block that the texts outgrow one character at a time is renewed a few
+  // times, not at every read.
+  host.faults() = HostFaults{};
+  host.resetStats();
+  OwnedHandle growing(chars);
+  for (std::size_t n = 1000; n < 2000; ++n) {
+    host.setText(212, text(n));
+    ASSERT_EQ(cb(kCvOpGetFldVal, 212, kCvKindHandle, 0, growing.address()), 1);
+    LockedHandle data(growing.get());
+    std::int32_t count = 0;
+    std::memcpy(&count, data.data(), 4);
+    ASSERT_EQ(static_cast<std::size_t>(count), n);
+    ASSERT_EQ(readUnits(data.data() + 4, GetParam(), n), text(n));
+  }
+  EXPECT_LE(host.stats().handlesGrown, 3u);
 
   // An empty variable gets nothing.
   host.faults() = HostFaults{};
@@ -563,6 +581,30 @@ TEST(HostHandles, ResizeKeepsContentsAndZeroFillsGrowth) {
   Handle empty = nullptr;
   EXPECT_FALSE(resizeHandle(&empty, 16));
   EXPECT_FALSE(resizeHandle(handle.address(), kMaxHandleSize + 1));
+}
+
+TEST(HostHandles, GrowthIsInProportionAndKeepsContents) {
+  OwnedHandle handle(1000);
+  {
+    LockedHandle data(handle.get());
+    std::memset(data.data(), 0x5A, 1000);
+  }
+  ASSERT_TRUE(growHandle(handle.address(), 1001));
+  EXPECT_GE(handle.size(), 1500u);  // by half, not by the one byte asked for
+  ASSERT_TRUE(growHandle(handle.address(), 4000));
+  EXPECT_GE(handle.size(), 4000u);  // at least what is needed
+  {
+    LockedHandle data(handle.get());
+    for (std::size_t i = 0; i < 1000; ++i) ASSERT_EQ(data.data()[i], 0x5A) << i;
+    for (std::size_t i = 1000; i < 4000; ++i) ASSERT_EQ(data.data()[i], 0) << i;
+  }
+  const std::size_t before = handle.size();
+  ASSERT_TRUE(growHandle(handle.address(), 10));  // large enough already
+  EXPECT_EQ(handle.size(), before);
+  EXPECT_FALSE(growHandle(handle.address(), kMaxHandleSize + 1));
+  Handle empty = nullptr;
+  EXPECT_FALSE(growHandle(&empty, 16));
+  EXPECT_FALSE(renewHandle(&empty, 16));
 }
 
 }  // namespace
