@@ -51,19 +51,6 @@ void CellList::makeRoom(std::size_t length) {
   reallocate(std::max<std::size_t>(grown, 64), dropDead, nullptr);
 }
 
-char32_t* CellList::prepareCell(std::size_t row, std::size_t column, std::size_t length) {
-  Span* s = &spans_[row * columns_.size() + column];
-  ++changes_;
-  if (length > s->length) {
-    makeRoom(length);  // may move every cell, not the span itself
-    s->offset = used_;
-    used_ += length;
-  }
-  live_ = live_ - s->length + length;
-  s->length = length;
-  return chars_.get() + s->offset;
-}
-
 void CellList::setCell(std::size_t row, std::size_t column, std::u32string_view text) {
   // A text from this very arena could move while room is made: copy it first.
   if (!text.empty() && text.data() >= chars_.get() && text.data() < chars_.get() + capacity_) {

@@ -45,7 +45,18 @@ class CellList {
   // Room for `length` characters as the cell's new text, to be filled by the
   // caller before the list is used again.  The room never overlaps text of
   // another cell.
-  char32_t* prepareCell(std::size_t row, std::size_t column, std::size_t length);
+  char32_t* prepareCell(std::size_t row, std::size_t column, std::size_t length) {
+    Span& s = spans_[row * columns_.size() + column];
+    ++changes_;
+    if (length > s.length) {
+      if (length > capacity_ - used_) makeRoom(length);  // may move the text, not the span
+      s.offset = used_;
+      used_ += length;
+    }
+    live_ = live_ - s.length + length;
+    s.length = length;
+    return chars_.get() + s.offset;
+  }
 
   // Appends a row of `count` cells; missing cells are empty, cells past the
   // column count are dropped.

@@ -387,6 +387,7 @@ bool Host::deliverHandle(std::u32string_view text, Handle* variable) {
 
   LockedHandle locked(*variable);
   if (!locked) return false;
+  adviseLargeWrite(locked.data(), needed);
   const std::int32_t count = static_cast<std::int32_t>(text.size());
   std::memcpy(locked.data(), &count, sizeof count);
   putText(locked.data() + 4, text, text.size());
@@ -519,11 +520,17 @@ std::int32_t Host::setLstVal(std::int16_t list, std::int32_t row, std::int16_t c
   StoredList* stored = findList(list);
   if (stored == nullptr || row < 1 || static_cast<std::size_t>(row) > stored->cells.rowCount()) return 0;
   const std::int32_t at = stored->column(column);
-  if (at < 0) return 0;
-  Incoming in;
-  if (!receive(kind, value, in)) return 0;
+  if (at < 0 || value == nullptr) return 0;
   const auto r = static_cast<std::size_t>(row) - 1;
   const auto c = static_cast<std::size_t>(at);
+  if (kind == kCvKindString) {  // what the commands store: the short way
+    const std::size_t n = terminatedLength(value, width_);
+    readUnitsInto(stored->cells.prepareCell(r, c, n), value, width_, n);
+    countCell(true);
+    return 1;
+  }
+  Incoming in;
+  if (!receive(kind, value, in)) return 0;
   if (in.isNumber) {
     stored->cells.setCell(r, c, formatNumber(in.number));
   } else {

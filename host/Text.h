@@ -72,9 +72,14 @@ inline std::size_t writeUnits(void* destination, CharWidth width, const char32_t
     const __m128i fits = _mm_cmpeq_epi32(_mm_srli_epi32(units, 8), zero);
     return _mm_or_si128(_mm_and_si128(fits, units), _mm_andnot_si128(fits, replacement));
   };
-  for (; i + 8 <= count; i += 8) {
-    const __m128i words = _mm_packs_epi32(narrowFour(text + i), narrowFour(text + i + 4));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + i), _mm_packus_epi16(words, words));
+  auto narrowEight = [&](std::size_t at) {
+    const __m128i words = _mm_packs_epi32(narrowFour(text + at), narrowFour(text + at + 4));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + at), _mm_packus_epi16(words, words));
+  };
+  if (count >= 8) {
+    for (; i + 8 <= count; i += 8) narrowEight(i);
+    if (i < count) narrowEight(count - 8);  // the last eight again, overlapping
+    return count;
   }
 #endif
   for (; i < count; ++i) bytes[i] = static_cast<unsigned char>(narrowUnit(text[i], width));
@@ -109,11 +114,16 @@ inline void readUnitsInto(char32_t* out, const void* source, CharWidth width, st
   std::size_t i = 0;
 #ifdef __SSE2__
   const __m128i zero = _mm_setzero_si128();
-  for (; i + 8 <= count; i += 8) {
+  auto widenEight = [&](std::size_t at) {
     const __m128i words =
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)), zero);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi16(words, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), _mm_unpackhi_epi16(words, zero));
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + at)), zero);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_unpacklo_epi16(words, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 4), _mm_unpackhi_epi16(words, zero));
+  };
+  if (count >= 8) {
+    for (; i + 8 <= count; i += 8) widenEight(i);
+    if (i < count) widenEight(count - 8);  // the last eight again, overlapping
+    return;
   }
 #endif
   for (; i < count; ++i) out[i] = bytes[i];

@@ -567,6 +567,104 @@ TEST(CallbackOutsideACall, AnswersZero) {
   EXPECT_EQ(host.resultWrites(), 1);
 }
 
+// --- list storage ------------------------------------------------------------
+
+// Random writes, row count changes, appended rows and copies against plain
+// strings: cells written again and again (longer, shorter, from the list's
+// own text) must survive every reuse, growth and compaction of the arena.
+TEST(CellListStorage, MatchesPlainStringsThroughEveryChange) {
+  using Rows = std::vector<std::vector<std::u32string>>;
+  std::mt19937 random(7);
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  auto someText = [&]() {
+    std::u32string t(pick(4) == 0 ? 0 : 1 + pick(pick(8) == 0 ? 300 : 12), U'a');
+    for (auto& c : t) c = static_cast<char32_t>(U'a' + pick(26) + (pick(20) == 0 ? 0x1000 : 0));
+    return t;
+  };
+  for (const std::size_t columns : {std::size_t{0}, std::size_t{1}, std::size_t{3}}) {
+    SCOPED_TRACE(columns);
+    CellList list(std::vector<std::u32string>(columns, U"c"));
+    Rows model;
+    for (int step = 0; step < 20000; ++step) {
+      const std::size_t what = pick(100);
+      if (what < 70 && !model.empty() && columns != 0) {
+        const std::size_t r = pick(model.size()), c = pick(columns);
+        if (pick(10) == 0) {
+          // A text that lives in the list itself.
+          const std::size_t fromRow = pick(model.size()), fromColumn = pick(columns);
+          list.setCell(r, c, list.cell(fromRow, fromColumn));
+          model[r][c] = model[fromRow][fromColumn];
+        } else {
+          const std::u32string t = someText();
+          list.setCell(r, c, t);
+          model[r][c] = t;
+        }
+        ASSERT_EQ(list.cell(r, c), model[r][c]) << "step " << step;
+      } else if (what < 85) {
+        std::vector<std::u32string> row;
+        for (std::size_t c = 0, n = pick(columns + 2); c < n; ++c) row.push_back(someText());
+        list.appendRow(row);
+        row.resize(columns);
+        model.push_back(row);
+      } else if (what < 97) {
+        const std::size_t rows = pick(model.size() + 5);
+        list.resizeRows(rows);
+        model.resize(rows, std::vector<std::u32string>(columns));
+      } else if (what < 98) {
+        list.clearRows();
+        model.clear();
+      } else {
+        list = CellList(list);  // a copy holds the live text only
+      }
+      ASSERT_EQ(list.rowCount(), model.size()) << "step " << step;
+      if (step % 500 == 0) {
+        ASSERT_EQ(list.toRows(), model) << "step " << step;
+      }
+    }
+    EXPECT_EQ(list.toRows(), model);
+    std::uint64_t characters = 0;
+    for (const auto& row : model)
+      for (const auto& cell : row) characters += cell.size();
+    EXPECT_EQ(list.characters(), characters);
+  }
+}
+
+// A list filled in bulk reads back through the callback, and the string
+// form follows the list when the plug-in writes to it.
+TEST(CellListStorage, BulkListsAndTheirStringFormFollowTheCallback) {
+  Host host(CharWidth::Unicode, nullptr);
+  Host::Scope scope(host);
+  const HostCallback cb = Host::callback();
+  CellList bulk({U"k", U"v"});
+  const std::u32string buffer = U"onetwothreefour";
+  bulk.reserve(2, buffer.size());
+  bulk.appendRow({std::u32string_view(buffer).substr(0, 3), std::u32string_view(buffer).substr(3, 3)});
+  bulk.appendRow({std::u32string_view(buffer).substr(6, 5)});
+  host.setList(211, std::move(bulk));
+  EXPECT_EQ(host.list(211).rows, (std::vector<std::vector<std::u32string>>{{U"one", U"two"}, {U"three", U""}}));
+
+  const std::int16_t v = host.reference(U"v");
+  const std::int32_t pair[2] = {2, 255};
+  char32_t cell[8] = {};
+  EXPECT_EQ(cb(kCvOpGetLstVal, 211, host.reference(U"k"), kCvKindString, cell, pair), 1);
+  EXPECT_EQ(std::u32string(cell), U"three");
+
+  const List& before = host.list(211);
+  const char32_t written[] = U"four";
+  EXPECT_EQ(cb(kCvOpSetLstVal, 211, 2, v, kCvKindString, written), 1);
+  EXPECT_EQ(host.cells(211).cell(1, 1), U"four");
+  EXPECT_EQ(host.list(211).rows[1][1], U"four");
+  EXPECT_EQ(&host.list(211), &before);  // the same object, made again
+
+  host.editCells(211).resizeRows(1);
+  EXPECT_EQ(host.list(211).rows.size(), 1u);
+  const double number = 12.5;
+  EXPECT_EQ(cb(kCvOpSetLstVal, 211, 1, v, kCvKindDouble, &number), 1);
+  EXPECT_EQ(host.list(211).rows[0][1], U"12.5");
+  host.clearField(211);
+  EXPECT_THROW(host.cells(211), std::logic_error);
+}
+
 TEST(HostHandles, ResizeKeepsContentsAndZeroFillsGrowth) {
   OwnedHandle handle(8);
   {
