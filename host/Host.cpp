@@ -81,6 +81,7 @@ int Host::result() const {
 
 Host::Field& Host::fieldSlot(std::int16_t field) {
   cachedList_ = nullptr;
+  if (!snapshots_.empty()) snapshots_.erase(field);
   return fields_[field];
 }
 
@@ -103,6 +104,11 @@ void Host::clearField(std::int16_t field) {
 std::u32string Host::text(std::int16_t field) const {
   const ValueView value = fieldValue(field);
   return value.isNumber ? formatNumber(value.number) : std::u32string(value.text);
+}
+
+std::u32string_view Host::textView(std::int16_t field) const {
+  const ValueView value = fieldValue(field);
+  return value.isNumber ? std::u32string_view() : value.text;
 }
 
 double Host::number(std::int16_t field) const {
@@ -134,7 +140,6 @@ void Host::setList(std::int16_t field, CellList list) {
   }
   stored.cells = std::move(list);
   stored.id = nextListId_++;
-  snapshots_.erase(field);
   fieldSlot(field) = std::move(stored);
 }
 

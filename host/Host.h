@@ -145,6 +145,9 @@ class Host {
   void setText(std::int16_t field, std::u32string text);
   // The field's text; a number is formatted, a list or a missing field is "".
   std::u32string text(std::int16_t field) const;
+  // The field's text without copying it, valid until the field changes;
+  // empty for anything but a text.
+  std::u32string_view textView(std::int16_t field) const;
   void setNumber(std::int16_t field, double value);
   // The field's number; a text is parsed, anything else is 0.
   double number(std::int16_t field) const;
@@ -153,10 +156,12 @@ class Host {
                std::vector<std::vector<std::u32string>> rows = {});
   // A list built elsewhere, e.g. filled in bulk with CellList::appendRow.
   void setList(std::int16_t field, CellList list);
-  // The list as strings, made again only when the list has changed since
-  // the last call; the reference is valid until the next call for the field
-  // or until the field changes.  Throws std::logic_error when the field
-  // holds no list (as do cells and editCells).
+  // The list as strings.  They are made on the first call and made again
+  // by a later call when the list has changed in between; the reference
+  // stays valid until the field is given another value.  Throws
+  // std::logic_error when the field holds no list (as do cells and
+  // editCells).  Costs a string per cell: programs that handle large lists
+  // read them through cells().
   const List& list(std::int16_t field) const;
   // The list itself: its cells as views, without copying.
   const CellList& cells(std::int16_t field) const;

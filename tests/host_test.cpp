@@ -663,6 +663,15 @@ TEST(CellListStorage, BulkListsAndTheirStringFormFollowTheCallback) {
   EXPECT_EQ(host.list(211).rows[0][1], U"12.5");
   host.clearField(211);
   EXPECT_THROW(host.cells(211), std::logic_error);
+  EXPECT_EQ(host.textView(211), U"");
+
+  // A result text written again keeps the place of the longer one before.
+  const char32_t longer[] = U"a longer result", shorter[] = U"short";
+  EXPECT_EQ(cb(kCvOpSetFldVal, 212, kCvKindString, longer), 1);
+  const char32_t* place = host.textView(212).data();
+  EXPECT_EQ(cb(kCvOpSetFldVal, 212, kCvKindString, shorter), 1);
+  EXPECT_EQ(host.textView(212), U"short");
+  EXPECT_EQ(host.textView(212).data(), place);
 }
 
 TEST(HostHandles, ResizeKeepsContentsAndZeroFillsGrowth) {
