@@ -26,7 +26,7 @@ std::u32string formatNumber(double value) {
 }
 
 // A text read as a number: leading blanks allowed, anything else gives 0.
-double parseNumber(const std::u32string& text) {
+double parseNumber(std::u32string_view text) {
   std::string narrow;
   for (char32_t c : text) {
     if (c == 0 || c > 0x7F) break;
@@ -61,7 +61,7 @@ Host::Scope::~Scope() { tCurrent = previous_; }
 
 void Host::send(std::int32_t rawMessage) {
   if (static_cast<std::int16_t>(rawMessage & 0xFFFF) == kCvMsgExecute) {
-    fields_.erase(kCvFieldResult);
+    clearField(kCvFieldResult);
     resultWrites_ = 0;
   }
   if (entry_ == nullptr) return;
@@ -79,44 +79,112 @@ int Host::result() const {
 
 // --- fields ------------------------------------------------------------------
 
-void Host::setText(std::int16_t field, std::u32string text) { fields_[field] = std::move(text); }
+Host::Field& Host::fieldSlot(std::int16_t field) {
+  cachedList_ = nullptr;
+  if (!snapshots_.empty()) snapshots_.erase(field);
+  return fields_[field];
+}
 
-void Host::setNumber(std::int16_t field, double value) { fields_[field] = value; }
+void Host::setText(std::int16_t field, std::u32string text) {
+  Field& slot = fieldSlot(field);
+  if (auto* buffer = std::get_if<TextBuffer>(&slot))
+    buffer->assign(text);
+  else
+    slot.emplace<TextBuffer>(text);
+}
+
+void Host::setNumber(std::int16_t field, double value) { fieldSlot(field) = value; }
+
+void Host::clearField(std::int16_t field) {
+  cachedList_ = nullptr;
+  fields_.erase(field);
+  snapshots_.erase(field);
+}
 
 std::u32string Host::text(std::int16_t field) const {
-  Value value = fieldValue(field);
-  return value.isNumber ? formatNumber(value.number) : std::move(value.text);
+  const ValueView value = fieldValue(field);
+  return value.isNumber ? formatNumber(value.number) : std::u32string(value.text);
+}
+
+std::u32string_view Host::textView(std::int16_t field) const {
+  const ValueView value = fieldValue(field);
+  return value.isNumber ? std::u32string_view() : value.text;
 }
 
 double Host::number(std::int16_t field) const {
-  const Value value = fieldValue(field);
+  const ValueView value = fieldValue(field);
   return value.isNumber ? value.number : parseNumber(value.text);
 }
 
 void Host::setList(std::int16_t field, std::vector<std::u32string> columns,
                    std::vector<std::vector<std::u32string>> rows) {
+  CellList list(std::move(columns));
+  std::size_t characters = 0;
+  for (const auto& row : rows)
+    for (std::size_t c = 0; c < row.size() && c < list.columnCount(); ++c) characters += row[c].size();
+  list.reserve(rows.size(), characters);
+  for (const auto& row : rows) list.appendRow(row);
+  setList(field, std::move(list));
+}
+
+void Host::setList(std::int16_t field, CellList list) {
   StoredList stored;
-  for (auto& row : rows) row.resize(columns.size());
+  const auto& columns = list.columns();
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const std::int16_t ref = registerName(columns[i]);
-    if (ref != 0) stored.columnOf.emplace(ref, i);  // a repeated name keeps its first column
+    if (ref == 0) continue;
+    const auto at = static_cast<std::size_t>(ref - kFirstColumnRef);
+    if (at >= stored.columnOfRef.size()) stored.columnOfRef.resize(at + 1, -1);
+    // A repeated name keeps its first column.
+    if (stored.columnOfRef[at] < 0) stored.columnOfRef[at] = static_cast<std::int32_t>(i);
   }
-  stored.list.columns = std::move(columns);
-  stored.list.rows = std::move(rows);
-  fields_[field] = std::move(stored);
+  stored.cells = std::move(list);
+  stored.id = nextListId_++;
+  fieldSlot(field) = std::move(stored);
 }
+
+namespace {
+[[noreturn]] void noList(std::int16_t field) {
+  throw std::logic_error("field " + std::to_string(field) + " holds no list");
+}
+}  // namespace
 
 const List& Host::list(std::int16_t field) const {
   const StoredList* stored = findList(field);
-  if (stored == nullptr) throw std::logic_error("field " + std::to_string(field) + " holds no list");
-  return stored->list;
+  if (stored == nullptr) noList(field);
+  Snapshot& snapshot = snapshots_[field];
+  if (snapshot.id != stored->id || snapshot.changes != stored->cells.changes()) {
+    snapshot.list.columns = stored->cells.columns();
+    snapshot.list.rows = stored->cells.toRows();
+    snapshot.id = stored->id;
+    snapshot.changes = stored->cells.changes();
+  }
+  return snapshot.list;
+}
+
+const CellList& Host::cells(std::int16_t field) const {
+  const StoredList* stored = findList(field);
+  if (stored == nullptr) noList(field);
+  return stored->cells;
+}
+
+CellList& Host::editCells(std::int16_t field) {
+  StoredList* stored = findList(field);
+  if (stored == nullptr) noList(field);
+  return stored->cells;
 }
 
 bool Host::isList(std::int16_t field) const { return findList(field) != nullptr; }
 
 Host::StoredList* Host::findList(std::int16_t field) {
+  if (cachedList_ != nullptr && cachedField_ == field) return cachedList_;
   const auto it = fields_.find(field);
-  return it == fields_.end() ? nullptr : std::get_if<StoredList>(&it->second);
+  StoredList* stored = it == fields_.end() ? nullptr : std::get_if<StoredList>(&it->second);
+  if (stored != nullptr) {
+    cachedField_ = field;
+    cachedList_ = stored;
+  }
+  return stored;
 }
 
 const Host::StoredList* Host::findList(std::int16_t field) const {
@@ -124,12 +192,12 @@ const Host::StoredList* Host::findList(std::int16_t field) const {
   return it == fields_.end() ? nullptr : std::get_if<StoredList>(&it->second);
 }
 
-Host::Value Host::fieldValue(std::int16_t field) const {
-  Value value;
+Host::ValueView Host::fieldValue(std::int16_t field) const {
+  ValueView value;
   const auto it = fields_.find(field);
   if (it == fields_.end()) return value;
-  if (const auto* text = std::get_if<std::u32string>(&it->second)) {
-    value.text = *text;
+  if (const auto* text = std::get_if<TextBuffer>(&it->second)) {
+    value.text = text->view();
   } else if (const auto* number = std::get_if<double>(&it->second)) {
     value.isNumber = true;
     value.number = *number;
@@ -137,11 +205,20 @@ Host::Value Host::fieldValue(std::int16_t field) const {
   return value;
 }
 
-void Host::storeField(std::int16_t field, Value value) {
-  if (value.isNumber)
-    fields_[field] = value.number;
-  else
-    fields_[field] = std::move(value.text);
+void Host::storeField(std::int16_t field, const Incoming& in) {
+  Field& slot = fieldSlot(field);
+  if (in.isNumber) {
+    slot = in.number;
+  } else {
+    auto* buffer = std::get_if<TextBuffer>(&slot);
+    if (buffer == nullptr) buffer = &slot.emplace<TextBuffer>();
+    try {
+      receiveInto(in, *buffer);
+    } catch (...) {
+      buffer->resize(0, 0);  // no half text: the call fails with the field empty
+      throw;
+    }
+  }
   if (field == kCvFieldResult) ++resultWrites_;
 }
 
@@ -164,7 +241,7 @@ std::int16_t Host::reference(std::u32string_view name) const {
   if (it == references_.end()) return 0;
   for (const auto& entry : fields_) {
     const auto* stored = std::get_if<StoredList>(&entry.second);
-    if (stored != nullptr && stored->columnOf.count(it->second) != 0) return it->second;
+    if (stored != nullptr && stored->column(it->second) >= 0) return it->second;
   }
   return 0;
 }
@@ -209,7 +286,7 @@ std::int16_t Host::designFlagValue() const noexcept {
 
 void Host::setProgress(std::function<void(std::uint64_t)> progress, std::uint64_t every) {
   progress_ = std::move(progress);
-  progressEvery_ = every;
+  progressEvery_ = progress_ ? every : 0;
 }
 
 void Host::countCell(bool written) {
@@ -217,42 +294,55 @@ void Host::countCell(bool written) {
     ++stats_.cellsWritten;
   else
     ++stats_.cellsRead;
-  const std::uint64_t total = stats_.cellsRead + stats_.cellsWritten;
-  if (progress_ && progressEvery_ != 0 && total % progressEvery_ == 0) progress_(total);
+  if (progressEvery_ != 0) {
+    const std::uint64_t total = stats_.cellsRead + stats_.cellsWritten;
+    if (total % progressEvery_ == 0) progress_(total);
+  }
 }
 
 // --- values crossing the boundary --------------------------------------------
 
-bool Host::deliver(const Value& value, std::int16_t kind, std::int32_t maximum, void* destination) {
+std::size_t Host::putText(void* destination, std::u32string_view text, std::size_t room) noexcept {
+  const std::size_t n = std::min(text.size(), room);
+  writeUnits(destination, width_, text.data(), n);
+  return n;
+}
+
+bool Host::deliver(const ValueView& value, std::int16_t kind, std::int32_t maximum, void* destination) {
   if (destination == nullptr) return false;
+  if (value.isNumber && kind == kCvKindDouble) {
+    std::memcpy(destination, &value.number, sizeof value.number);
+    return true;
+  }
+  if (value.isNumber) return deliverText(formatNumber(value.number), kind, maximum, destination);
+  return deliverText(value.text, kind, maximum, destination);
+}
+
+bool Host::deliverText(std::u32string_view text, std::int16_t kind, std::int32_t maximum, void* destination) {
   switch (kind) {
     case kCvKindDouble: {
-      const double number = value.isNumber ? value.number : parseNumber(value.text);
+      const double number = parseNumber(text);
       std::memcpy(destination, &number, sizeof number);
-      return true;
-    }
-    case kCvKindShortString: {
-      // The count, then at most 15 characters, never more than the maximum.
-      const std::u32string text = value.isNumber ? formatNumber(value.number) : value.text;
-      const std::size_t room = static_cast<std::size_t>(std::clamp<std::int32_t>(maximum, 0, 15));
-      const std::size_t n = std::min(text.size(), room);
-      writeUnit(destination, width_, 0, static_cast<char32_t>(n));
-      writeUnits(static_cast<unsigned char*>(destination) + unitBytes(width_), width_, text.data(), n);
       return true;
     }
     case kCvKindString: {
       // At most `maximum` characters, then the terminator; longer texts are
       // cut there.
-      const std::u32string text = value.isNumber ? formatNumber(value.number) : value.text;
       const std::size_t room = maximum > 0 ? static_cast<std::size_t>(maximum) : 0;
-      const std::size_t n = std::min(text.size(), room);
-      writeUnits(destination, width_, text.data(), n);
+      const std::size_t n = putText(destination, text, room);
       writeUnit(destination, width_, n, 0);
       return true;
     }
+    case kCvKindShortString: {
+      // The count, then at most 15 characters, never more than the maximum.
+      const std::size_t room = static_cast<std::size_t>(std::clamp<std::int32_t>(maximum, 0, 15));
+      const std::size_t n = std::min(text.size(), room);
+      writeUnit(destination, width_, 0, static_cast<char32_t>(n));
+      putText(static_cast<unsigned char*>(destination) + unitBytes(width_), text, n);
+      return true;
+    }
     case kCvKindLength: {
-      const std::size_t length = value.isNumber ? formatNumber(value.number).size() : value.text.size();
-      std::int32_t reported = clampLength(length);
+      std::int32_t reported = clampLength(text.size());
       if (faults_.forcedLength) {
         reported = *faults_.forcedLength;
         ++faultCounts_.fakedLengths;
@@ -264,8 +354,7 @@ bool Host::deliver(const Value& value, std::int16_t kind, std::int32_t maximum, 
       return true;
     }
     case kCvKindHandle:
-      return deliverHandle(value.isNumber ? formatNumber(value.number) : value.text,
-                           static_cast<Handle*>(destination));
+      return deliverHandle(text, static_cast<Handle*>(destination));
     default:
       return false;
   }
@@ -275,7 +364,7 @@ bool Host::deliver(const Value& value, std::int16_t kind, std::int32_t maximum, 
 // for the characters; the host makes room for the 32-bit count in front of
 // them, writes count and characters (no terminator) and stores the block it
 // used back into the variable.
-bool Host::deliverHandle(const std::u32string& text, Handle* variable) {
+bool Host::deliverHandle(std::u32string_view text, Handle* variable) {
   if (faults_.dropHandle) {
     disposeHandle(*variable);
     *variable = nullptr;
@@ -297,50 +386,73 @@ bool Host::deliverHandle(const std::u32string& text, Handle* variable) {
     if (!resizeHandle(variable, needed)) return false;
     ++faultCounts_.exactHandles;
   } else if (handleSize(*variable) < needed) {
-    if (!resizeHandle(variable, needed)) return false;
+    if (!renewHandle(variable, needed)) return false;
     ++stats_.handlesGrown;
   }
 
   LockedHandle locked(*variable);
   if (!locked) return false;
+  adviseLargeWrite(locked.data(), needed);
   const std::int32_t count = static_cast<std::int32_t>(text.size());
   std::memcpy(locked.data(), &count, sizeof count);
-  writeUnits(locked.data() + 4, width_, text.data(), text.size());
+  putText(locked.data() + 4, text, text.size());
   return true;
 }
 
-std::optional<Host::Value> Host::receive(std::int16_t kind, const void* value) const {
-  if (value == nullptr) return std::nullopt;
-  Value out;
+bool Host::receive(std::int16_t kind, const void* value, Incoming& in) const {
+  if (value == nullptr) return false;
   switch (kind) {
     case kCvKindDouble:
-      out.isNumber = true;
-      std::memcpy(&out.number, value, sizeof out.number);
-      return out;
-    case kCvKindShortString: {
-      const std::size_t count = std::min<std::size_t>(readUnit(value, width_, 0), 255);
-      out.text = readUnits(static_cast<const unsigned char*>(value) + unitBytes(width_), width_, count);
-      return out;
-    }
+      in.isNumber = true;
+      std::memcpy(&in.number, value, sizeof in.number);
+      return true;
+    case kCvKindShortString:
+      in.count = std::min<std::size_t>(readUnit(value, width_, 0), 255);
+      in.units = static_cast<const unsigned char*>(value) + unitBytes(width_);
+      return true;
     case kCvKindString:
-      out.text = readTerminated(value, width_);
-      return out;
+      in.count = kTerminated;
+      in.units = value;
+      return true;
     case kCvKindHandle: {
       // The address of a handle variable whose block holds count + characters.
       const Handle handle = *static_cast<const Handle*>(value);
       const std::size_t size = handleSize(handle);
-      if (handle == nullptr || size < 4) return std::nullopt;
-      LockedHandle locked(handle);
-      if (!locked) return std::nullopt;
+      if (handle == nullptr || size < 4) return false;
+      in.lock.emplace(handle);
+      if (!*in.lock) return false;
       std::int32_t count = 0;
-      std::memcpy(&count, locked.data(), sizeof count);
+      std::memcpy(&count, in.lock->data(), sizeof count);
       const std::size_t fits = (size - 4) / unitBytes(width_);
-      const std::size_t n = count < 0 ? 0 : std::min(static_cast<std::size_t>(count), fits);
-      out.text = readUnits(locked.data() + 4, width_, n);
-      return out;
+      in.count = count < 0 ? 0 : std::min(static_cast<std::size_t>(count), fits);
+      in.units = in.lock->data() + 4;
+      return true;
     }
     default:
-      return std::nullopt;
+      return false;
+  }
+}
+
+void Host::receiveInto(const Incoming& in, TextBuffer& out) const {
+  if (in.isNumber) {
+    out.assign(formatNumber(in.number));
+    return;
+  }
+  if (in.count != kTerminated) {
+    readUnitsInto(out.resize(in.count, 0), in.units, width_, in.count);
+    return;
+  }
+  // A stretch at a time: each is still in the cache when it is copied.
+  constexpr std::size_t kStretch = 4096;
+  const auto* source = static_cast<const unsigned char*>(in.units);
+  const std::size_t unit = unitBytes(width_);
+  std::size_t n = 0;
+  for (;;) {
+    const std::size_t length = terminatedLength(source + n * unit, width_, kStretch);
+    char32_t* text = out.resize(n + length, n);
+    readUnitsInto(text + n, source + n * unit, width_, length);
+    n += length;
+    if (length < kStretch) return;
   }
 }
 
@@ -363,18 +475,18 @@ std::int32_t Host::getFldInt(std::int16_t field, double* out) {
 }
 
 std::int32_t Host::setFldVal(std::int16_t field, std::int16_t kind, const void* value) {
-  auto received = receive(kind, value);
-  if (!received) return 0;
-  storeField(field, std::move(*received));
+  Incoming in;
+  if (!receive(kind, value, in)) return 0;
+  storeField(field, in);
   return 1;
 }
 
 std::int32_t Host::setFldInt(std::int16_t field, const double* value) {
   if (value == nullptr) return 0;
-  Value v;
-  v.isNumber = true;
-  v.number = *value;
-  storeField(field, std::move(v));
+  Incoming in;
+  in.isNumber = true;
+  in.number = *value;
+  storeField(field, in);
   return 1;
 }
 
@@ -389,35 +501,47 @@ std::int32_t Host::getLstVal(std::int16_t list, std::int16_t column, std::int16_
   const std::int32_t row = rowAndMaximum[0];
   const std::int32_t maximum = rowAndMaximum[1];
   const StoredList* stored = findList(list);
-  Value value;
+  ValueView value;
   if (column == kLineCountRef) {
     value.isNumber = true;
-    value.number = stored != nullptr ? static_cast<double>(stored->list.rows.size()) : 0.0;
+    value.number = stored != nullptr ? static_cast<double>(stored->cells.rowCount()) : 0.0;
     return deliver(value, kind, maximum, destination) ? 1 : 0;
   }
-  bool found = false;
-  if (stored != nullptr && row >= 1 && static_cast<std::size_t>(row) <= stored->list.rows.size()) {
-    const auto at = stored->columnOf.find(column);
-    if (at != stored->columnOf.end()) {
-      value.text = stored->list.rows[static_cast<std::size_t>(row) - 1][at->second];
-      found = true;
-    }
+  const std::int32_t at = stored != nullptr && row >= 1 && static_cast<std::size_t>(row) <= stored->cells.rowCount()
+                              ? stored->column(column)
+                              : -1;
+  if (at < 0) {
+    deliver(value, kind, maximum, destination);  // an empty text
+    return 0;
   }
-  const bool ok = deliver(value, kind, maximum, destination);
-  if (found) countCell(false);
-  return ok && found ? 1 : 0;
+  value.text = stored->cells.cell(static_cast<std::size_t>(row) - 1, static_cast<std::size_t>(at));
+  const bool ok = destination != nullptr && deliverText(value.text, kind, maximum, destination);
+  countCell(false);
+  return ok ? 1 : 0;
 }
 
 std::int32_t Host::setLstVal(std::int16_t list, std::int32_t row, std::int16_t column,
                              std::int16_t kind, const void* value) {
   StoredList* stored = findList(list);
-  if (stored == nullptr || row < 1 || static_cast<std::size_t>(row) > stored->list.rows.size()) return 0;
-  const auto at = stored->columnOf.find(column);
-  if (at == stored->columnOf.end()) return 0;
-  auto received = receive(kind, value);
-  if (!received) return 0;
-  stored->list.rows[static_cast<std::size_t>(row) - 1][at->second] =
-      received->isNumber ? formatNumber(received->number) : std::move(received->text);
+  if (stored == nullptr || row < 1 || static_cast<std::size_t>(row) > stored->cells.rowCount()) return 0;
+  const std::int32_t at = stored->column(column);
+  if (at < 0 || value == nullptr) return 0;
+  const auto r = static_cast<std::size_t>(row) - 1;
+  const auto c = static_cast<std::size_t>(at);
+  if (kind == kCvKindString) {  // what the commands store: the short way
+    const std::size_t n = terminatedLength(value, width_);
+    readUnitsInto(stored->cells.prepareCell(r, c, n), value, width_, n);
+    countCell(true);
+    return 1;
+  }
+  Incoming in;
+  if (!receive(kind, value, in)) return 0;
+  if (in.isNumber) {
+    stored->cells.setCell(r, c, formatNumber(in.number));
+  } else {
+    const std::size_t n = in.count == kTerminated ? terminatedLength(in.units, width_) : in.count;
+    readUnitsInto(stored->cells.prepareCell(r, c, n), in.units, width_, n);
+  }
   countCell(true);
   return 1;
 }
@@ -427,7 +551,7 @@ std::int32_t Host::doListOp(std::int16_t operation, std::int16_t list, std::int3
   if (stored == nullptr) return 0;
   switch (operation) {
     case kCvListClear:
-      stored->list.rows.clear();
+      stored->cells.clearRows();
       break;
     case kCvListSetLines: {
       std::int64_t lines = number;
@@ -437,8 +561,7 @@ std::int32_t Host::doListOp(std::int16_t operation, std::int16_t list, std::int3
       }
       lines = std::max<std::int64_t>(lines, 0);
       if (lines > limits_.maxLines) return 0;
-      stored->list.rows.resize(static_cast<std::size_t>(lines),
-                               std::vector<std::u32string>(stored->list.columns.size()));
+      stored->cells.resizeRows(static_cast<std::size_t>(lines));
       break;
     }
     default:
@@ -475,10 +598,9 @@ std::int32_t Host::getListDef(std::int16_t list, std::int16_t maximum, void* des
     definition = *faults_.listDefinition;
     ++faultCounts_.forcedDefinitions;
   } else if (const StoredList* stored = findList(list)) {
-    definition = join(stored->list.columns, U',');
+    definition = join(stored->cells.columns(), U',');
   }
-  const std::size_t n = std::min(definition.size(), room - 1);
-  writeUnits(destination, width_, definition.data(), n);
+  const std::size_t n = putText(destination, definition, room - 1);
   writeUnit(destination, width_, n, 0);
   return 1;
 }

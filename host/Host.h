@@ -13,10 +13,12 @@
 #ifndef CORVANE_HOST_HOST_H
 #define CORVANE_HOST_HOST_H
 
+#include "CellList.h"
 #include "CorvaneAbi.h"
 #include "HostHandles.h"
 #include "PluginFile.h"
 #include "Text.h"
+#include "TextBuffer.h"
 
 #include <array>
 #include <climits>
@@ -39,8 +41,9 @@ extern "C" int32_t corvane_host_callback(int32_t op, ...);
 
 namespace corvane::host {
 
-// A host list: named columns and rows of text cells.  Every row has one cell
-// per column.
+// A host list as plain strings: named columns and rows of text cells.  Every
+// row has one cell per column.  The host keeps its lists as CellList; this
+// form is made from one on request (Host::list).
 struct List {
   std::vector<std::u32string> columns;
   std::vector<std::vector<std::u32string>> rows;
@@ -142,17 +145,31 @@ class Host {
   void setText(std::int16_t field, std::u32string text);
   // The field's text; a number is formatted, a list or a missing field is "".
   std::u32string text(std::int16_t field) const;
+  // The field's text without copying it, valid until the field changes;
+  // empty for anything but a text.
+  std::u32string_view textView(std::int16_t field) const;
   void setNumber(std::int16_t field, double value);
   // The field's number; a text is parsed, anything else is 0.
   double number(std::int16_t field) const;
   // Rows are padded or cut to the number of columns.
   void setList(std::int16_t field, std::vector<std::u32string> columns,
                std::vector<std::vector<std::u32string>> rows = {});
-  // Throws std::logic_error when the field holds no list.
+  // A list built elsewhere, e.g. filled in bulk with CellList::appendRow.
+  void setList(std::int16_t field, CellList list);
+  // The list as strings.  They are made on the first call and made again
+  // by a later call when the list has changed in between; the reference
+  // stays valid until the field is given another value.  Throws
+  // std::logic_error when the field holds no list (as do cells and
+  // editCells).  Costs a string per cell: programs that handle large lists
+  // read them through cells().
   const List& list(std::int16_t field) const;
+  // The list itself: its cells as views, without copying.
+  const CellList& cells(std::int16_t field) const;
+  // The list itself, to fill or change in place (its columns stay).
+  CellList& editCells(std::int16_t field);
   bool isList(std::int16_t field) const;
   bool hasField(std::int16_t field) const { return fields_.count(field) != 0; }
-  void clearField(std::int16_t field) { fields_.erase(field); }
+  void clearField(std::int16_t field);
 
   // --- field names ----------------------------------------------------------
   // What GetFldRef answers for a name: kLineCountRef for "#LN", the column's
@@ -204,16 +221,41 @@ class Host {
   friend int32_t(::corvane_host_callback)(int32_t op, ...);
 
   struct StoredList {
-    List list;
-    std::unordered_map<std::int16_t, std::size_t> columnOf;  // reference -> column index
-  };
-  using Field = std::variant<std::u32string, double, StoredList>;
+    CellList cells;
+    // Column of each reference from kFirstColumnRef on, -1 for none.
+    std::vector<std::int32_t> columnOfRef;
+    std::uint64_t id = 0;  // unique in the host, for the List form
 
-  // A value as it leaves the host: a number or a text.
-  struct Value {
+    // The column a reference names in this list, or -1.
+    std::int32_t column(std::int16_t ref) const noexcept {
+      const auto i = static_cast<std::size_t>(static_cast<std::int32_t>(ref) - kFirstColumnRef);
+      return i < columnOfRef.size() ? columnOfRef[i] : -1;
+    }
+  };
+  using Field = std::variant<TextBuffer, double, StoredList>;
+
+  // A value as it leaves the host: a number or a view of a text.
+  struct ValueView {
     bool isNumber = false;
     double number = 0;
-    std::u32string text;
+    std::u32string_view text;
+  };
+  // A value the plug-in passes: a number, or `count` units at `units` in
+  // the host's width (kept readable by `lock` when they are in a block).
+  // A zero-terminated text has the count kTerminated until it is measured.
+  static constexpr std::size_t kTerminated = SIZE_MAX;
+  struct Incoming {
+    bool isNumber = false;
+    double number = 0;
+    const void* units = nullptr;
+    std::size_t count = 0;
+    std::optional<LockedHandle> lock;
+  };
+  // The List form of a list, and what it was made from.
+  struct Snapshot {
+    std::uint64_t id = 0;
+    std::uint64_t changes = 0;
+    List list;
   };
 
   std::int32_t dispatch(std::int32_t op, std::va_list& args);
@@ -234,12 +276,24 @@ class Host {
 
   // Writes a value in the given kind; false when the kind is not one the
   // host delivers or the destination is null.
-  bool deliver(const Value& value, std::int16_t kind, std::int32_t maximum, void* destination);
-  bool deliverHandle(const std::u32string& text, Handle* variable);
-  // Reads a value the plug-in passes in the given kind.
-  std::optional<Value> receive(std::int16_t kind, const void* value) const;
-  Value fieldValue(std::int16_t field) const;
-  void storeField(std::int16_t field, Value value);
+  bool deliver(const ValueView& value, std::int16_t kind, std::int32_t maximum, void* destination);
+  bool deliverText(std::u32string_view text, std::int16_t kind, std::int32_t maximum, void* destination);
+  bool deliverHandle(std::u32string_view text, Handle* variable);
+  // Every text the host writes into the plug-in's memory goes through here:
+  // at most `room` characters of `text`, no terminator.  Returns the number
+  // of characters written.
+  std::size_t putText(void* destination, std::u32string_view text, std::size_t room) noexcept;
+  // Reads a value the plug-in passes in the given kind; false when the kind
+  // is unknown or the value unreadable.
+  bool receive(std::int16_t kind, const void* value, Incoming& in) const;
+  // Copies an incoming text into `out`; a terminated one is measured and
+  // copied in the same pass.
+  void receiveInto(const Incoming& in, TextBuffer& out) const;
+  // A view of the field's value, valid until the field changes.
+  ValueView fieldValue(std::int16_t field) const;
+  void storeField(std::int16_t field, const Incoming& in);
+  // The field's slot, for replacing its value.
+  Field& fieldSlot(std::int16_t field);
   StoredList* findList(std::int16_t field);
   const StoredList* findList(std::int16_t field) const;
   std::int16_t registerName(const std::u32string& name);
@@ -251,6 +305,12 @@ class Host {
   std::int32_t command_ = 0;
   int resultWrites_ = 0;
   std::map<std::int16_t, Field> fields_;
+  // The list the last list operation found: cell reads and writes ask for
+  // the same list again and again.  Cleared whenever a field changes.
+  std::int16_t cachedField_ = 0;
+  StoredList* cachedList_ = nullptr;
+  std::uint64_t nextListId_ = 1;
+  mutable std::map<std::int16_t, Snapshot> snapshots_;
   std::unordered_map<std::u32string, std::int16_t> references_;
   std::unordered_set<std::u32string> unknownNames_;
   std::int32_t nextReference_ = kFirstColumnRef;

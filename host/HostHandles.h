@@ -31,6 +31,21 @@ std::size_t handleSize(Handle handle) noexcept;
 // success *variable holds the (possibly moved) handle and true is returned;
 // on failure the variable and the old block are unchanged.
 bool resizeHandle(Handle* variable, std::size_t size) noexcept;
+// Grows the block that *variable holds to at least `needed` bytes: to half
+// as much again as its size when that is more, so that a block grown again
+// and again is moved only a few times; when so much is refused, to exactly
+// `needed`.  Never beyond kMaxHandleSize.  Fails like resizeHandle.
+bool growHandle(Handle* variable, std::size_t needed) noexcept;
+// Gives *variable a block of at least `needed` bytes whose contents do not
+// matter (the caller overwrites the first `needed` bytes; the rest are
+// zero): a new block sized like growHandle's, the old one freed, since
+// copying it would be wasted; a block already large enough stays.  When no
+// new block can be had, the old one is resized to `needed`.
+bool renewHandle(Handle* variable, std::size_t needed) noexcept;
+// Tells the system that `bytes` bytes at `data` are about to be written
+// in one go: for a block of many megabytes, Linux then backs it with large
+// pages, which saves a page fault for every 4 KiB of a fresh block.
+void adviseLargeWrite(void* data, std::size_t bytes) noexcept;
 // Address of the data while locked, or null.
 void* lockHandle(Handle handle) noexcept;
 void unlockHandle(Handle handle) noexcept;

@@ -2,6 +2,7 @@
 #include "Text.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace corvane::host {
 
@@ -93,54 +94,41 @@ std::string toUtf8(std::u32string_view text) {
   return out;
 }
 
-void writeUnit(void* destination, CharWidth width, std::size_t index, char32_t unit) noexcept {
-  auto* bytes = static_cast<unsigned char*>(destination);
+std::size_t terminatedLength(const void* source, CharWidth width, std::size_t limit) noexcept {
   if (width == CharWidth::Byte) {
-    bytes[index] = static_cast<unsigned char>(narrowUnit(unit, width));
-  } else {
-    const std::uint32_t value = unit;
-    std::memcpy(bytes + index * 4, &value, 4);
+    if (limit == SIZE_MAX) return std::strlen(static_cast<const char*>(source));
+    const void* zero = std::memchr(source, 0, limit);
+    return zero == nullptr ? limit : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) -
+                                                              static_cast<const unsigned char*>(source));
   }
-}
-
-std::size_t writeUnits(void* destination, CharWidth width, const char32_t* text,
-                       std::size_t count) noexcept {
-  if (width == CharWidth::Unicode) {
-    static_assert(sizeof(char32_t) == 4, "host characters are 32-bit units");
-    if (count != 0) std::memcpy(destination, text, count * 4);
-    return count * 4;
+#if WCHAR_MAX > 0xFFFF
+  // 32-bit wchar_t: the C library's search, which is much faster than a
+  // loop, on units at their natural alignment.
+  if (reinterpret_cast<std::uintptr_t>(source) % alignof(wchar_t) == 0) {
+    const auto* units = static_cast<const wchar_t*>(source);
+    if (limit == SIZE_MAX) return std::wcslen(units);
+    const wchar_t* zero = std::wmemchr(units, L'\0', limit);
+    return zero == nullptr ? limit : static_cast<std::size_t>(zero - units);
   }
-  for (std::size_t i = 0; i < count; ++i) writeUnit(destination, width, i, text[i]);
-  return count;
-}
-
-char32_t readUnit(const void* source, CharWidth width, std::size_t index) noexcept {
+#endif
   const auto* bytes = static_cast<const unsigned char*>(source);
-  if (width == CharWidth::Byte) return bytes[index];
-  std::uint32_t value = 0;
-  std::memcpy(&value, bytes + index * 4, 4);
-  return value;
+  std::size_t n = 0;
+  for (; n < limit; ++n) {
+    std::uint32_t unit = 0;
+    std::memcpy(&unit, bytes + n * 4, 4);
+    if (unit == 0) break;
+  }
+  return n;
 }
 
 std::u32string readTerminated(const void* source, CharWidth width, std::size_t limit) {
-  std::u32string out;
-  if (source == nullptr) return out;
-  for (std::size_t i = 0; i < limit; ++i) {
-    const char32_t c = readUnit(source, width, i);
-    if (c == 0) break;
-    out.push_back(c);
-  }
-  return out;
+  if (source == nullptr) return {};
+  return readUnits(source, width, terminatedLength(source, width, limit));
 }
 
 std::u32string readUnits(const void* source, CharWidth width, std::size_t count) {
   std::u32string out(count, U'\0');
-  if (count == 0) return out;
-  if (width == CharWidth::Unicode) {
-    std::memcpy(out.data(), source, count * 4);
-  } else {
-    for (std::size_t i = 0; i < count; ++i) out[i] = readUnit(source, width, i);
-  }
+  readUnitsInto(out.data(), source, width, count);
   return out;
 }
 

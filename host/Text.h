@@ -9,9 +9,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace corvane::host {
 
@@ -48,13 +53,84 @@ inline std::u32string ascii(std::string_view text) { return fromBytes(text); }
 
 // Writes `count` characters of `text` into `destination` in the given width
 // (no terminator).  Returns the number of bytes written.
-std::size_t writeUnits(void* destination, CharWidth width, const char32_t* text,
-                       std::size_t count) noexcept;
+inline std::size_t writeUnits(void* destination, CharWidth width, const char32_t* text,
+                              std::size_t count) noexcept {
+  if (width == CharWidth::Unicode) {
+    static_assert(sizeof(char32_t) == 4, "host characters are 32-bit units");
+    if (count != 0) std::memcpy(destination, text, count * 4);
+    return count * 4;
+  }
+  auto* bytes = static_cast<unsigned char*>(destination);
+  std::size_t i = 0;
+#ifdef __SSE2__
+  // Eight characters at a time: those above 255 become '?', the rest their
+  // low byte.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i replacement = _mm_set1_epi32(static_cast<int>(kUnrepresentable));
+  auto narrowFour = [&](const char32_t* at) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i fits = _mm_cmpeq_epi32(_mm_srli_epi32(units, 8), zero);
+    return _mm_or_si128(_mm_and_si128(fits, units), _mm_andnot_si128(fits, replacement));
+  };
+  auto narrowEight = [&](std::size_t at) {
+    const __m128i words = _mm_packs_epi32(narrowFour(text + at), narrowFour(text + at + 4));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + at), _mm_packus_epi16(words, words));
+  };
+  if (count >= 8) {
+    for (; i + 8 <= count; i += 8) narrowEight(i);
+    if (i < count) narrowEight(count - 8);  // the last eight again, overlapping
+    return count;
+  }
+#endif
+  for (; i < count; ++i) bytes[i] = static_cast<unsigned char>(narrowUnit(text[i], width));
+  return count;
+}
 // Writes one unit at unit index `index`.
-void writeUnit(void* destination, CharWidth width, std::size_t index,
-               char32_t unit) noexcept;
+inline void writeUnit(void* destination, CharWidth width, std::size_t index, char32_t unit) noexcept {
+  auto* bytes = static_cast<unsigned char*>(destination);
+  if (width == CharWidth::Byte) {
+    bytes[index] = static_cast<unsigned char>(narrowUnit(unit, width));
+  } else {
+    const std::uint32_t value = unit;
+    std::memcpy(bytes + index * 4, &value, 4);
+  }
+}
 // Reads the unit at unit index `index`.
-char32_t readUnit(const void* source, CharWidth width, std::size_t index) noexcept;
+inline char32_t readUnit(const void* source, CharWidth width, std::size_t index) noexcept {
+  const auto* bytes = static_cast<const unsigned char*>(source);
+  if (width == CharWidth::Byte) return bytes[index];
+  std::uint32_t value = 0;
+  std::memcpy(&value, bytes + index * 4, 4);
+  return value;
+}
+// Reads `count` host characters into `out`.
+inline void readUnitsInto(char32_t* out, const void* source, CharWidth width, std::size_t count) noexcept {
+  if (count == 0) return;
+  if (width == CharWidth::Unicode) {
+    std::memcpy(out, source, count * 4);
+    return;
+  }
+  const auto* bytes = static_cast<const unsigned char*>(source);
+  std::size_t i = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  auto widenEight = [&](std::size_t at) {
+    const __m128i words =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + at)), zero);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_unpacklo_epi16(words, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 4), _mm_unpackhi_epi16(words, zero));
+  };
+  if (count >= 8) {
+    for (; i + 8 <= count; i += 8) widenEight(i);
+    if (i < count) widenEight(count - 8);  // the last eight again, overlapping
+    return;
+  }
+#endif
+  for (; i < count; ++i) out[i] = bytes[i];
+}
+// The number of units before the first zero unit, at most `limit`.  Reads
+// no unit past the first zero.
+std::size_t terminatedLength(const void* source, CharWidth width, std::size_t limit = SIZE_MAX) noexcept;
 // Reads a zero-terminated string of host characters, at most `limit`
 // characters (the terminator is not needed when the limit is reached).
 std::u32string readTerminated(const void* source, CharWidth width,

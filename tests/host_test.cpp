@@ -480,8 +480,10 @@ TEST_P(Callback, HandleReadsMakeRoomForTheCount) {
     bool dropped;
     std::size_t size;  // expected size afterwards
   };
+  const std::size_t grown = chars + chars / 2;  // a block grows by half at the least
   const std::vector<Case> cases = {
-      {"room for the characters only", [](HostFaults&) {}, chars, false, needed},
+      {"room for the characters only", [](HostFaults&) {}, chars, false, grown},
+      {"nearly no room", [](HostFaults&) {}, 2, false, needed},
       {"larger block kept", [](HostFaults&) {}, needed + 100, false, needed + 100},
       {"exact size, grown", [](HostFaults& f) { f.exactHandleSize = true; }, chars, false, needed},
       {"exact size, shrunk", [](HostFaults& f) { f.exactHandleSize = true; }, needed + 100, false, needed},
@@ -516,6 +518,22 @@ TEST_P(Callback, HandleReadsMakeRoomForTheCount) {
   EXPECT_EQ(host.faultCounts().replacedHandles, 1u);
   EXPECT_EQ(host.faultCounts().droppedHandles, 1u);
 
+  // A block that the texts outgrow one character at a time is renewed a few
+  // times, not at every read.
+  host.faults() = HostFaults{};
+  host.resetStats();
+  OwnedHandle growing(chars);
+  for (std::size_t n = 1000; n < 2000; ++n) {
+    host.setText(212, text(n));
+    ASSERT_EQ(cb(kCvOpGetFldVal, 212, kCvKindHandle, 0, growing.address()), 1);
+    LockedHandle data(growing.get());
+    std::int32_t count = 0;
+    std::memcpy(&count, data.data(), 4);
+    ASSERT_EQ(static_cast<std::size_t>(count), n);
+    ASSERT_EQ(readUnits(data.data() + 4, GetParam(), n), text(n));
+  }
+  EXPECT_LE(host.stats().handlesGrown, 3u);
+
   // An empty variable gets nothing.
   host.faults() = HostFaults{};
   Handle none = nullptr;
@@ -549,6 +567,113 @@ TEST(CallbackOutsideACall, AnswersZero) {
   EXPECT_EQ(host.resultWrites(), 1);
 }
 
+// --- list storage ------------------------------------------------------------
+
+// Random writes, row count changes, appended rows and copies against plain
+// strings: cells written again and again (longer, shorter, from the list's
+// own text) must survive every reuse, growth and compaction of the arena.
+TEST(CellListStorage, MatchesPlainStringsThroughEveryChange) {
+  using Rows = std::vector<std::vector<std::u32string>>;
+  std::mt19937 random(7);
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  auto someText = [&]() {
+    std::u32string t(pick(4) == 0 ? 0 : 1 + pick(pick(8) == 0 ? 300 : 12), U'a');
+    for (auto& c : t) c = static_cast<char32_t>(U'a' + pick(26) + (pick(20) == 0 ? 0x1000 : 0));
+    return t;
+  };
+  for (const std::size_t columns : {std::size_t{0}, std::size_t{1}, std::size_t{3}}) {
+    SCOPED_TRACE(columns);
+    CellList list(std::vector<std::u32string>(columns, U"c"));
+    Rows model;
+    for (int step = 0; step < 20000; ++step) {
+      const std::size_t what = pick(100);
+      if (what < 70 && !model.empty() && columns != 0) {
+        const std::size_t r = pick(model.size()), c = pick(columns);
+        if (pick(10) == 0) {
+          // A text that lives in the list itself.
+          const std::size_t fromRow = pick(model.size()), fromColumn = pick(columns);
+          list.setCell(r, c, list.cell(fromRow, fromColumn));
+          model[r][c] = model[fromRow][fromColumn];
+        } else {
+          const std::u32string t = someText();
+          list.setCell(r, c, t);
+          model[r][c] = t;
+        }
+        ASSERT_EQ(list.cell(r, c), model[r][c]) << "step " << step;
+      } else if (what < 85) {
+        std::vector<std::u32string> row;
+        for (std::size_t c = 0, n = pick(columns + 2); c < n; ++c) row.push_back(someText());
+        list.appendRow(row);
+        row.resize(columns);
+        model.push_back(row);
+      } else if (what < 97) {
+        const std::size_t rows = pick(model.size() + 5);
+        list.resizeRows(rows);
+        model.resize(rows, std::vector<std::u32string>(columns));
+      } else if (what < 98) {
+        list.clearRows();
+        model.clear();
+      } else {
+        list = CellList(list);  // a copy holds the live text only
+      }
+      ASSERT_EQ(list.rowCount(), model.size()) << "step " << step;
+      if (step % 500 == 0) {
+        ASSERT_EQ(list.toRows(), model) << "step " << step;
+      }
+    }
+    EXPECT_EQ(list.toRows(), model);
+    std::uint64_t characters = 0;
+    for (const auto& row : model)
+      for (const auto& cell : row) characters += cell.size();
+    EXPECT_EQ(list.characters(), characters);
+  }
+}
+
+// A list filled in bulk reads back through the callback, and the string
+// form follows the list when the plug-in writes to it.
+TEST(CellListStorage, BulkListsAndTheirStringFormFollowTheCallback) {
+  Host host(CharWidth::Unicode, nullptr);
+  Host::Scope scope(host);
+  const HostCallback cb = Host::callback();
+  CellList bulk({U"k", U"v"});
+  const std::u32string buffer = U"onetwothreefour";
+  bulk.reserve(2, buffer.size());
+  bulk.appendRow({std::u32string_view(buffer).substr(0, 3), std::u32string_view(buffer).substr(3, 3)});
+  bulk.appendRow({std::u32string_view(buffer).substr(6, 5)});
+  host.setList(211, std::move(bulk));
+  EXPECT_EQ(host.list(211).rows, (std::vector<std::vector<std::u32string>>{{U"one", U"two"}, {U"three", U""}}));
+
+  const std::int16_t v = host.reference(U"v");
+  const std::int32_t pair[2] = {2, 255};
+  char32_t cell[8] = {};
+  EXPECT_EQ(cb(kCvOpGetLstVal, 211, host.reference(U"k"), kCvKindString, cell, pair), 1);
+  EXPECT_EQ(std::u32string(cell), U"three");
+
+  const List& before = host.list(211);
+  const char32_t written[] = U"four";
+  EXPECT_EQ(cb(kCvOpSetLstVal, 211, 2, v, kCvKindString, written), 1);
+  EXPECT_EQ(host.cells(211).cell(1, 1), U"four");
+  EXPECT_EQ(host.list(211).rows[1][1], U"four");
+  EXPECT_EQ(&host.list(211), &before);  // the same object, made again
+
+  host.editCells(211).resizeRows(1);
+  EXPECT_EQ(host.list(211).rows.size(), 1u);
+  const double number = 12.5;
+  EXPECT_EQ(cb(kCvOpSetLstVal, 211, 1, v, kCvKindDouble, &number), 1);
+  EXPECT_EQ(host.list(211).rows[0][1], U"12.5");
+  host.clearField(211);
+  EXPECT_THROW(host.cells(211), std::logic_error);
+  EXPECT_EQ(host.textView(211), U"");
+
+  // A result text written again keeps the place of the longer one before.
+  const char32_t longer[] = U"a longer result", shorter[] = U"short";
+  EXPECT_EQ(cb(kCvOpSetFldVal, 212, kCvKindString, longer), 1);
+  const char32_t* place = host.textView(212).data();
+  EXPECT_EQ(cb(kCvOpSetFldVal, 212, kCvKindString, shorter), 1);
+  EXPECT_EQ(host.textView(212), U"short");
+  EXPECT_EQ(host.textView(212).data(), place);
+}
+
 TEST(HostHandles, ResizeKeepsContentsAndZeroFillsGrowth) {
   OwnedHandle handle(8);
   {
@@ -563,6 +688,30 @@ TEST(HostHandles, ResizeKeepsContentsAndZeroFillsGrowth) {
   Handle empty = nullptr;
   EXPECT_FALSE(resizeHandle(&empty, 16));
   EXPECT_FALSE(resizeHandle(handle.address(), kMaxHandleSize + 1));
+}
+
+TEST(HostHandles, GrowthIsInProportionAndKeepsContents) {
+  OwnedHandle handle(1000);
+  {
+    LockedHandle data(handle.get());
+    std::memset(data.data(), 0x5A, 1000);
+  }
+  ASSERT_TRUE(growHandle(handle.address(), 1001));
+  EXPECT_GE(handle.size(), 1500u);  // by half, not by the one byte asked for
+  ASSERT_TRUE(growHandle(handle.address(), 4000));
+  EXPECT_GE(handle.size(), 4000u);  // at least what is needed
+  {
+    LockedHandle data(handle.get());
+    for (std::size_t i = 0; i < 1000; ++i) ASSERT_EQ(data.data()[i], 0x5A) << i;
+    for (std::size_t i = 1000; i < 4000; ++i) ASSERT_EQ(data.data()[i], 0) << i;
+  }
+  const std::size_t before = handle.size();
+  ASSERT_TRUE(growHandle(handle.address(), 10));  // large enough already
+  EXPECT_EQ(handle.size(), before);
+  EXPECT_FALSE(growHandle(handle.address(), kMaxHandleSize + 1));
+  Handle empty = nullptr;
+  EXPECT_FALSE(growHandle(&empty, 16));
+  EXPECT_FALSE(renewHandle(&empty, 16));
 }
 
 }  // namespace

@@ -112,8 +112,8 @@ void checkCellsStored(Host& host) {
 
 std::uint64_t cellsOf(const Host& host, std::int16_t field) {
   if (!host.isList(field)) return 0;
-  const List& list = host.list(field);
-  return static_cast<std::uint64_t>(list.rows.size()) * list.columns.size();
+  const corvane::host::CellList& list = host.cells(field);
+  return static_cast<std::uint64_t>(list.rowCount()) * list.columnCount();
 }
 
 // StringToList keeps only whole rows of K cells: say what it drops.
