@@ -392,7 +392,6 @@ bool Host::deliverHandle(std::u32string_view text, Handle* variable) {
 
   LockedHandle locked(*variable);
   if (!locked) return false;
-  adviseLargeWrite(locked.data(), needed);
   const std::int32_t count = static_cast<std::int32_t>(text.size());
   std::memcpy(locked.data(), &count, sizeof count);
   putText(locked.data() + 4, text, text.size());

@@ -12,9 +12,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #endif
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 
 namespace corvane::host {
 
@@ -109,21 +106,6 @@ std::size_t grownSize(std::size_t size, std::size_t needed) noexcept {
   return std::max(needed, size + std::min(size / 2, kMaxHandleSize - size));
 }
 }  // namespace
-
-void adviseLargeWrite(void* data, std::size_t bytes) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
-  if (data == nullptr || bytes < 4 * kLargePage) return;
-  const auto at = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t begin = (at + kLargePage - 1) & ~(kLargePage - 1);
-  const std::uintptr_t end = (at + bytes) & ~(kLargePage - 1);
-  // Only a hint: a refusal changes nothing.
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)bytes;
-#endif
-}
 
 bool growHandle(Handle* variable, std::size_t needed) noexcept {
   if (variable == nullptr || *variable == nullptr || needed > kMaxHandleSize) return false;

@@ -42,10 +42,6 @@ bool growHandle(Handle* variable, std::size_t needed) noexcept;
 // copying it would be wasted; a block already large enough stays.  When no
 // new block can be had, the old one is resized to `needed`.
 bool renewHandle(Handle* variable, std::size_t needed) noexcept;
-// Tells the system that `bytes` bytes at `data` are about to be written
-// in one go: for a block of many megabytes, Linux then backs it with large
-// pages, which saves a page fault for every 4 KiB of a fresh block.
-void adviseLargeWrite(void* data, std::size_t bytes) noexcept;
 // Address of the data while locked, or null.
 void* lockHandle(Handle handle) noexcept;
 void unlockHandle(Handle handle) noexcept;
