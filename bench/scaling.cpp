@@ -9,7 +9,9 @@
 //
 //   corvane_scaling [--cells N] [--repeat R] [--plugin-dir DIR] [--only COMMAND|BUILD] [--check]
 //
-// Each command runs at N and 10 N cells (ten columns of ten characters).
+// Each command runs at N and 10 N cells (ten columns of ten characters), on
+// one host, on an instance loaded just before (fresh) or one that has run
+// the command before (warm).
 // Printed: the median of R runs, and the ratios 10N/N (linear growth gives
 // about 10) and fresh/warm at N.  --check also makes the program fail when
 // a command does not return 0 or a fresh and a warm instance give different
@@ -30,7 +32,6 @@ namespace {
 using corvane::host::CharWidth;
 using corvane::host::Host;
 using corvane::host::Plugin;
-using Rows = std::vector<std::vector<std::u32string>>;
 
 enum : std::int16_t { P1 = 211, P2 = 212, P3 = 213, P4 = 214, P5 = 215, P6 = 216, P7 = 217, P8 = 218 };
 enum : std::int32_t { kFstl = 1, kLtfs = 2, kStl = 3, kLts = 4 };
@@ -52,22 +53,24 @@ std::vector<std::u32string> columnNames() {
   return names;
 }
 
-Rows makeRows(std::size_t cells) {
-  Rows rows(cells / kColumns);
+// The list, built straight into the host's cell storage: a 32-bit process
+// has no room for ten million separate strings besides.
+corvane::host::CellList makeList(std::size_t cells) {
+  corvane::host::CellList list(columnNames());
+  list.reserve(cells / kColumns, cells * 10);
+  std::vector<std::u32string> row(kColumns, std::u32string(10, U'a'));
   std::uint64_t n = 0;
-  for (auto& row : rows) {
-    row.reserve(kColumns);
-    for (std::size_t c = 0; c < kColumns; ++c, ++n) {
-      std::u32string cell(10, U'a');
-      std::uint64_t v = n * 2654435761u;
+  for (std::size_t r = 0; r < cells / kColumns; ++r) {
+    for (auto& cell : row) {
+      std::uint64_t v = n++ * 2654435761u;
       for (auto& ch : cell) {
         ch = U'a' + static_cast<char32_t>(v % 26);
         v /= 26;
       }
-      row.push_back(std::move(cell));
     }
+    list.appendRow(row);
   }
-  return rows;
+  return list;
 }
 
 // What one command needs: its fields, and where its result lands.
@@ -91,7 +94,7 @@ void prepare(Host& h, const Job& job, std::size_t cells, const std::u32string& t
     h.setText(P1, text);
     h.setList(P2, columnNames());
   } else {
-    h.setList(P1, columnNames(), makeRows(cells));
+    h.setList(P1, makeList(cells));
     h.setText(P2, U"");
   }
   if (formatted) {
@@ -120,7 +123,7 @@ struct Outcome {
   std::uint64_t digest = 0;  // of the text or list the command left
 };
 
-void mix(std::uint64_t& h, const std::u32string& s) {
+void mix(std::uint64_t& h, std::u32string_view s) {
   for (char32_t c : s) h = (h ^ c) * 1099511628211u;
   h = (h ^ 0xFFFFFFFFu) * 1099511628211u;
 }
@@ -128,25 +131,34 @@ void mix(std::uint64_t& h, const std::u32string& s) {
 std::uint64_t digestOf(const Host& h, const Job& job) {
   std::uint64_t d = 14695981039346656037u;
   if (!job.parses) {
-    mix(d, h.text(P2));
+    mix(d, h.textView(P2));
   } else {
-    for (const auto& row : h.list(P2).rows)
-      for (const auto& cell : row) mix(d, cell);
+    const corvane::host::CellList& list = h.cells(P2);
+    for (std::size_t r = 0; r < list.rowCount(); ++r)
+      for (std::size_t c = 0; c < list.columnCount(); ++c) mix(d, list.cell(r, c));
   }
   return d;
 }
 
-// Runs on a new host with a freshly loaded instance each time.
+// Runs on a freshly loaded instance each time, so that the working buffers
+// start at their first size.  The host is the same throughout and has run
+// the command once before, so that its own fields have their size: what
+// differs from a warm run is the plug-in's part alone.
 Outcome runFresh(const Plugin& plugin, const Job& job, std::size_t cells, const std::u32string& text,
                  const Options& o) {
   std::vector<double> times;
   Outcome out;
+  Host h(plugin);
+  h.load();
+  prepare(h, job, cells, text);
+  h.execute();
   for (int r = 0; r < o.repeat; ++r) {
-    Host h(plugin);
+    h.unload();
     h.load();
     prepare(h, job, cells, text);
     times.push_back(secondsOf(h));
     out.ok = out.ok && h.result() == 0;
+    if (h.result() != 0) std::fprintf(stderr, "%s: result %d\n", job.name, h.result());
     if (r == 0) out.digest = digestOf(h, job);
   }
   out.seconds = median(times);
@@ -163,6 +175,7 @@ Outcome runWarm(Host& h, const Job& job, std::size_t cells, const std::u32string
     prepare(h, job, cells, text);
     times.push_back(secondsOf(h));
     out.ok = out.ok && h.result() == 0;
+    if (h.result() != 0) std::fprintf(stderr, "%s: result %d\n", job.name, h.result());
   }
   out.digest = digestOf(h, job);
   out.seconds = median(times);
