@@ -23,8 +23,16 @@ std::string quoted(std::u32string_view name, TextMode mode) { return "\"" + show
 
 class Reader {
  public:
-  Reader(const CsvDialect& dialect, TextMode mode, std::string_view source, bool headerOnly)
-      : mode_(mode), source_(source), headerOnly_(headerOnly) {
+  Reader(const CsvDialect& dialect, TextMode mode, std::string_view source, bool headerOnly,
+         const std::vector<std::u32string>* columns = nullptr, std::size_t firstLine = 1)
+      : mode_(mode), source_(source), headerOnly_(headerOnly), firstLine_(firstLine) {
+    line_ = firstLine - 1;
+    recordLine_ = firstLine;
+    if (columns != nullptr) {
+      table_.columns = *columns;
+      haveHeader_ = true;
+      piece_ = true;
+    }
     if (csv_init(&parser_, CSV_STRICT | CSV_STRICT_FINI) != 0)
       throw Failure(kExitInput, std::string(source_) + ": cannot start the CSV reader");
     csv_set_space_func(&parser_, noSpaces);
@@ -35,7 +43,7 @@ class Reader {
   Reader& operator=(const Reader&) = delete;
 
   Table read(std::string_view bytes) {
-    if (mode_ != TextMode::Bytes && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (!piece_ && mode_ != TextMode::Bytes && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     std::size_t pos = 0;
     bool atBoundary = true;  // between records
     while (pos < bytes.size() && !(headerOnly_ && haveHeader_)) {
@@ -64,7 +72,7 @@ class Reader {
                                ? "a quote inside an unquoted cell (quote the whole cell and double the quote)"
                                : "text after the closing quote of a cell";
         throw Failure(kExitInput, std::string(source_) + ": " +
-                                      describePosition(bytes, column, mode_) + ": " +
+                                      describePosition(bytes, column, mode_, firstLine_) + ": " +
                                       what);
       }
       atBoundary = rowEnded_ && !fieldAfterRow_;
@@ -77,7 +85,7 @@ class Reader {
     }
     if (!haveHeader_)
       throw Failure(kExitInput, std::string(source_) + ": no header row (the first record names the columns)");
-    checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
+    if (!piece_) checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
     return std::move(table_);
   }
 
@@ -132,6 +140,8 @@ class Reader {
   TextMode mode_;
   std::string_view source_;
   bool headerOnly_;
+  std::size_t firstLine_;
+  bool piece_ = false;  // records of a piece, after the header
   Table table_;
   Row current_;
   bool haveHeader_ = false;
@@ -155,28 +165,76 @@ std::vector<std::u32string> readCsvHeader(std::string_view bytes, const CsvDiale
   return reader.read(bytes).columns;
 }
 
+Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode mode, std::string_view source,
+                     std::size_t firstLine, const std::vector<std::u32string>& columns) {
+  Reader reader(dialect, mode, source, false, &columns, firstLine);
+  return reader.read(bytes);
+}
+
+std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect& dialect, bool& inQuotes,
+                                        std::size_t most) {
+  (void)dialect;  // every dialect quotes with '"' and ends records with a line feed
+  std::vector<std::size_t> ends;
+  const char* const begin = bytes.data();
+  const char* const end = begin + bytes.size();
+  const char* p = begin;
+  bool quoted = inQuotes;
+  while (p != end && ends.size() < most) {
+    if (quoted) {
+      const void* quote = std::memchr(p, '"', static_cast<std::size_t>(end - p));
+      if (quote == nullptr) {
+        p = end;
+        break;
+      }
+      p = static_cast<const char*>(quote) + 1;
+      quoted = false;  // a doubled quote opens again at once
+      continue;
+    }
+    // Outside quotes: the next quote or line feed, whichever comes first.
+    const char* q = p;
+    while (q != end && *q != '"' && *q != '\n') ++q;
+    if (q == end) {
+      p = end;
+      break;
+    }
+    if (*q == '"') {
+      quoted = true;
+    } else {
+      ends.push_back(static_cast<std::size_t>(q + 1 - begin));
+    }
+    p = q + 1;
+  }
+  inQuotes = quoted;
+  return ends;
+}
+
+void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool alone, const CsvDialect& dialect,
+                   TextMode mode) {
+  if (!first) out.push_back(dialect.delimiter);
+  const std::size_t start = out.size();
+  encodeText(cell, mode, out);
+  const char special[] = {dialect.delimiter, '"', '\r', '\n', 0};
+  const std::string_view written(out.data() + start, out.size() - start);
+  const bool quote = written.find_first_of(special) != std::string_view::npos || (written.empty() && alone);
+  if (!quote) return;
+  const std::string plain(written);
+  out.resize(start);
+  std::string quotedCell(csv_write(nullptr, 0, plain.data(), plain.size()), '\0');
+  csv_write(quotedCell.data(), quotedCell.size(), plain.data(), plain.size());
+  out += quotedCell;
+}
+
+void appendCsvLineEnd(std::string& out, const CsvDialect& dialect) {
+  out += dialect.lineEnd == LineEnd::CrLf ? "\r\n" : "\n";
+}
+
 std::string writeCsv(const std::vector<std::u32string>& columns, const std::vector<Row>& rows,
                      const CsvDialect& dialect, TextMode mode) {
   std::string out;
-  std::string cell;
-  std::string quotedCell;
-  const char special[] = {dialect.delimiter, '"', '\r', '\n', 0};
   auto writeRecord = [&](const Row& record) {
-    for (std::size_t i = 0; i < record.size(); ++i) {
-      if (i != 0) out.push_back(dialect.delimiter);
-      cell.clear();
-      encodeText(record[i], mode, cell);
-      const bool quote =
-          cell.find_first_of(special) != std::string::npos || (cell.empty() && record.size() == 1);
-      if (!quote) {
-        out += cell;
-        continue;
-      }
-      quotedCell.resize(csv_write(nullptr, 0, cell.data(), cell.size()));
-      csv_write(quotedCell.data(), quotedCell.size(), cell.data(), cell.size());
-      out += quotedCell;
-    }
-    out += dialect.lineEnd == LineEnd::CrLf ? "\r\n" : "\n";
+    for (std::size_t i = 0; i < record.size(); ++i)
+      appendCsvCell(out, record[i], i == 0, record.size() == 1, dialect, mode);
+    appendCsvLineEnd(out, dialect);
   };
   writeRecord(columns);
   for (const Row& record : rows) writeRecord(record);

@@ -29,7 +29,7 @@ struct CsvDialect {
   LineEnd lineEnd = LineEnd::CrLf;
 };
 
-// Reads a whole table.  Blank lines between records are skipped; a UTF-8
+// Reads a whole table (small files; data is read in pieces below).  Blank lines between records are skipped; a UTF-8
 // byte order mark before the header is dropped (not in Bytes mode).  Throws
 // Failure (input) naming `source`, the line and what is wrong: a misplaced
 // quote, a quoted cell never closed, a record whose number of cells differs
@@ -40,6 +40,32 @@ Table readCsv(std::string_view bytes, const CsvDialect& dialect, TextMode mode, 
 // Only the header row; the rest of the file is not looked at.
 std::vector<std::u32string> readCsvHeader(std::string_view bytes, const CsvDialect& dialect, TextMode mode,
                                           std::string_view source);
+
+// --- a table read in pieces ---------------------------------------------------
+//
+// A large table is cut into pieces that each end at the end of a record, so
+// that every piece can be read on its own: the header first, then pieces of
+// records that different threads read.  Messages name the lines of the
+// whole file.
+
+// Where records end: the offsets just past the line breaks of `bytes` that
+// are not inside a quoted cell, scanning on from the state `inQuotes` (which
+// is updated), at most `most` of them.  A quote inside an unquoted cell
+// (which the reader refuses) only moves the cut; the reader still reports
+// it at its place.
+std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect& dialect, bool& inQuotes,
+                                        std::size_t most);
+
+// The records of a piece that begins at line `firstLine` of the file,
+// checked against the header's columns.  Throws Failure (input) as readCsv.
+Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode mode, std::string_view source,
+                     std::size_t firstLine, const std::vector<std::u32string>& columns);
+
+// Writing a table a record at a time: each cell (a quoted one when it
+// needs that; `alone` when it is the record's only cell), then the line end.
+void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool alone, const CsvDialect& dialect,
+                   TextMode mode);
+void appendCsvLineEnd(std::string& out, const CsvDialect& dialect);
 
 // The table as CSV: every record ends with the dialect's line end; a cell is
 // quoted only when it holds the delimiter, a quote or a line break (and an

@@ -92,9 +92,10 @@ std::string encodeText(std::u32string_view text, TextMode mode) {
   return out;
 }
 
-std::string describePosition(std::string_view bytes, std::size_t byteOffset, TextMode mode) {
+std::string describePosition(std::string_view bytes, std::size_t byteOffset, TextMode mode,
+                             std::size_t firstLine) {
   byteOffset = std::min(byteOffset, bytes.size());
-  std::size_t line = 1;
+  std::size_t line = firstLine;
   std::size_t lineStart = 0;
   for (std::size_t i = 0; i < byteOffset; ++i) {
     if (bytes[i] == '\n') {

@@ -1,4 +1,5 @@
-// Files.cpp - reading whole inputs, writing outputs all or nothing.
+// Files.cpp - inputs read in blocks, outputs written as they are made and
+// put in place all or nothing.
 #include "Files.h"
 
 #include "Failure.h"
@@ -21,53 +22,6 @@ namespace {
   throw Failure(kExitFiles, what + " " + std::string(path) + ": " + std::strerror(error));
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// A temporary file that is removed unless it was renamed into place.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::filesystem::path& target) {
-    std::filesystem::path dir = target.parent_path();
-    if (dir.empty()) dir = ".";
-    std::string name = (dir / ("." + target.filename().string() + ".corvane-XXXXXX")).string();
-    name_.assign(name.begin(), name.end());
-    name_.push_back('\0');
-    fd_ = ::mkstemp(name_.data());
-  }
-  ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_ && fd_ != -1) ::unlink(name_.data());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  bool ok() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-  const char* name() const { return name_.data(); }
-  // Closes the file; false (with errno) when the last writes failed.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -2;  // closed, still to be removed unless committed
-    return ::close(fd) == 0;
-  }
-  void committed() { committed_ = true; }
-
- private:
-  std::vector<char> name_;
-  int fd_ = -1;
-  bool committed_ = false;
-};
-
 mode_t newFileMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -82,51 +36,120 @@ std::string inputName(std::string_view path) {
   return isStandardStream(path) ? std::string("standard input") : std::string(path);
 }
 
-std::string readInput(std::string_view path) {
-  const bool standard = isStandardStream(path);
-  const std::string name(path);
-  const int fd = standard ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) failFile("cannot read", inputName(path), errno);
-  std::string bytes;
-  std::vector<char> buffer(1 << 16);
+// --- input ----------------------------------------------------------------------
+
+InputFile::InputFile(std::string_view path) : standard_(isStandardStream(path)), name_(inputName(path)) {
+  const std::string file(path);
+  fd_ = standard_ ? STDIN_FILENO : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) failFile("cannot read", name_, errno);
+  struct stat info {};
+  if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) size_ = static_cast<std::uint64_t>(info.st_size);
+}
+
+InputFile::~InputFile() {
+  if (!standard_ && fd_ >= 0) ::close(fd_);
+}
+
+std::size_t InputFile::read(std::string& out, std::size_t most) {
+  const std::size_t old = out.size();
+  out.resize(old + most);
   for (;;) {
-    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-    if (n == 0) break;
+    const ssize_t n = ::read(fd_, out.data() + old, most);
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      if (errno == EINTR) continue;
       const int error = errno;
-      if (!standard) ::close(fd);
-      failFile("cannot read", inputName(path), error);
+      out.resize(old);
+      failFile("cannot read", name_, error);
     }
-    bytes.append(buffer.data(), static_cast<std::size_t>(n));
+    out.resize(old + static_cast<std::size_t>(n));
+    position_ += static_cast<std::uint64_t>(n);
+    return static_cast<std::size_t>(n);
   }
-  if (!standard) ::close(fd);
+}
+
+std::string readInput(std::string_view path) {
+  InputFile file(path);
+  std::string bytes;
+  while (file.read(bytes, 1 << 16) != 0) {
+  }
   return bytes;
 }
 
-void writeOutput(std::string_view path, std::string_view bytes) {
+// --- output ---------------------------------------------------------------------
+
+OutputFile::OutputFile(std::string_view path) : path_(path) {
   if (isStandardStream(path)) {
-    if (!writeAll(STDOUT_FILENO, bytes)) failFile("cannot write", "standard output", errno);
+    fd_ = STDOUT_FILENO;
+    direct_ = true;
+    shownName_ = "standard output";
     return;
   }
-  const std::filesystem::path target{std::string(path)};
+  shownName_ = path_;
   struct stat existing {};
-  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  const bool exists = ::stat(path_.c_str(), &existing) == 0;
   if (exists && (S_ISCHR(existing.st_mode) || S_ISFIFO(existing.st_mode) || S_ISSOCK(existing.st_mode))) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) failFile("cannot write", path, errno);
-    const bool written = writeAll(fd, bytes);
-    const int error = errno;
-    if (::close(fd) != 0 || !written) failFile("cannot write", path, written ? errno : error);
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) failFile("cannot write", path_, errno);
+    direct_ = true;
+    ownsFd_ = true;
     return;
   }
-  TemporaryFile temporary(target);
-  if (!temporary.ok()) failFile("cannot write", path, errno);
-  const mode_t mode = exists && S_ISREG(existing.st_mode) ? (existing.st_mode & 07777) : newFileMode();
-  if (!writeAll(temporary.fd(), bytes) || ::fchmod(temporary.fd(), mode) != 0 || !temporary.close())
-    failFile("cannot write", path, errno);
-  if (::rename(temporary.name(), target.c_str()) != 0) failFile("cannot write", path, errno);
-  temporary.committed();
+  // A directory given as the output fails here rather than at the rename
+  // after all the work.
+  if (exists && S_ISDIR(existing.st_mode)) fail(EISDIR);
+  const std::filesystem::path target{path_};
+  std::filesystem::path dir = target.parent_path();
+  if (dir.empty()) dir = ".";
+  std::string name = (dir / ("." + target.filename().string() + ".corvane-XXXXXX")).string();
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  fd_ = ::mkstemp(buffer.data());
+  if (fd_ < 0) failFile("cannot write", path_, errno);
+  ownsFd_ = true;
+  temporary_ = buffer.data();
+  mode_ = exists && S_ISREG(existing.st_mode) ? (existing.st_mode & 07777) : newFileMode();
+}
+
+OutputFile::~OutputFile() {
+  if (ownsFd_ && fd_ >= 0) ::close(fd_);
+  if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void OutputFile::fail(int error) const { failFile("cannot write", shownName_, error); }
+
+void OutputFile::write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(errno);
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void OutputFile::commit() {
+  if (direct_) {
+    if (ownsFd_) {
+      const int fd = fd_;
+      fd_ = -1;
+      if (::close(fd) != 0) fail(errno);
+    }
+    committed_ = true;
+    return;
+  }
+  if (::fchmod(fd_, static_cast<mode_t>(mode_)) != 0) fail(errno);
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) fail(errno);
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
+  committed_ = true;
+}
+
+void writeOutput(std::string_view path, std::string_view bytes) {
+  OutputFile out(path);
+  out.write(bytes);
+  out.commit();
 }
 
 }  // namespace corvane::cli

@@ -10,10 +10,13 @@
 #include "FormatFile.h"
 #include "PluginLocator.h"
 #include "Progress.h"
+#include "Streaming.h"
 
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdio>
+#include <thread>
 #include <iostream>
 #include <map>
 #include <new>
@@ -33,6 +36,8 @@ struct Options {
   // every command
   std::string input, output, build = "unicode", plugin, progress = "auto";
   bool rawBytes = false;
+  // running in batches
+  std::size_t jobs = 0, batchRows = StreamOptions{}.batchRows, batchBytes = StreamOptions{}.batchBytes;
   CLI::Option* buildOption = nullptr;
   // lists
   bool tsv = false;
@@ -71,6 +76,21 @@ void addCommonOptions(CLI::App& sub, Options& o, bool files = true) {
                  "Show progress on standard error: auto (on a terminal, for jobs that take a while), always, never")
       ->check(CLI::IsMember({"auto", "always", "never"}))
       ->type_name("WHEN")
+      ->capture_default_str();
+  sub.add_option("-j,--jobs", o.jobs,
+                 "Run batches on this many plug-in instances side by side (default: one per processor core); "
+                 "the output is the same")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{256}))
+      ->type_name("N");
+  sub.add_option("--batch-rows", o.batchRows,
+                 "At most this many rows go to the plug-in in one call; the output is the same whatever the batch")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30))
+      ->type_name("N")
+      ->capture_default_str();
+  sub.add_option("--batch-bytes", o.batchBytes,
+                 "About this many bytes of CSV (characters of text) go to the plug-in in one call")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30))
+      ->type_name("N")
       ->capture_default_str();
 }
 
@@ -139,7 +159,7 @@ ProgressMode progressMode(const Options& o) {
 
 std::unique_ptr<Session> openSession(const Options& o, const std::string& positional = {}) {
   const auto path = pluginPath(o, positional);
-  auto session = std::make_unique<Session>(path, o.rawBytes, progressMode(o));
+  auto session = std::make_unique<Session>(path, o.rawBytes);
   const bool wantUnicode = chosenBuild(o) == Build::Unicode;
   if (o.buildOption != nullptr && o.buildOption->count() != 0 && session->unicode() != wantUnicode)
     throw Failure(kExitUsage, "--build " + o.build + " does not match " + path.string() + ", which is the " +
@@ -158,17 +178,23 @@ CsvDialect dialect(const Options& o) {
   return d;
 }
 
-std::u32string readText(const Options& o, TextMode mode) {
-  const std::string bytes = readInput(o.input);
-  std::u32string text;
-  if (auto problem = decodeText(bytes, mode, text))
-    throw Failure(kExitInput, inputName(o.input) + ": " + describePosition(bytes, problem->byteOffset, mode) +
-                                  ": " + problem->what);
-  return text;
+StreamOptions streamOptions(const Options& o) {
+  StreamOptions stream;
+  stream.input = o.input;
+  stream.output = o.output;
+  stream.jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+  stream.batchRows = o.batchRows;
+  stream.batchBytes = o.batchBytes;
+  stream.progress = progressMode(o);
+  return stream;
 }
 
-Table readTable(const Options& o, TextMode mode) {
-  return readCsv(readInput(o.input), dialect(o), mode, inputName(o.input));
+Job baseJob(const Options& o, const Session& session) {
+  Job job;
+  job.mode = session.mode();
+  job.unicode = session.unicode();
+  job.dialect = dialect(o);
+  return job;
 }
 
 std::vector<std::u32string> listColumns(const Options& o, TextMode mode) {
@@ -178,7 +204,7 @@ std::vector<std::u32string> listColumns(const Options& o, TextMode mode) {
     const std::string& name = o.columnsFrom;
     if (name.size() >= 4 && (name.compare(name.size() - 4, 4, ".tsv") == 0 || name.compare(name.size() - 4, 4, ".tab") == 0))
       header.delimiter = '\t';
-    return readCsvHeader(readInput(name), header, mode, name);
+    return readCsvHeaderFile(name, header, mode);
   }
   if (o.columns.empty())
     throw Failure(kExitUsage, "name the list's columns with --columns a,b,c or --columns-from FILE");
@@ -229,10 +255,6 @@ FullFormat readFormat(const Options& o, TextMode mode) {
   return out;
 }
 
-void writeText(const Options& o, const std::u32string& text, TextMode mode) {
-  writeOutput(o.output, encodeText(text, mode));
-}
-
 // --- the subcommands ----------------------------------------------------------------
 
 void runInfo(const Options& o, const std::string& positional) {
@@ -243,50 +265,35 @@ void runInfo(const Options& o, const std::string& positional) {
 
 void runListToStringCommand(const Options& o) {
   auto session = openSession(o);
-  const TextMode mode = session->mode();
-  const auto delim = delimiter(o, mode);
-  Table table = readTable(o, mode);
-  writeText(o, runListToString(*session, std::move(table), delim), mode);
+  Job job = baseJob(o, *session);
+  job.delimiter = delimiter(o, job.mode);
+  streamListToString(*session, streamOptions(o), std::move(job));
 }
 
 void runStringToListCommand(const Options& o) {
   auto session = openSession(o);
-  const TextMode mode = session->mode();
-  const auto delim = delimiter(o, mode);
-  auto columns = listColumns(o, mode);
-  std::u32string text = readText(o, mode);
-  const auto& list = runStringToList(*session, std::move(text), std::move(columns), delim);
-  writeOutput(o.output, writeCsv(list.columns, list.rows, dialect(o), mode));
+  Job job = baseJob(o, *session);
+  job.delimiter = delimiter(o, job.mode);
+  job.columns = listColumns(o, job.mode);
+  streamStringToList(*session, streamOptions(o), std::move(job));
 }
 
 void runListToFormattedCommand(const Options& o) {
   auto session = openSession(o);
-  const TextMode mode = session->mode();
-  const FullFormat format = readFormat(o, mode);
-  Table table = readTable(o, mode);
-  std::u32string text = format.before;
-  text += runListToFormatted(*session, std::move(table), format.format);
-  text += format.after;
-  writeText(o, text, mode);
+  Job job = baseJob(o, *session);
+  FullFormat format = readFormat(o, job.mode);
+  job.format = format.format;
+  streamListToFormatted(*session, streamOptions(o), std::move(job), format.before, format.after);
 }
 
 void runFormattedToListCommand(const Options& o) {
   auto session = openSession(o);
-  const TextMode mode = session->mode();
-  const FullFormat format = readFormat(o, mode);
-  auto columns = listColumns(o, mode);
-  std::u32string text = readText(o, mode);
-  if (text.compare(0, format.before.size(), format.before) != 0)
-    throw Failure(kExitInput, inputName(o.input) + " does not begin with the text of " + format.beforeOrigin +
-                                  ", \"" + showEscaped(format.before, mode) + "\"");
-  text.erase(0, format.before.size());
-  if (text.size() < format.after.size() ||
-      text.compare(text.size() - format.after.size(), format.after.size(), format.after) != 0)
-    throw Failure(kExitInput, inputName(o.input) + " does not end with the text of " + format.afterOrigin + ", \"" +
-                                  showEscaped(format.after, mode) + "\"");
-  text.erase(text.size() - format.after.size());
-  const auto& list = runFormattedToList(*session, std::move(text), std::move(columns), format.format);
-  writeOutput(o.output, writeCsv(list.columns, list.rows, dialect(o), mode));
+  Job job = baseJob(o, *session);
+  FullFormat format = readFormat(o, job.mode);
+  job.format = format.format;
+  job.columns = listColumns(o, job.mode);
+  streamFormattedToList(*session, streamOptions(o), std::move(job), format.before, format.after,
+                        format.beforeOrigin, format.afterOrigin);
 }
 
 // --- help texts -----------------------------------------------------------------------
@@ -345,6 +352,9 @@ const char* const kInfoFooter = R"(Example:
   corvane info build/release/plugins/CorvaneU.so)";
 
 int run(int argc, char** argv) {
+  // A reader that goes away (| head) is a write error with a message, not
+  // a silent death.
+  std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{"corvane - run the plug-in's commands on files, as the host application runs them"};
   app.name("corvane");
   app.footer(kMainFooter);
