@@ -93,6 +93,10 @@ FormatShape::FormatShape(const Format& format, std::size_t columnCount) : column
   rowSep = rowEnd + rowStart;
   hasPrefix = !format.colPrefix.empty();
   cuttable = !format.rowDelim.empty() && !format.colDelim.empty() && columns != 0;
+  std::size_t longest = std::max(rowSep.size(), format.rowDelim.size());
+  for (const auto& s : cellEnds) longest = std::max(longest, s.size());
+  for (const auto& s : prefixes) longest = std::max(longest, s.size());
+  lookahead = longest + 1;
 }
 
 std::size_t RowSeparatorScan::next(std::u32string_view text) {

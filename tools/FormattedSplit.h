@@ -43,11 +43,11 @@ struct FormatShape {
   std::u32string rowStart, rowEnd, rowSep;
   bool hasPrefix = false;  // colPrefix is not empty: every cell gets the prefix step
   bool cuttable = false;   // both delimiters are given: the command reads the text at all
+  // How much of the input after a cut the check needs: more than any
+  // string searched for holds, and more than the rowDelim the command may
+  // add at the end of the text.
+  std::size_t lookahead = 0;
 };
-
-// The most characters of the input after a cut that the check looks at: more
-// than any separator holds.
-constexpr std::size_t kCutLookahead = 2600;
 
 // Finds the row separators the command counts, one after the other, in a
 // text that grows at its end.
@@ -77,8 +77,8 @@ std::size_t countRowSeparators(const FormatShape& shape, std::u32string_view tex
 using CellAt = std::function<std::u32string_view(std::size_t row, std::size_t column)>;
 
 // Checks a batch that ends just after the rowDelim of a counted row
-// separator, followed in the input by `lookahead` (at least kCutLookahead
-// characters, or all there is), against the `rows` rows the command read
+// separator, followed in the input by `lookahead` (at least shape.lookahead
+// characters), against the `rows` rows the command read
 // from it.  Nothing when the whole text reads the same rows there and goes
 // on behind the cut; otherwise why not, for a message.
 std::optional<std::string> checkCut(const FormatShape& shape, std::u32string_view text,

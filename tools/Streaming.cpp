@@ -562,7 +562,7 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
   auto take = [&](std::size_t end, std::size_t batchRows, bool last) {
     Batch batch;
     batch.text = pending.substr(0, end);
-    batch.lookahead = pending.substr(end, last ? 0 : kCutLookahead);
+    batch.lookahead = pending.substr(end, last ? 0 : shape.lookahead);
     batch.rows = batchRows;
     batch.last = last;
     batch.firstLine = line;
@@ -607,7 +607,7 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
           if (rows < options.batchRows && at < options.batchBytes) continue;
           // A cut needs what follows it, and never reaches into --after.
           const std::size_t end = at + shape.rowEnd.size();
-          if (readUntil(end + kCutLookahead + after.size())) {
+          if (readUntil(end + shape.lookahead + after.size())) {
             const std::size_t batchRows = rows;
             rows = 0;
             return take(end, batchRows, false);
