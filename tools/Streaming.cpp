@@ -178,6 +178,18 @@ void drive(BatchPool& pool, const std::function<std::optional<Batch>()>& source,
                                       std::to_string(result.batch.firstLine) + " on)");
 }
 
+// Moves the first `end` characters of `pending` into `batch`, keeping the
+// rest in `pending`: the batch takes the buffer, the rest (less than a read
+// block) is copied.
+template <class String>
+void splitOff(String& pending, std::size_t end, String& batch) {
+  String rest = pending.substr(end);
+  batch = std::move(pending);
+  batch.resize(end);
+  pending = std::move(rest);
+  pending.reserve(batch.capacity());
+}
+
 // --- CSV in pieces ------------------------------------------------------------------
 
 class CsvSource {
@@ -234,11 +246,10 @@ class CsvSource {
  private:
   Batch take(std::size_t end) {
     Batch batch;
-    batch.bytes = pending_.substr(0, end);
     batch.firstLine = line_;
     batch.inputEnd = in_.position() - (pending_.size() - end);
+    splitOff(pending_, end, batch.bytes);
     line_ += static_cast<std::size_t>(std::count(batch.bytes.begin(), batch.bytes.end(), '\n'));
-    pending_.erase(0, end);
     scanned_ -= std::min(scanned_, end);
     cut_ = 0;
     records_ = 0;
@@ -467,12 +478,11 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
   std::u32string lastText;  // the last batch, for what it drops
   auto take = [&](std::size_t end, bool last) {
     Batch batch;
-    batch.text = pending.substr(0, end);
     batch.firstLine = line;
     batch.last = last;
     batch.inputEnd = last ? in.position() : in.position() - std::min<std::uint64_t>(in.position(), pending.size() - end);
+    splitOff(pending, end, batch.text);
     line += linesIn(batch.text);
-    pending.erase(0, end);
     scanned -= std::min(scanned, end);
     cut = 0;
     delimiters = 0;
@@ -561,14 +571,13 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
 
   auto take = [&](std::size_t end, std::size_t batchRows, bool last) {
     Batch batch;
-    batch.text = pending.substr(0, end);
     batch.lookahead = pending.substr(end, last ? 0 : shape.lookahead);
     batch.rows = batchRows;
     batch.last = last;
     batch.firstLine = line;
     batch.inputEnd = text.position();
+    splitOff(pending, end, batch.text);
     line += linesIn(batch.text);
-    pending.erase(0, end);
     scan.shift(end);
     ++batches;
     return batch;

@@ -14,6 +14,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <malloc.h>
+
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -355,6 +357,10 @@ int run(int argc, char** argv) {
   // A reader that goes away (| head) is a write error with a message, not
   // a silent death.
   std::signal(SIGPIPE, SIG_IGN);
+  // Batches take and give back blocks of megabytes again and again: keep
+  // them in the heap rather than mapping fresh pages for every batch.
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 16 << 20);
   CLI::App app{"corvane - run the plug-in's commands on files, as the host application runs them"};
   app.name("corvane");
   app.footer(kMainFooter);
