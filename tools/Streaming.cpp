@@ -239,6 +239,9 @@ class CsvSource {
         if (pending_.empty()) return std::nullopt;
         return take(pending_.size());
       }
+      if (pending_.size() > kMaxBatchChars)
+        throw Failure(kExitInput, in_.name() + ": line " + std::to_string(line_) + ": a record of more than " +
+                                      groupDigits(kMaxBatchChars) + " bytes, more than one batch may hold");
       if (in_.read(pending_, kReadBlock) == 0) eof_ = true;
     }
   }
@@ -505,6 +508,11 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
           if (delimiters / columns >= options.batchRows || cut >= options.batchBytes) return take(cut, false);
         }
       }
+      if (pending.size() > kMaxBatchChars)
+        throw Failure(kExitInput, in.name() + ": from line " + std::to_string(line) + " on, " +
+                                      groupDigits(pending.size()) + " characters hold no whole row of " +
+                                      std::to_string(columns) +
+                                      " delimited cells the text could be cut after, more than one batch may hold");
       if (!text.more(pending)) {
         if (pending.empty() && any) return std::nullopt;
         if (!any || !pending.empty()) return take(pending.size(), true);

@@ -36,8 +36,10 @@ struct StreamOptions {
   ProgressMode progress = ProgressMode::Auto;
 };
 
-// The most characters one batch of a formatted text may grow to when it
-// cannot be cut; more stops the run with a message.
+// The most characters (bytes of CSV) one batch may grow to when the input
+// holds no place to cut it: a formatted text whose rows cannot be proven,
+// a text without a whole row of delimiters, one huge record.  More stops
+// the run with a message.
 constexpr std::size_t kMaxBatchChars = std::size_t{1} << 28;
 
 // The header row of a CSV file, read without the rest of the file.

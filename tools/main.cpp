@@ -307,6 +307,10 @@ Exit status: 0 done; 1 the plug-in reported a non-zero result code; 2 bad option
 3 bad input data (CSV, UTF-8, a character the build cannot hold); 4 a file could not be
 read or written, the plug-in file could not be found or loaded, or memory ran out.
 
+Inputs of any size are read in batches that run on one plug-in instance per job
+(--jobs, one per core by default); the output is written in input order as it is made
+and is byte for byte what one call over the whole input gives.
+
 Run 'corvane COMMAND --help' for a command's options and an example.
 
 Example:

@@ -45,7 +45,7 @@ rng = random.Random(7)
 words = ["Zürich", "naïve", "façade", "Ελλάδα", "a,b", 'say "hi"', "line\nbreak", "", "x" * 200, "plain"]
 with open(sys.argv[1], "w", encoding="utf-8", newline="") as f:
     f.write("id,text,more\r\n")
-    for i in range(40000):
+    for i in range(16000):
         cells = [str(i), rng.choice(words), rng.choice(words) + str(i)]
         f.write(",".join('"%s"' % c.replace('"', '""') if any(ch in c for ch in ',"\n') else c
                          for c in cells) + "\r\n")
@@ -78,7 +78,7 @@ EOF
 if unicode; then
   cv string-to-list --delim , --columns a "${ONE_CALL[@]}" -i "$WORK/blocks.txt" >"$WORK/one.csv" 2>/dev/null
   expect_output "a character across two read blocks" "$WORK/one.csv" string-to-list --delim , --columns a \
-    --batch-rows 7 -i "$WORK/blocks.txt"
+    --batch-rows 7000 -i "$WORK/blocks.txt"
   expect_failure "a bad byte after the first read block" 3 "$WORK/bad.txt: line 8, character 3: invalid UTF-8 (byte 0xFF)" \
     string-to-list --delim , --columns a -i "$WORK/bad.txt" -o "$WORK/bad.csv"
   check "  ... leaves no output file" [ ! -e "$WORK/bad.csv" ] && [ -z "$(ls -A "$WORK" | grep corvane)" ]
