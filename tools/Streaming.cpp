@@ -82,7 +82,7 @@ class BatchPool {
   BatchPool(const BatchPool&) = delete;
   BatchPool& operator=(const BatchPool&) = delete;
 
-  std::size_t capacity() const { return threads_.empty() ? 1 : threads_.size() + 2; }
+  std::size_t capacity() const { return threads_.empty() ? 1 : threads_.size() + 1; }
   std::size_t waiting() const { return submitted_ - taken_; }
 
   void submit(Batch batch) {
