@@ -3,6 +3,7 @@
 #include "CsvTable.h"
 
 #include "Escapes.h"
+#include "Tsv.h"
 
 #include <csv.h>
 
@@ -24,7 +25,12 @@ std::string quoted(std::u32string_view name, TextMode mode) { return "\"" + show
 class Reader {
  public:
   Reader(const CsvDialect& dialect, TextMode mode, std::string_view source, bool headerOnly)
-      : mode_(mode), source_(source), headerOnly_(headerOnly) {
+      : mode_(mode), source_(source), headerOnly_(headerOnly), tsv_(dialect.tsv), ragged_(dialect.ragged) {
+    if (!dialect.header) {
+      table_.columns = dialect.columns;
+      haveHeader_ = true;
+      headerless_ = true;
+    }
     if (csv_init(&parser_, CSV_STRICT | CSV_STRICT_FINI) != 0)
       throw Failure(kExitInput, std::string(source_) + ": cannot start the CSV reader");
     csv_set_space_func(&parser_, noSpaces);
@@ -36,6 +42,7 @@ class Reader {
 
   Table read(std::string_view bytes) {
     if (mode_ != TextMode::Bytes && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (tsv_) return readTsv(bytes);
     std::size_t pos = 0;
     bool atBoundary = true;  // between records
     while (pos < bytes.size() && !(headerOnly_ && haveHeader_)) {
@@ -75,13 +82,45 @@ class Reader {
         throw Failure(kExitInput, where(recordLine_) + "a quoted cell that begins here is never closed");
       if (error_) throw Failure(kExitInput, *error_);
     }
-    if (!haveHeader_)
-      throw Failure(kExitInput, std::string(source_) + ": no header row (the first record names the columns)");
-    checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
-    return std::move(table_);
+    return finish();
   }
 
  private:
+  Table finish() {
+    if (!haveHeader_)
+      throw Failure(kExitInput, std::string(source_) + ": no header row (the first record names the columns)");
+    if (!headerless_) checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
+    return std::move(table_);
+  }
+
+  // TSV: one record a line, so a line is read whole and its cells unescaped.
+  Table readTsv(std::string_view bytes) {
+    std::size_t pos = 0;
+    while (pos < bytes.size() && !(headerOnly_ && haveHeader_)) {
+      const std::size_t newline = bytes.find('\n', pos);
+      const std::size_t end = newline == std::string_view::npos ? bytes.size() : newline + 1;
+      std::string_view record = bytes.substr(pos, newline == std::string_view::npos ? end - pos : newline - pos);
+      if (!record.empty() && record.back() == '\r') record.remove_suffix(1);
+      ++line_;
+      const bool oneColumn = haveHeader_ && table_.columns.size() == 1;
+      if (record.empty() && !oneColumn) {  // a blank line between records
+        pos = end;
+        continue;
+      }
+      recordLine_ = line_;
+      const auto problem = readTsvRecord(record, [this](std::string&& cell) { field(cell); });
+      if (error_) throw Failure(kExitInput, *error_);
+      if (problem)
+        throw Failure(kExitInput, std::string(source_) + ": " +
+                                      describePosition(bytes, pos + problem->byteOffset, mode_) + ": " +
+                                      problem->what);
+      row();
+      if (error_) throw Failure(kExitInput, *error_);
+      pos = end;
+    }
+    return finish();
+  }
+
   std::string where(std::size_t line) const {
     return std::string(source_) + ": line " + std::to_string(line) + ": ";
   }
@@ -99,8 +138,9 @@ class Reader {
       // The cell ends on the current line; count back the line breaks that
       // follow the problem inside it.
       const std::size_t after =
-          static_cast<std::size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(problem->byteOffset),
-                                              bytes.end(), '\n'));
+          tsv_ ? 0
+               : static_cast<std::size_t>(std::count(
+                     bytes.begin() + static_cast<std::ptrdiff_t>(problem->byteOffset), bytes.end(), '\n'));
       const std::size_t k = current_.size();
       std::string column = !haveHeader_                     ? "header cell " + std::to_string(k + 1)
                            : k < table_.columns.size() ? "column " + quoted(table_.columns[k], mode_)
@@ -118,9 +158,10 @@ class Reader {
     if (!haveHeader_) {
       table_.columns = std::move(current_);
       haveHeader_ = true;
-    } else if (current_.size() != table_.columns.size()) {
+    } else if (current_.size() != table_.columns.size() && !fitRagged()) {
       error_ = where(recordLine_) + std::to_string(current_.size()) + " cell" + (current_.size() == 1 ? "" : "s") +
-               " where the header has " + std::to_string(table_.columns.size());
+               (headerless_ ? " where the list has " + std::to_string(table_.columns.size()) + " columns"
+                            : " where the header has " + std::to_string(table_.columns.size()));
     } else {
       table_.rows.push_back(std::move(current_));
       table_.rowLines.push_back(recordLine_);
@@ -128,10 +169,23 @@ class Reader {
     current_.clear();
   }
 
+  // A record of another width than the header's, padded or cut when the
+  // dialect allows it.
+  bool fitRagged() {
+    const bool isShort = current_.size() < table_.columns.size();
+    if (ragged_ == Ragged::Refuse || (!isShort && ragged_ != Ragged::Truncate)) return false;
+    current_.resize(table_.columns.size());
+    ++(isShort ? table_.paddedRows : table_.truncatedRows);
+    return true;
+  }
+
   csv_parser parser_{};
   TextMode mode_;
   std::string_view source_;
   bool headerOnly_;
+  bool tsv_;
+  Ragged ragged_;
+  bool headerless_ = false;
   Table table_;
   Row current_;
   bool haveHeader_ = false;
@@ -166,6 +220,10 @@ std::string writeCsv(const std::vector<std::u32string>& columns, const std::vect
       if (i != 0) out.push_back(dialect.delimiter);
       cell.clear();
       encodeText(record[i], mode, cell);
+      if (dialect.tsv) {
+        appendTsvCell(cell, out);
+        continue;
+      }
       const bool quote =
           cell.find_first_of(special) != std::string::npos || (cell.empty() && record.size() == 1);
       if (!quote) {
@@ -178,9 +236,15 @@ std::string writeCsv(const std::vector<std::u32string>& columns, const std::vect
     }
     out += dialect.lineEnd == LineEnd::CrLf ? "\r\n" : "\n";
   };
-  writeRecord(columns);
+  if (dialect.header) writeRecord(columns);
   for (const Row& record : rows) writeRecord(record);
   return out;
+}
+
+LineEnd lineEndOf(std::string_view bytes) {
+  const std::size_t newline = bytes.find('\n');
+  return newline != std::string_view::npos && newline != 0 && bytes[newline - 1] == '\r' ? LineEnd::CrLf
+                                                                                         : LineEnd::Lf;
 }
 
 void checkColumnNames(const std::vector<std::u32string>& columns, TextMode mode, Exit status,

@@ -1,6 +1,7 @@
 // main.cpp - corvane: the plug-in's commands run on files from the command
 // line, through the same host and entry point as the tests, so that what it
 // prints is what the host application would get.
+#include "CellEscaping.h"
 #include "Commands.h"
 #include "CsvTable.h"
 #include "Encoding.h"
@@ -10,6 +11,7 @@
 #include "FormatFile.h"
 #include "PluginLocator.h"
 #include "Progress.h"
+#include "Transcoder.h"
 
 #include <CLI/CLI.hpp>
 
@@ -33,16 +35,17 @@ struct Options {
   // every command
   std::string input, output, build = "unicode", plugin, progress = "auto";
   bool rawBytes = false;
+  std::string encoding;
   CLI::Option* buildOption = nullptr;
   // lists
-  bool tsv = false;
-  std::string lineEnd;
+  bool tsv = false, noHeader = false;
+  std::string lineEnd, separator, ragged;
   std::string columns, columnsFrom;
   // the delimited commands
   std::string delim;
   CLI::Option* delimOption = nullptr;
   // the formatted commands
-  std::string formatFile;
+  std::string formatFile, escape;
   std::map<std::string, std::string> format;
   std::map<std::string, CLI::Option*> formatOptions;
 };
@@ -65,8 +68,14 @@ void addCommonOptions(CLI::App& sub, Options& o, bool files = true) {
   sub.add_option("--plugin", o.plugin, "Run this plug-in file instead of the one --build names")
       ->type_name("FILE");
   if (!files) return;
-  sub.add_flag("--raw-bytes", o.rawBytes,
-               "Pass every byte unchanged as one character, in and out, instead of reading and writing UTF-8");
+  auto* raw = sub.add_flag("--raw-bytes", o.rawBytes,
+                           "Pass every byte unchanged as one character, in and out, instead of reading and "
+                           "writing UTF-8");
+  sub.add_option("--encoding", o.encoding,
+                 "The encoding of the files read and written, any name iconv knows: windows-1252, latin1, "
+                 "utf-16 (with its byte order mark), ... (default UTF-8)")
+      ->type_name("NAME")
+      ->excludes(raw);
   sub.add_option("--progress", o.progress,
                  "Show progress on standard error: auto (on a terminal, for jobs that take a while), always, never")
       ->check(CLI::IsMember({"auto", "always", "never"}))
@@ -75,11 +84,26 @@ void addCommonOptions(CLI::App& sub, Options& o, bool files = true) {
 }
 
 void addListFileOptions(CLI::App& sub, Options& o, bool writes) {
-  sub.add_flag("--tsv", o.tsv, "Tab-separated instead of comma-separated values");
+  auto* tsv = sub.add_flag("--tsv", o.tsv,
+                           "Tab-separated values without quotes: a tab, line break or backslash in a cell "
+                           "is \\t, \\n, \\r or \\\\");
+  sub.add_option("--separator", o.separator, "The character between the cells of a CSV record (default ,)")
+      ->type_name("CHAR")
+      ->excludes(tsv);
+  sub.add_flag("--no-header", o.noHeader,
+               writes ? "Write no header row (the names still come from --columns or --columns-from)"
+                      : "The first record is data: the column names come from --columns or --columns-from");
   if (writes)
-    sub.add_option("--line-end", o.lineEnd, "How records end: crlf (the CSV default) or lf (the TSV default)")
+    sub.add_option("--line-end", o.lineEnd,
+                   "How records end: lf or crlf (default: as the --columns-from file's, else lf)")
         ->check(CLI::IsMember({"crlf", "lf"}))
         ->type_name("END");
+  else
+    sub.add_option("--ragged", o.ragged,
+                   "A record of fewer cells than the header: pad gives it empty cells; truncate does that "
+                   "and also drops the surplus of a longer record (default: an error)")
+        ->check(CLI::IsMember({"pad", "truncate"}))
+        ->type_name("HOW");
 }
 
 void addColumnOptions(CLI::App& sub, Options& o) {
@@ -101,6 +125,13 @@ void addFormatOptions(CLI::App& sub, Options& o, bool parsing) {
   sub.add_option("--format", o.formatFile,
                  "Read format strings from this file (key=value lines); options given here override it")
       ->type_name("FILE");
+  sub.add_option("--escape", o.escape,
+                 parsing ? "Unescape each cell after reading it: html, xml, json, csv or none (default: the "
+                           "format file's escape=, else none)"
+                         : "Escape each cell before rendering it: html, xml, json, csv or none (default: the "
+                           "format file's escape=, else none)")
+      ->check(CLI::IsMember({"html", "xml", "json", "csv", "none"}))
+      ->type_name("KIND");
   const char* help[] = {
       "Text in front of each row",
       "Text behind each row",
@@ -148,18 +179,71 @@ std::unique_ptr<Session> openSession(const Options& o, const std::string& positi
   return session;
 }
 
-CsvDialect dialect(const Options& o) {
+// --- files in their encoding -----------------------------------------------------------
+
+bool transcodes(const Options& o) { return !isUtf8(o.encoding); }
+
+// Fails early on an encoding iconv does not know, before any file is read.
+void checkEncoding(const Options& o) {
+  if (!transcodes(o)) return;
+  Transcoder in(o.encoding, "UTF-8");
+  Transcoder out("UTF-8", o.encoding);
+}
+
+// A file read: its bytes as UTF-8.
+std::string readFile(const Options& o, const std::string& path) {
+  std::string bytes = readInput(path);
+  if (!transcodes(o)) return bytes;
+  return transcodeAll(bytes, o.encoding, "UTF-8", inputName(path));
+}
+
+// Output in the chosen encoding, written whole or not at all.
+void writeFile(const Options& o, std::string_view utf8) {
+  if (!transcodes(o)) {
+    writeOutput(o.output, utf8);
+    return;
+  }
+  const std::string name = isStandardStream(o.output) ? std::string("standard output") : o.output;
+  writeOutput(o.output, transcodeAll(utf8, "UTF-8", o.encoding, name));
+}
+
+// --- lists ---------------------------------------------------------------------------
+
+char separator(const Options& o) {
+  if (o.tsv) return '\t';
+  if (o.separator.empty()) return ',';
+  const std::u32string value = unescape(o.separator, TextMode::Unicode, "--separator");
+  if (value.size() != 1)
+    throw Failure(kExitUsage, "--separator must be one character, not " + std::to_string(value.size()));
+  if (value[0] >= 0x80 || value[0] == U'"' || value[0] == U'\r' || value[0] == U'\n')
+    throw Failure(kExitUsage, "--separator \"" + showEscaped(value, TextMode::Unicode) +
+                                  "\" cannot separate cells: it must be an ASCII character other than a quote "
+                                  "or a line break");
+  return static_cast<char>(value[0]);
+}
+
+Ragged raggedRows(const Options& o) {
+  if (o.ragged == "pad") return Ragged::Pad;
+  if (o.ragged == "truncate") return Ragged::Truncate;
+  return Ragged::Refuse;
+}
+
+// `seen`: how the table the program read ended its lines, when it read one.
+CsvDialect dialect(const Options& o, std::optional<LineEnd> seen = std::nullopt) {
   CsvDialect d;
-  d.delimiter = o.tsv ? '\t' : ',';
+  d.delimiter = separator(o);
+  d.tsv = o.tsv;
+  d.header = !o.noHeader;
+  d.ragged = raggedRows(o);
   if (o.lineEnd.empty())
-    d.lineEnd = o.tsv ? LineEnd::Lf : LineEnd::CrLf;
+    d.lineEnd = seen.value_or(LineEnd::Lf);
   else
     d.lineEnd = o.lineEnd == "lf" ? LineEnd::Lf : LineEnd::CrLf;
   return d;
 }
 
 std::u32string readText(const Options& o, TextMode mode) {
-  const std::string bytes = readInput(o.input);
+  const std::string bytes = readFile(o, o.input);
   std::u32string text;
   if (auto problem = decodeText(bytes, mode, text))
     throw Failure(kExitInput, inputName(o.input) + ": " + describePosition(bytes, problem->byteOffset, mode) +
@@ -167,18 +251,46 @@ std::u32string readText(const Options& o, TextMode mode) {
   return text;
 }
 
-Table readTable(const Options& o, TextMode mode) {
-  return readCsv(readInput(o.input), dialect(o), mode, inputName(o.input));
+std::vector<std::u32string> listColumns(const Options& o, TextMode mode, std::optional<LineEnd>* seen = nullptr);
+
+void reportRagged(const Options& o, const Table& table) {
+  const std::size_t changed = table.paddedRows + table.truncatedRows;
+  if (changed == 0) return;
+  std::string what;
+  if (table.paddedRows != 0)
+    what = std::to_string(table.paddedRows) + " padded with empty cells";
+  if (table.truncatedRows != 0)
+    what += (what.empty() ? "" : ", ") + std::to_string(table.truncatedRows) + " cut";
+  warn("--ragged " + o.ragged + " changed " + std::to_string(changed) + (changed == 1 ? " row" : " rows") +
+       " to the " + std::to_string(table.columns.size()) + " cells of " +
+       (o.noHeader ? "the list's columns" : "the header") + " (" + what + ")");
 }
 
-std::vector<std::u32string> listColumns(const Options& o, TextMode mode) {
+Table readTable(const Options& o, TextMode mode) {
+  if (!o.noHeader && (!o.columns.empty() || !o.columnsFrom.empty()))
+    throw Failure(kExitUsage, std::string(o.columns.empty() ? "--columns-from" : "--columns") +
+                                  " names the columns of a CSV without a header row: add --no-header, or leave "
+                                  "it out to take the names from the header");
+  CsvDialect d = dialect(o);
+  if (o.noHeader) d.columns = listColumns(o, mode);
+  Table table = readCsv(readFile(o, o.input), d, mode, inputName(o.input));
+  reportRagged(o, table);
+  return table;
+}
+
+std::vector<std::u32string> listColumns(const Options& o, TextMode mode, std::optional<LineEnd>* seen) {
   if (!o.columnsFrom.empty()) {
     // The header file is CSV whatever the output is, unless its name says TSV.
     CsvDialect header;
+    header.delimiter = separator(o);
     const std::string& name = o.columnsFrom;
-    if (name.size() >= 4 && (name.compare(name.size() - 4, 4, ".tsv") == 0 || name.compare(name.size() - 4, 4, ".tab") == 0))
+    if (name.size() >= 4 && (name.compare(name.size() - 4, 4, ".tsv") == 0 || name.compare(name.size() - 4, 4, ".tab") == 0)) {
       header.delimiter = '\t';
-    return readCsvHeader(readInput(name), header, mode, name);
+      header.tsv = true;
+    }
+    const std::string bytes = readFile(o, name);
+    if (seen != nullptr) *seen = lineEndOf(bytes);
+    return readCsvHeader(bytes, header, mode, name);
   }
   if (o.columns.empty())
     throw Failure(kExitUsage, "name the list's columns with --columns a,b,c or --columns-from FILE");
@@ -201,6 +313,7 @@ struct FullFormat {
   Format format;
   std::u32string before, after;
   std::string beforeOrigin, afterOrigin;
+  CellEscape escape = CellEscape::None;
 };
 
 FullFormat readFormat(const Options& o, TextMode mode) {
@@ -226,11 +339,20 @@ FullFormat readFormat(const Options& o, TextMode mode) {
     if (i == 6) out.beforeOrigin = origin;
     if (i == 7) out.afterOrigin = origin;
   }
+  if (!o.escape.empty()) {
+    out.escape = *cellEscapeNamed(o.escape);
+  } else if (auto at = file.find("escape"); at != file.end()) {
+    const auto kind = cellEscapeNamed(at->second.text);
+    if (!kind)
+      throw Failure(kExitUsage, at->second.origin + ": escape=" + at->second.text + " is none of " +
+                                    kCellEscapeNames);
+    out.escape = *kind;
+  }
   return out;
 }
 
 void writeText(const Options& o, const std::u32string& text, TextMode mode) {
-  writeOutput(o.output, encodeText(text, mode));
+  writeFile(o, encodeText(text, mode));
 }
 
 // --- the subcommands ----------------------------------------------------------------
@@ -242,6 +364,7 @@ void runInfo(const Options& o, const std::string& positional) {
 }
 
 void runListToStringCommand(const Options& o) {
+  checkEncoding(o);
   auto session = openSession(o);
   const TextMode mode = session->mode();
   const auto delim = delimiter(o, mode);
@@ -250,20 +373,26 @@ void runListToStringCommand(const Options& o) {
 }
 
 void runStringToListCommand(const Options& o) {
+  checkEncoding(o);
   auto session = openSession(o);
   const TextMode mode = session->mode();
   const auto delim = delimiter(o, mode);
-  auto columns = listColumns(o, mode);
+  std::optional<LineEnd> seen;
+  auto columns = listColumns(o, mode, &seen);
+  const CsvDialect out = dialect(o, seen);
   std::u32string text = readText(o, mode);
   const auto& list = runStringToList(*session, std::move(text), std::move(columns), delim);
-  writeOutput(o.output, writeCsv(list.columns, list.rows, dialect(o), mode));
+  writeFile(o, writeCsv(list.columns, list.rows, out, mode));
 }
 
 void runListToFormattedCommand(const Options& o) {
+  checkEncoding(o);
   auto session = openSession(o);
   const TextMode mode = session->mode();
   const FullFormat format = readFormat(o, mode);
   Table table = readTable(o, mode);
+  const CellEscaper escaper(format.escape, formatSeparators(format.format, table.columns.size()));
+  escapeCells(escaper, table.rows, table.columns, table.rowLines, mode, inputName(o.input));
   std::u32string text = format.before;
   text += runListToFormatted(*session, std::move(table), format.format);
   text += format.after;
@@ -271,10 +400,13 @@ void runListToFormattedCommand(const Options& o) {
 }
 
 void runFormattedToListCommand(const Options& o) {
+  checkEncoding(o);
   auto session = openSession(o);
   const TextMode mode = session->mode();
   const FullFormat format = readFormat(o, mode);
-  auto columns = listColumns(o, mode);
+  std::optional<LineEnd> seen;
+  auto columns = listColumns(o, mode, &seen);
+  const CsvDialect out = dialect(o, seen);
   std::u32string text = readText(o, mode);
   if (text.compare(0, format.before.size(), format.before) != 0)
     throw Failure(kExitInput, inputName(o.input) + " does not begin with the text of " + format.beforeOrigin +
@@ -286,7 +418,13 @@ void runFormattedToListCommand(const Options& o) {
                                   showEscaped(format.after, mode) + "\"");
   text.erase(text.size() - format.after.size());
   const auto& list = runFormattedToList(*session, std::move(text), std::move(columns), format.format);
-  writeOutput(o.output, writeCsv(list.columns, list.rows, dialect(o), mode));
+  if (format.escape == CellEscape::None) {
+    writeFile(o, writeCsv(list.columns, list.rows, out, mode));
+    return;
+  }
+  auto rows = list.rows;
+  unescapeCells(CellEscaper(format.escape), rows, list.columns, mode, inputName(o.input));
+  writeFile(o, writeCsv(list.columns, rows, out, mode));
 }
 
 // --- help texts -----------------------------------------------------------------------
@@ -362,6 +500,7 @@ int run(int argc, char** argv) {
   auto* lts = app.add_subcommand("list-to-string", "ListToString: a list (CSV) into a delimited text");
   addCommonOptions(*lts, ltsOptions);
   addListFileOptions(*lts, ltsOptions, false);
+  addColumnOptions(*lts, ltsOptions);
   addDelimiterOption(*lts, ltsOptions);
   lts->footer(kListToStringFooter);
 
@@ -375,6 +514,7 @@ int run(int argc, char** argv) {
   auto* ltf = app.add_subcommand("list-to-formatted", "ListToFormattedString: a list (CSV) into a formatted text");
   addCommonOptions(*ltf, ltfOptions);
   addListFileOptions(*ltf, ltfOptions, false);
+  addColumnOptions(*ltf, ltfOptions);
   addFormatOptions(*ltf, ltfOptions, false);
   ltf->footer(kListToFormattedFooter);
 
