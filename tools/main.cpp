@@ -282,7 +282,7 @@ std::vector<std::u32string> listColumns(const Options& o, TextMode mode, std::op
   if (!o.columnsFrom.empty()) {
     // The header file is CSV whatever the output is, unless its name says TSV.
     CsvDialect header;
-    header.delimiter = separator(o);
+    header.delimiter = o.tsv ? ',' : separator(o);
     const std::string& name = o.columnsFrom;
     if (name.size() >= 4 && (name.compare(name.size() - 4, 4, ".tsv") == 0 || name.compare(name.size() - 4, 4, ".tab") == 0)) {
       header.delimiter = '\t';

@@ -19,7 +19,7 @@ case "$(cat "$WORK/out")" in
   "$shown"?*) pass ;;
   *) fail "list-to-string's example begins as the help shows" "help:   $shown" "output: $(head -c 80 "$WORK/out")" ;;
 esac
-STDIN=$(input 'H|1|He|2|') expect_text "string-to-list's example" 'symbol,number\r\nH,1\r\nHe,2\r\n' \
+STDIN=$(input 'H|1|He|2|') expect_text "string-to-list's example" 'symbol,number\nH,1\nHe,2\n' \
   string-to-list --delim '|' --columns symbol,number
 
 # Progress: on request, the cells the command moved against all of them.
