@@ -252,10 +252,14 @@ std::optional<CellProblem> CellEscaper::escape(std::u32string_view cell, std::u3
       case U'"': append(escaped, "&quot;"); continue;
       case U'\'': append(escaped, xml ? "&apos;" : "&#39;"); continue;
       case U'\r': append(escaped, "&#13;"); continue;
+      case U'\n': append(escaped, "&#10;"); continue;
       case U'\t':
-      case U'\n':
         if (xml) appendReference(c, escaped);
         else escaped.push_back(c);
+        continue;
+      case U'|':
+        if (xml) escaped.push_back(c);
+        else append(escaped, "&#124;");
         continue;
       default:
         if (xml && !xmlHolds(c))

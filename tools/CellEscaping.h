@@ -3,9 +3,10 @@
 // formatted-to-list has parsed them, so that any cell survives the round
 // trip and the document stays well-formed.
 //
-//   html  & < > " ' as entities, a carriage return as &#13;
-//   xml   the same with &apos;, and tab and line breaks as character
-//         references (so that they survive in attributes); XML has no other
+//   html  & < > " ' as entities; line breaks and | as character references,
+//         so that the cell also fits on one line of a Markdown table
+//   xml   & < > " ' as entities; tab and line breaks as character
+//         references, so that they survive in attributes; XML has no other
 //         control characters, so a cell holding one is refused
 //   json  the inside of a JSON string: \" \\ and control characters
 //   csv   a cell holding a comma, quote or line break in quotes, its quotes

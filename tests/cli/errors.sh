@@ -87,7 +87,7 @@ STDIN=$(input '<ul>x') expect_failure "text without the --before text" 3 \
   'standard input does not begin with the text of --before, "<ul>\n"' \
   formatted-to-list --before '<ul>\n' --row-delim ';' --col-delim , --columns a
 STDIN=$(input "$(head -n 3 "$EXPECTED/elements.html")") expect_failure "text without the format file's after text" 3 \
-  "standard input does not end with the text of $EXAMPLES/formats/html.fmt, line 8 (after), \"\\n</table>\\n\"" \
+  "standard input does not end with the text of $EXAMPLES/formats/html.fmt, line 9 (after), \"\\n</table>\\n\"" \
   formatted-to-list --format "$EXAMPLES/formats/html.fmt" --columns-from "$csv"
 header=$(input '"a,b')
 expect_failure "--columns-from a malformed header" 3 "$header: line 1: a quoted cell that begins here is never closed" \
