@@ -296,8 +296,8 @@ std::optional<CellProblem> CellEscaper::unescape(std::u32string_view cell, TextM
 }
 
 std::vector<std::u32string> formatSeparators(const Format& format, std::size_t columns) {
-  const bool prefixList = variantEntries(format.colPrefix) != 0;
-  const bool suffixList = variantEntries(format.colSuffix) != 0;
+  const bool prefixList = format.colPrefix.compare(0, kVariant.size(), kVariant) == 0;
+  const bool suffixList = format.colSuffix.compare(0, kVariant.size(), kVariant) == 0;
   std::vector<std::u32string> out;
   for (std::size_t i = 0; i + 1 < columns; ++i) {
     std::u32string between = columnEntry(format.colSuffix, i) + format.colDelim;

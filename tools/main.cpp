@@ -431,10 +431,12 @@ void runFormattedToListCommand(const Options& o) {
 
 const char* const kMainFooter = R"(Option values take C-style escapes: \n \r \t \\ \" \xHH \u{H...}.
 Write --option=VALUE for a value that begins with '-'.
+Files are read and written as UTF-8 unless --encoding names another encoding.
 
 Exit status: 0 done; 1 the plug-in reported a non-zero result code; 2 bad options;
-3 bad input data (CSV, UTF-8, a character the build cannot hold); 4 a file could not be
-read or written, the plug-in file could not be found or loaded, or memory ran out.
+3 bad input data (CSV or TSV, bytes invalid in the encoding, a character the build or
+the output's encoding cannot hold, a cell escape that does not decode); 4 a file could
+not be read or written, the plug-in file could not be found or loaded, or memory ran out.
 
 Run 'corvane COMMAND --help' for a command's options and an example.
 
@@ -446,7 +448,13 @@ The plug-in reads at most 255 characters of a cell.
 
 Example:
   corvane list-to-string --delim '|' -i examples/elements.csv
-  1|H|Hydrogen|Hydrogène|1.008|2|He|Helium|Hélium|4.0026|...)";
+  1|H|Hydrogen|Hydrogène|1.008|2|He|Helium|Hélium|4.0026|...
+
+Other lists:
+  corvane list-to-string --tsv -i export.tsv                    tab-separated, no quotes
+  corvane list-to-string --separator ';' --encoding windows-1252 -i sheet.csv
+  corvane list-to-string --no-header --columns id,name -i rows.csv
+  corvane list-to-string --ragged pad -i uneven.csv             short rows get empty cells)";
 
 const char* const kStringToListFooter = R"(Every delimiter ends a cell; cells fill the columns row by row, and only whole rows
 are kept.  The result is CSV with the column names as its header.
@@ -455,28 +463,39 @@ Example:
   printf 'H|1|He|2|' | corvane string-to-list --delim '|' --columns symbol,number
   symbol,number
   H,1
-  He,2)";
+  He,2
+
+The CSV ends its lines as the --columns-from file does (LF otherwise); other lists:
+  corvane string-to-list --tsv --columns-from export.tsv -i text.txt
+  corvane string-to-list --separator ';' --line-end crlf --columns a,b -i text.txt
+  corvane string-to-list --no-header --encoding utf-16 --columns a,b -i text.txt)";
 
 const char* const kListToFormattedFooter = R"(Each row is row-prefix, its cells and row-suffix; each cell is col-prefix, the value and
-col-suffix; col-delim stands between cells and row-delim between rows.  Nothing is escaped.
+col-suffix; col-delim stands between cells and row-delim between rows; the cells are escaped
+as --escape (or the format file's escape=) says, so that any text fits the document.
 Row and column delimiters must differ.
 
 Examples:
   corvane list-to-formatted --format examples/formats/html.fmt -i examples/elements.csv
+  corvane list-to-formatted --escape xml --row-prefix '<row><c>' --row-suffix '</c></row>' \
+      --row-delim '\n' --col-delim '</c><c>' -i examples/elements.csv
   corvane list-to-formatted --row-prefix '(' --row-suffix ')' --row-delim '\n' \
       --col-delim ', ' -i examples/elements.csv
   (1, H, Hydrogen, Hydrogène, 1.008)
   (2, He, Helium, Hélium, 4.0026)
   ...)";
 
-const char* const kFormattedToListFooter = R"(Reads back what list-to-formatted writes with the same format strings, as long as no
-value holds a delimiter or begins with its column's prefix.  Row and column delimiters
-must not be empty.  The result is CSV with the column names as its header.
+const char* const kFormattedToListFooter = R"(Reads back what list-to-formatted writes with the same format strings and escaping,
+as long as no value holds a delimiter or begins with its column's prefix (escaping keeps
+them out).  Row and column delimiters must not be empty.  The result is CSV with the
+column names as its header.
 
 Example:
   corvane list-to-formatted --format examples/formats/html.fmt -i examples/elements.csv |
     corvane formatted-to-list --format examples/formats/html.fmt \
-      --columns-from examples/elements.csv)";
+      --columns-from examples/elements.csv
+  corvane formatted-to-list --escape json --row-delim '\n' --col-delim '","' \
+      --row-prefix '["' --row-suffix '"]' --columns a,b -i rows.txt)";
 
 const char* const kInfoFooter = R"(Example:
   corvane info --build 8bit
