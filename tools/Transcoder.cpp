@@ -57,7 +57,7 @@ std::optional<TranscodeProblem> Transcoder::problem(const char* what, std::strin
     // Text on its way out: name the character the target cannot hold.
     const char* it = at.data();
     const char* end = at.data() + at.size();
-    if (utf8::find_invalid(it, std::min(end, it + 4)) != it || at.empty()) {
+    if (at.empty() || utf8::find_invalid(it, std::min(end, it + 4)) == it) {
       p.what = std::string(what) + " UTF-8 (" + showBytes(at) + ")";
     } else {
       const auto c = static_cast<char32_t>(utf8::unchecked::next(it));

@@ -44,6 +44,7 @@ struct Options {
   // the delimited commands
   std::string delim;
   CLI::Option* delimOption = nullptr;
+  CLI::Option* separatorOption = nullptr;
   // the formatted commands
   std::string formatFile, escape;
   std::map<std::string, std::string> format;
@@ -87,7 +88,7 @@ void addListFileOptions(CLI::App& sub, Options& o, bool writes) {
   auto* tsv = sub.add_flag("--tsv", o.tsv,
                            "Tab-separated values without quotes: a tab, line break or backslash in a cell "
                            "is \\t, \\n, \\r or \\\\");
-  sub.add_option("--separator", o.separator, "The character between the cells of a CSV record (default ,)")
+  o.separatorOption = sub.add_option("--separator", o.separator, "The character between the cells of a CSV record (default ,)")
       ->type_name("CHAR")
       ->excludes(tsv);
   sub.add_flag("--no-header", o.noHeader,
@@ -211,14 +212,15 @@ void writeFile(const Options& o, std::string_view utf8) {
 
 char separator(const Options& o) {
   if (o.tsv) return '\t';
-  if (o.separator.empty()) return ',';
+  if (o.separatorOption == nullptr || o.separatorOption->count() == 0) return ',';
   const std::u32string value = unescape(o.separator, TextMode::Unicode, "--separator");
   if (value.size() != 1)
     throw Failure(kExitUsage, "--separator must be one character, not " + std::to_string(value.size()));
-  if (value[0] >= 0x80 || value[0] == U'"' || value[0] == U'\r' || value[0] == U'\n')
-    throw Failure(kExitUsage, "--separator \"" + showEscaped(value, TextMode::Unicode) +
-                                  "\" cannot separate cells: it must be an ASCII character other than a quote "
-                                  "or a line break");
+  if (value[0] >= 0x80)
+    throw Failure(kExitUsage, "--separator: " + describeCharacter(value[0]) +
+                                  " is not an ASCII character, which a CSV separator must be");
+  if (value[0] == U'"' || value[0] == U'\r' || value[0] == U'\n')
+    throw Failure(kExitUsage, "--separator: a quote or a line break cannot separate cells");
   return static_cast<char>(value[0]);
 }
 
