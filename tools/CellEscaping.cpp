@@ -16,11 +16,8 @@ constexpr std::u32string_view kVariant = U"VARIANT:";
 
 void append(std::u32string& out, std::string_view ascii) { out.append(ascii.begin(), ascii.end()); }
 
-std::string ascii(std::u32string_view text) {
-  std::string out;
-  for (char32_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
+// A piece of a cell in a message.
+std::string shown(std::u32string_view text) { return showEscaped(text, TextMode::Unicode); }
 
 int hexValue(char32_t c) {
   if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
@@ -76,15 +73,16 @@ std::optional<CellProblem> unescapeEntities(std::u32string_view cell, bool xmlOn
       std::uint32_t n = 0;
       bool ok = name.size() > (hex ? 2u : 1u);
       for (std::size_t k = hex ? 2 : 1; ok && k < name.size(); ++k) {
-        const int digit = hex ? hexValue(name[k]) : (name[k] >= U'0' && name[k] <= U'9' ? int(name[k] - U'0') : -1);
+        const bool decimal = name[k] >= U'0' && name[k] <= U'9';
+        const int digit = hex ? hexValue(name[k]) : decimal ? static_cast<int>(name[k] - U'0') : -1;
         ok = digit >= 0 && n <= 0x10FFFF;
         n = n * (hex ? 16u : 10u) + static_cast<std::uint32_t>(digit < 0 ? 0 : digit);
       }
       if (!ok || !isCodePoint(n) || n == 0 || (xmlOnly && !xmlHolds(static_cast<char32_t>(n))))
-        return CellProblem{i + 1, "\"&" + ascii(name) + ";\" is no character's number"};
+        return CellProblem{i + 1, "\"&" + shown(name) + ";\" is no character's number"};
       decoded = static_cast<char32_t>(n);
     } else {
-      return CellProblem{i + 1, "unknown entity \"&" + ascii(name) +
+      return CellProblem{i + 1, "unknown entity \"&" + shown(name) +
                                     ";\" (a cell's entities are &amp; &lt; &gt; &quot; &apos; and &#...;)"};
     }
     if (auto what = characterProblem(decoded, mode)) return CellProblem{i + 1, *what};
@@ -131,21 +129,22 @@ std::optional<CellProblem> unescapeJson(std::u32string_view cell, TextMode mode,
         if (unit < 0) return CellProblem{i + 1, "\\u needs four hex digits"};
         next = i + 6;
         if (unit >= 0xD800 && unit <= 0xDBFF) {
-          const int low = next + 1 < cell.size() && cell[next] == U'\\' && cell[next + 1] == U'u' ? hex4(next + 2) : -1;
+          const bool paired = next + 1 < cell.size() && cell[next] == U'\\' && cell[next + 1] == U'u';
+          const int low = paired ? hex4(next + 2) : -1;
           if (low < 0xDC00 || low > 0xDFFF)
-            return CellProblem{i + 1, "a high surrogate \\u" + ascii(cell.substr(i + 2, 4)) +
+            return CellProblem{i + 1, "a high surrogate \\u" + shown(cell.substr(i + 2, 4)) +
                                           " without its low surrogate"};
           decoded = static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
           next += 6;
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-          return CellProblem{i + 1, "a low surrogate \\u" + ascii(cell.substr(i + 2, 4)) + " without a high one"};
+          return CellProblem{i + 1, "a low surrogate \\u" + shown(cell.substr(i + 2, 4)) + " without a high one"};
         } else {
           decoded = static_cast<char32_t>(unit);
         }
         break;
       }
       default:
-        return CellProblem{i + 1, "unknown escape \"\\" + encodeText(cell.substr(i + 1, 1), TextMode::Unicode) +
+        return CellProblem{i + 1, "unknown escape \"\\" + shown(cell.substr(i + 1, 1)) +
                                       "\" (JSON knows \\\" \\\\ \\/ \\b \\f \\n \\r \\t \\uXXXX)"};
     }
     if (auto what = characterProblem(decoded, mode)) return CellProblem{i + 1, *what};

@@ -88,9 +88,10 @@ void addListFileOptions(CLI::App& sub, Options& o, bool writes) {
   auto* tsv = sub.add_flag("--tsv", o.tsv,
                            "Tab-separated values without quotes: a tab, line break or backslash in a cell "
                            "is \\t, \\n, \\r or \\\\");
-  o.separatorOption = sub.add_option("--separator", o.separator, "The character between the cells of a CSV record (default ,)")
-      ->type_name("CHAR")
-      ->excludes(tsv);
+  o.separatorOption =
+      sub.add_option("--separator", o.separator, "The character between the cells of a CSV record (default ,)")
+          ->type_name("CHAR")
+          ->excludes(tsv);
   sub.add_flag("--no-header", o.noHeader,
                writes ? "Write no header row (the names still come from --columns or --columns-from)"
                       : "The first record is data: the column names come from --columns or --columns-from");
@@ -433,7 +434,8 @@ void runFormattedToListCommand(const Options& o) {
 
 const char* const kMainFooter = R"(Option values take C-style escapes: \n \r \t \\ \" \xHH \u{H...}.
 Write --option=VALUE for a value that begins with '-'.
-Files are read and written as UTF-8 unless --encoding names another encoding.
+Lists and texts are read and written as UTF-8 unless --encoding names another encoding
+(format files are always UTF-8).
 
 Exit status: 0 done; 1 the plug-in reported a non-zero result code; 2 bad options;
 3 bad input data (CSV or TSV, bytes invalid in the encoding, a character the build or
