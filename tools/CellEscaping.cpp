@@ -223,7 +223,9 @@ std::optional<CellProblem> CellEscaper::escape(std::u32string_view cell, std::u3
     out.push_back(U'"');
     return std::nullopt;
   }
-  std::u32string escaped;
+  // The cell is escaped straight into `out`; most cells hold no separator.
+  const std::size_t start = out.size();
+  std::u32string& escaped = out;
   for (std::size_t i = 0; i < cell.size(); ++i) {
     const char32_t c = cell[i];
     if (kind_ == CellEscape::Json) {
@@ -268,17 +270,23 @@ std::optional<CellProblem> CellEscaper::escape(std::u32string_view cell, std::u3
     }
   }
   // A separator inside the escaped cell loses its first character to a reference.
-  std::size_t written = 0;
-  for (std::size_t i = 0; i < escaped.size(); ++i) {
+  const std::u32string_view written(out.data() + start, out.size() - start);
+  bool clean = true;
+  for (const auto& separator : separators_) clean = clean && written.find(separator) == std::u32string_view::npos;
+  if (clean) return std::nullopt;
+  const std::u32string plain(written);
+  out.resize(start);
+  std::size_t done = 0;
+  for (std::size_t i = 0; i < plain.size(); ++i) {
     for (const auto& separator : separators_) {
-      if (escaped.compare(i, separator.size(), separator) != 0) continue;
-      out.append(escaped, written, i - written);
-      appendReference(escaped[i], out);
-      written = i + 1;
+      if (plain.compare(i, separator.size(), separator) != 0) continue;
+      out.append(plain, done, i - done);
+      appendReference(plain[i], out);
+      done = i + 1;
       break;
     }
   }
-  out.append(escaped, written);
+  out.append(plain, done);
   return std::nullopt;
 }
 
