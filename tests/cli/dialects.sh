@@ -181,9 +181,21 @@ STDIN=$(input 'x,') expect_failure "a character the output's encoding cannot hol
   string-to-list --encoding ascii --columns 'a\xFF' --delim ,
 STDIN=$(input 'x,') expect_no_file "a character the output's encoding cannot hold" \
   string-to-list --encoding ascii --columns 'a\xFF' --delim ,
-"$CORVANE" list-to-string --encoding latin1 --raw-bytes </dev/null >"$WORK/out" 2>"$WORK/err"
-check "--encoding with --raw-bytes" [ $? -eq 2 -a "$(head -n 1 "$WORK/err")" = "corvane: --raw-bytes excludes --encoding" ]
-"$CORVANE" list-to-string --tsv --separator , </dev/null >"$WORK/out" 2>"$WORK/err"
-check "--separator with --tsv" [ $? -eq 2 -a "$(head -n 1 "$WORK/err")" = "corvane: --tsv excludes --separator" ]
+
+# --- what the option parser refuses: the message, and nothing written -----------------------------
+while IFS='|' read -r message args; do
+  [ -z "$message" ] && continue
+  eval "args=($args)"
+  "$CORVANE" "${args[@]}" -i "$WORK/table.csv" -o "$WORK/never" </dev/null >"$WORK/out" 2>"$WORK/err"
+  status=$?
+  check "$message" [ "$status" -eq 2 -a "$(head -n 1 "$WORK/err")" = "corvane: $message" -a ! -e "$WORK/never" ]
+done <<'CASES'
+--raw-bytes excludes --encoding|list-to-string --encoding latin1 --raw-bytes
+--tsv excludes --separator|list-to-string --tsv --separator ,
+--ragged: sometimes not in {pad,truncate}|list-to-string --ragged sometimes
+--line-end: cr not in {crlf,lf}|string-to-list --columns a --line-end cr
+The following arguments were not expected: lf --line-end|list-to-string --line-end lf
+The following arguments were not expected: pad --ragged|string-to-list --columns a --ragged pad
+CASES
 
 finish
