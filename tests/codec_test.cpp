@@ -1,10 +1,9 @@
-// The program's codecs on their own, fed as a reader that streams a file in
-// pieces feeds them: the iconv converter with input cut anywhere, TSV
-// records, and cell escaping both ways on random troublesome text.
+// The program's codecs on their own: the iconv converter fed in pieces, as
+// a reader that streams a file feeds it, and cell escaping both ways on
+// random troublesome text.
 #include "CellEscaping.h"
 #include "Commands.h"
 #include "Transcoder.h"
-#include "Tsv.h"
 
 #include <gtest/gtest.h>
 
@@ -77,16 +76,6 @@ TEST(Transcoder, NamesTheOffsetOfInvalidInputAcrossChunks) {
   }
 }
 
-TEST(Transcoder, NamesACharacterTheTargetCannotHold) {
-  Transcoder converter("UTF-8", "ISO-8859-1");
-  std::string out;
-  const auto problem = converter.convert("caf\xC3\xA9\n\xE2\x82\xAC", out, true);
-  ASSERT_TRUE(problem);
-  EXPECT_EQ(problem->byteOffset, 6u);
-  EXPECT_EQ(problem->line, 2u);
-  EXPECT_EQ(problem->what, "U+20AC \"\xE2\x82\xAC\" has no form in ISO-8859-1");
-}
-
 std::u32string randomText(std::mt19937& random, std::u32string_view alphabet, std::size_t maxLength) {
   std::u32string text(random() % (maxLength + 1), U' ');
   for (auto& c : text) c = alphabet[random() % alphabet.size()];
@@ -95,32 +84,6 @@ std::u32string randomText(std::mt19937& random, std::u32string_view alphabet, st
 
 constexpr std::u32string_view kTroublesome =
     U"<>&\"'\\|;#x0u{}[],: \t\n\r\x01\x1F\x7F\u00E9\u00FF\u20AC\U0001F600\U0010FFFD";
-
-TEST(Tsv, RecordsOfRandomCellsComeBack) {
-  std::mt19937 random(12);
-  for (int round = 0; round < 2000; ++round) {
-    std::vector<std::string> cells(1 + random() % 4);
-    for (auto& cell : cells) cell = encodeText(randomText(random, kTroublesome, 8), TextMode::Unicode);
-    std::string record;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      if (i != 0) record.push_back('\t');
-      appendTsvCell(cells[i], record);
-    }
-    ASSERT_EQ(record.find_first_of("\n\r"), std::string::npos);
-    std::vector<std::string> back;
-    ASSERT_FALSE(readTsvRecord(record, [&back](std::string&& cell) { back.push_back(std::move(cell)); }));
-    ASSERT_EQ(back, cells) << record;
-  }
-}
-
-TEST(Tsv, MalformedEscapesAreNamedWhereTheyStand) {
-  const std::pair<const char*, std::size_t> cases[] = {{"ab\\", 2}, {"a\tb\\x", 3}, {"\\\\\\N", 2}};
-  for (const auto& [record, offset] : cases) {
-    const auto problem = readTsvRecord(record, [](std::string&&) {});
-    ASSERT_TRUE(problem) << record;
-    EXPECT_EQ(problem->byteOffset, offset) << record;
-  }
-}
 
 // Escaped, the cell holds none of the format's separators; unescaped, it is
 // itself again.
