@@ -345,7 +345,9 @@ FullFormat readFormat(const Options& o, TextMode mode) {
   if (!o.escape.empty()) {
     out.escape = *cellEscapeNamed(o.escape);
   } else if (auto at = file.find("escape"); at != file.end()) {
-    const auto kind = cellEscapeNamed(at->second.text);
+    std::string_view name = at->second.text;
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    const auto kind = cellEscapeNamed(name);
     if (!kind)
       throw Failure(kExitUsage, at->second.origin + ": escape=" + at->second.text + " is none of " +
                                     kCellEscapeNames);
