@@ -26,6 +26,9 @@ int hexValue(char32_t c) {
   return -1;
 }
 
+// Characters the html and xml escaping may change (below U+007F).
+bool isMarkup(char32_t c) { return c == U'&' || c == U'<' || c == U'>' || c == U'\'' || c == U'|'; }
+
 bool isCodePoint(std::uint32_t n) { return n <= 0x10FFFF && !(n >= 0xD800 && n <= 0xDFFF); }
 
 // XML 1.0 has no other characters below U+0020, and neither U+FFFE nor U+FFFF.
@@ -226,9 +229,18 @@ std::optional<CellProblem> CellEscaper::escape(std::u32string_view cell, std::u3
   // The cell is escaped straight into `out`; most cells hold no separator.
   const std::size_t start = out.size();
   std::u32string& escaped = out;
+  out.reserve(start + cell.size() + cell.size() / 8);
+  const bool json = kind_ == CellEscape::Json;
   for (std::size_t i = 0; i < cell.size(); ++i) {
+    // Plain characters go over in runs.
+    const std::size_t run = i;
+    while (i < cell.size() && cell[i] >= 0x20 && cell[i] != U'"' && cell[i] != U'\\' &&
+           (json || (!isMarkup(cell[i]) && (kind_ == CellEscape::Html || xmlHolds(cell[i])))))
+      ++i;
+    escaped.append(cell.substr(run, i - run));
+    if (i == cell.size()) break;
     const char32_t c = cell[i];
-    if (kind_ == CellEscape::Json) {
+    if (json) {
       switch (c) {
         case U'"': append(escaped, "\\\""); continue;
         case U'\\': append(escaped, "\\\\"); continue;
