@@ -110,9 +110,21 @@ FilledRows filledRows(const Host& host, const Job& job) {
   const List& list = host.list(kParam2);
   FilledRows out;
   out.rows = list.rows.size();
-  for (const auto& row : list.rows) {
-    for (std::size_t c = 0; c < row.size(); ++c)
-      appendCsvCell(out.csv, row[c], c == 0, row.size() == 1, job.dialect, job.mode);
+  std::u32string plain;
+  for (std::size_t r = 0; r < list.rows.size(); ++r) {
+    const auto& row = list.rows[r];
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      std::u32string_view cell = row[c];
+      if (job.escaper) {
+        plain.clear();
+        if (auto problem = job.escaper->unescape(cell, job.mode, plain)) {
+          out.fault = FilledRows::Fault{r, c, std::move(*problem)};
+          return out;
+        }
+        cell = plain;
+      }
+      appendCsvCell(out.csv, cell, c == 0, row.size() == 1, job.dialect, job.mode);
+    }
     appendCsvLineEnd(out.csv, job.dialect);
   }
   return out;

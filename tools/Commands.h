@@ -3,6 +3,7 @@
 #ifndef CORVANE_TOOLS_COMMANDS_H
 #define CORVANE_TOOLS_COMMANDS_H
 
+#include "CellEscaping.h"
 #include "CsvTable.h"
 #include "Encoding.h"
 #include "FormattedSplit.h"
@@ -51,7 +52,9 @@ struct Job {
   std::vector<std::u32string> columns;        // of the list read or filled
   std::optional<std::u32string> delimiter;    // the delimited commands
   Format format;                              // the formatted commands
-  CsvDialect dialect;                         // the lists written
+  CsvDialect dialect;                         // the lists read and written
+  CellEscape escape = CellEscape::None;       // the formatted commands: how cells are escaped
+  std::optional<CellEscaper> escaper;         // set from `escape` once the columns are known
 };
 
 // Cells longer than a command reads, which the host cuts: counted over the
@@ -69,6 +72,13 @@ struct FilledRows {
   // Set when the batch was checked as a cut (formatted-to-list) and the
   // whole text might read differently there.
   std::optional<std::string> uncut;
+  // formatted-to-list with escaping: the first cell whose escapes do not
+  // decode (its row counted in the batch from 0); the records stop before it.
+  struct Fault {
+    std::size_t row = 0, column = 0;
+    CellProblem problem;
+  };
+  std::optional<Fault> fault;
 };
 
 // Each command runs on one batch through one host instance and throws

@@ -3,6 +3,7 @@
 #include "CsvTable.h"
 
 #include "Escapes.h"
+#include "Tsv.h"
 
 #include <csv.h>
 
@@ -25,13 +26,22 @@ class Reader {
  public:
   Reader(const CsvDialect& dialect, TextMode mode, std::string_view source, bool headerOnly,
          const std::vector<std::u32string>* columns = nullptr, std::size_t firstLine = 1)
-      : mode_(mode), source_(source), headerOnly_(headerOnly), firstLine_(firstLine) {
+      : mode_(mode),
+        source_(source),
+        headerOnly_(headerOnly),
+        firstLine_(firstLine),
+        tsv_(dialect.tsv),
+        ragged_(dialect.ragged),
+        headerless_(!dialect.header) {
     line_ = firstLine - 1;
     recordLine_ = firstLine;
     if (columns != nullptr) {
       table_.columns = *columns;
       haveHeader_ = true;
       piece_ = true;
+    } else if (headerless_) {
+      table_.columns = dialect.columns;
+      haveHeader_ = true;
     }
     if (csv_init(&parser_, CSV_STRICT | CSV_STRICT_FINI) != 0)
       throw Failure(kExitInput, std::string(source_) + ": cannot start the CSV reader");
@@ -44,6 +54,7 @@ class Reader {
 
   Table read(std::string_view bytes) {
     if (!piece_ && mode_ != TextMode::Bytes && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (tsv_) return readTsv(bytes);
     std::size_t pos = 0;
     bool atBoundary = true;  // between records
     while (pos < bytes.size() && !(headerOnly_ && haveHeader_)) {
@@ -83,13 +94,45 @@ class Reader {
         throw Failure(kExitInput, where(recordLine_) + "a quoted cell that begins here is never closed");
       if (error_) throw Failure(kExitInput, *error_);
     }
-    if (!haveHeader_)
-      throw Failure(kExitInput, std::string(source_) + ": no header row (the first record names the columns)");
-    if (!piece_) checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
-    return std::move(table_);
+    return finish();
   }
 
  private:
+  Table finish() {
+    if (!haveHeader_)
+      throw Failure(kExitInput, std::string(source_) + ": no header row (the first record names the columns)");
+    if (!piece_ && !headerless_) checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
+    return std::move(table_);
+  }
+
+  // TSV: one record a line, so a line is read whole and its cells unescaped.
+  Table readTsv(std::string_view bytes) {
+    std::size_t pos = 0;
+    while (pos < bytes.size() && !(headerOnly_ && haveHeader_)) {
+      const std::size_t newline = bytes.find('\n', pos);
+      const std::size_t end = newline == std::string_view::npos ? bytes.size() : newline + 1;
+      std::string_view record = bytes.substr(pos, newline == std::string_view::npos ? end - pos : newline - pos);
+      if (!record.empty() && record.back() == '\r') record.remove_suffix(1);
+      ++line_;
+      const bool oneColumn = haveHeader_ && table_.columns.size() == 1;
+      if (record.empty() && !oneColumn) {  // a blank line between records
+        pos = end;
+        continue;
+      }
+      recordLine_ = line_;
+      const auto problem = readTsvRecord(record, [this](std::string&& cell) { field(cell); });
+      if (error_) throw Failure(kExitInput, *error_);
+      if (problem)
+        throw Failure(kExitInput, std::string(source_) + ": " +
+                                      describePosition(bytes, pos + problem->byteOffset, mode_, firstLine_) + ": " +
+                                      problem->what);
+      row();
+      if (error_) throw Failure(kExitInput, *error_);
+      pos = end;
+    }
+    return finish();
+  }
+
   std::string where(std::size_t line) const {
     return std::string(source_) + ": line " + std::to_string(line) + ": ";
   }
@@ -107,8 +150,9 @@ class Reader {
       // The cell ends on the current line; count back the line breaks that
       // follow the problem inside it.
       const std::size_t after =
-          static_cast<std::size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(problem->byteOffset),
-                                              bytes.end(), '\n'));
+          tsv_ ? 0
+               : static_cast<std::size_t>(std::count(
+                     bytes.begin() + static_cast<std::ptrdiff_t>(problem->byteOffset), bytes.end(), '\n'));
       const std::size_t k = current_.size();
       std::string column = !haveHeader_                     ? "header cell " + std::to_string(k + 1)
                            : k < table_.columns.size() ? "column " + quoted(table_.columns[k], mode_)
@@ -126,9 +170,10 @@ class Reader {
     if (!haveHeader_) {
       table_.columns = std::move(current_);
       haveHeader_ = true;
-    } else if (current_.size() != table_.columns.size()) {
+    } else if (current_.size() != table_.columns.size() && !fitRagged()) {
       error_ = where(recordLine_) + std::to_string(current_.size()) + " cell" + (current_.size() == 1 ? "" : "s") +
-               " where the header has " + std::to_string(table_.columns.size());
+               (headerless_ ? " where the list has " + std::to_string(table_.columns.size()) + " columns"
+                            : " where the header has " + std::to_string(table_.columns.size()));
     } else {
       table_.rows.push_back(std::move(current_));
       table_.rowLines.push_back(recordLine_);
@@ -136,11 +181,24 @@ class Reader {
     current_.clear();
   }
 
+  // A record of another width than the header's, padded or cut when the
+  // dialect allows it.
+  bool fitRagged() {
+    const bool isShort = current_.size() < table_.columns.size();
+    if (ragged_ == Ragged::Refuse || (!isShort && ragged_ != Ragged::Truncate)) return false;
+    current_.resize(table_.columns.size());
+    ++(isShort ? table_.paddedRows : table_.truncatedRows);
+    return true;
+  }
+
   csv_parser parser_{};
   TextMode mode_;
   std::string_view source_;
   bool headerOnly_;
   std::size_t firstLine_;
+  bool tsv_;
+  Ragged ragged_;
+  bool headerless_;     // the columns were named, not read
   bool piece_ = false;  // records of a piece, after the header
   Table table_;
   Row current_;
@@ -173,8 +231,18 @@ Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode
 
 std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect& dialect, bool& inQuotes,
                                         std::size_t most) {
-  (void)dialect;  // every dialect quotes with '"' and ends records with a line feed
   std::vector<std::size_t> ends;
+  if (dialect.tsv) {  // no quotes: every line feed ends a record
+    std::size_t at = 0;
+    while (ends.size() < most) {
+      const void* newline = std::memchr(bytes.data() + at, '\n', bytes.size() - at);
+      if (newline == nullptr) break;
+      at = static_cast<std::size_t>(static_cast<const char*>(newline) - bytes.data()) + 1;
+      ends.push_back(at);
+    }
+    return ends;
+  }
+  // CSV quotes with '"' and ends records with a line feed, whatever the separator.
   const char* const begin = bytes.data();
   const char* const end = begin + bytes.size();
   const char* p = begin;
@@ -213,6 +281,14 @@ void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool 
   if (!first) out.push_back(dialect.delimiter);
   const std::size_t start = out.size();
   encodeText(cell, mode, out);
+  if (dialect.tsv) {
+    const std::string_view plain(out.data() + start, out.size() - start);
+    if (plain.find_first_of("\t\n\r\\") == std::string_view::npos) return;
+    const std::string cellBytes(plain);
+    out.resize(start);
+    appendTsvCell(cellBytes, out);
+    return;
+  }
   const char special[] = {dialect.delimiter, '"', '\r', '\n', 0};
   const std::string_view written(out.data() + start, out.size() - start);
   const bool quote = written.find_first_of(special) != std::string_view::npos || (written.empty() && alone);
@@ -236,9 +312,15 @@ std::string writeCsv(const std::vector<std::u32string>& columns, const std::vect
       appendCsvCell(out, record[i], i == 0, record.size() == 1, dialect, mode);
     appendCsvLineEnd(out, dialect);
   };
-  writeRecord(columns);
+  if (dialect.header) writeRecord(columns);
   for (const Row& record : rows) writeRecord(record);
   return out;
+}
+
+LineEnd lineEndOf(std::string_view bytes) {
+  const std::size_t newline = bytes.find('\n');
+  return newline != std::string_view::npos && newline != 0 && bytes[newline - 1] == '\r' ? LineEnd::CrLf
+                                                                                         : LineEnd::Lf;
 }
 
 void checkColumnNames(const std::vector<std::u32string>& columns, TextMode mode, Exit status,

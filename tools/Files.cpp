@@ -3,11 +3,13 @@
 #include "Files.h"
 
 #include "Failure.h"
+#include "Transcoder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -38,7 +40,9 @@ std::string inputName(std::string_view path) {
 
 // --- input ----------------------------------------------------------------------
 
-InputFile::InputFile(std::string_view path) : standard_(isStandardStream(path)), name_(inputName(path)) {
+InputFile::InputFile(std::string_view path, std::string_view encoding)
+    : standard_(isStandardStream(path)), name_(inputName(path)) {
+  if (!isUtf8(encoding)) decoder_ = std::make_unique<Transcoder>(encoding, "UTF-8");
   const std::string file(path);
   fd_ = standard_ ? STDIN_FILENO : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) failFile("cannot read", name_, errno);
@@ -51,6 +55,21 @@ InputFile::~InputFile() {
 }
 
 std::size_t InputFile::read(std::string& out, std::size_t most) {
+  if (!decoder_) return readRaw(out, most);
+  const std::size_t old = out.size();
+  // A block may hold only part of a character: read on until some text
+  // comes out, or the end.
+  while (out.size() == old && !ended_) {
+    raw_.clear();
+    ended_ = readRaw(raw_, most) == 0;
+    if (auto problem = decoder_->convert(raw_, out, ended_))
+      throw Failure(kExitInput, name_ + ": line " + std::to_string(problem->line) + ", byte offset " +
+                                    std::to_string(problem->byteOffset) + ": " + problem->what);
+  }
+  return out.size() - old;
+}
+
+std::size_t InputFile::readRaw(std::string& out, std::size_t most) {
   const std::size_t old = out.size();
   out.resize(old + most);
   for (;;) {
@@ -77,7 +96,8 @@ std::string readInput(std::string_view path) {
 
 // --- output ---------------------------------------------------------------------
 
-OutputFile::OutputFile(std::string_view path) : path_(path) {
+OutputFile::OutputFile(std::string_view path, std::string_view encoding) : path_(path) {
+  if (!isUtf8(encoding)) encoder_ = std::make_unique<Transcoder>("UTF-8", encoding);
   if (isStandardStream(path)) {
     fd_ = STDOUT_FILENO;
     direct_ = true;
@@ -118,6 +138,39 @@ OutputFile::~OutputFile() {
 void OutputFile::fail(int error) const { failFile("cannot write", shownName_, error); }
 
 void OutputFile::write(std::string_view bytes) {
+  if (encoder_) return encode(bytes, false);
+  writeBytes(bytes);
+}
+
+void OutputFile::encode(std::string_view utf8, bool last) {
+  encoded_.clear();
+  if (auto problem = encoder_->convert(utf8, encoded_, last)) {
+    // Where the character stands in the whole output text.
+    const std::size_t at = std::min(problem->byteOffset - std::min(problem->byteOffset, given_), utf8.size());
+    const std::string_view before = utf8.substr(0, at);
+    std::size_t line = line_, character = column_;
+    const std::size_t lastBreak = before.rfind('\n');
+    if (lastBreak != std::string_view::npos) {
+      line += static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+      character = 0;
+    }
+    const std::string_view tail = lastBreak == std::string_view::npos ? before : before.substr(lastBreak + 1);
+    for (char c : tail) character += (static_cast<unsigned char>(c) & 0xC0u) != 0x80u ? 1 : 0;
+    throw Failure(kExitInput, shownName_ + ": line " + std::to_string(line) + ", character " +
+                                  std::to_string(character + 1) + ": " + problem->what);
+  }
+  const std::size_t lastBreak = utf8.rfind('\n');
+  if (lastBreak != std::string_view::npos) {
+    line_ += static_cast<std::size_t>(std::count(utf8.begin(), utf8.end(), '\n'));
+    column_ = 0;
+  }
+  for (char c : lastBreak == std::string_view::npos ? utf8 : utf8.substr(lastBreak + 1))
+    column_ += (static_cast<unsigned char>(c) & 0xC0u) != 0x80u ? 1 : 0;
+  given_ += utf8.size();
+  writeBytes(encoded_);
+}
+
+void OutputFile::writeBytes(std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
     if (n < 0) {
@@ -129,6 +182,7 @@ void OutputFile::write(std::string_view bytes) {
 }
 
 void OutputFile::commit() {
+  if (encoder_) encode({}, true);
   if (direct_) {
     if (ownsFd_) {
       const int fd = fd_;

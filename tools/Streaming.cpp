@@ -42,6 +42,8 @@ struct BatchResult {
   LongCells longCells;
   std::optional<Failure> failure;
   std::optional<std::string> uncut;  // formatted-to-list: the cut could not be proven
+  std::optional<FilledRows::Fault> fault;  // formatted-to-list: a cell that does not unescape
+  std::size_t paddedRows = 0, truncatedRows = 0;  // --ragged
   Batch batch;                       // given back
 };
 
@@ -170,6 +172,19 @@ void drive(BatchPool& pool, const std::function<std::optional<Batch>()>& source,
   while (pool.waiting() != 0) consume(pool.next());
 }
 
+// What --ragged pad or truncate changed, summed over the batches.
+void reportRagged(std::size_t padded, std::size_t truncated, const Job& job) {
+  const std::size_t changed = padded + truncated;
+  if (changed == 0) return;
+  std::string what;
+  if (padded != 0) what = std::to_string(padded) + " padded with empty cells";
+  if (truncated != 0) what += (what.empty() ? "" : ", ") + std::to_string(truncated) + " cut";
+  warn(std::string("--ragged ") + (job.dialect.ragged == Ragged::Truncate ? "truncate" : "pad") + " changed " +
+       std::to_string(changed) + (changed == 1 ? " row" : " rows") + " to the " +
+       std::to_string(job.columns.size()) + " cells of " +
+       (job.dialect.header ? "the header" : "the list's columns") + " (" + what + ")");
+}
+
 // A failure in a batch after the first says where that batch began.
 [[noreturn]] void failBatch(const BatchResult& result, const std::string& input) {
   const Failure& failure = *result.failure;
@@ -197,8 +212,17 @@ class CsvSource {
   CsvSource(InputFile& in, const CsvDialect& dialect, TextMode mode, const StreamOptions& options)
       : in_(in), dialect_(dialect), mode_(mode), options_(options) {}
 
+  // A list without a header row: its records begin at once, after a byte
+  // order mark.
+  void noHeader() {
+    if (mode_ == TextMode::Bytes) return;
+    while (pending_.size() < 3 && in_.read(pending_, kReadBlock) != 0) {
+    }
+    if (pending_.compare(0, 3, "\xEF\xBB\xBF") == 0) pending_.erase(0, 3);
+  }
+
   // The header row, read first.
-  std::vector<std::u32string> header() {
+  std::vector<std::u32string> header(std::optional<LineEnd>* lineEnd = nullptr) {
     std::size_t end = 0;
     bool quoted = false;
     for (;;) {
@@ -217,6 +241,7 @@ class CsvSource {
       }
     }
     auto columns = readCsvHeader(std::string_view(pending_).substr(0, end), dialect_, mode_, in_.name());
+    if (lineEnd != nullptr) *lineEnd = lineEndOf(pending_);
     line_ += static_cast<std::size_t>(std::count(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
     pending_.erase(0, end);
     scanned_ = 0;
@@ -250,7 +275,7 @@ class CsvSource {
   Batch take(std::size_t end) {
     Batch batch;
     batch.firstLine = line_;
-    batch.inputEnd = in_.position() - (pending_.size() - end);
+    batch.inputEnd = in_.position() - std::min<std::uint64_t>(in_.position(), pending_.size() - end);
     splitOff(pending_, end, batch.bytes);
     line_ += static_cast<std::size_t>(std::count(batch.bytes.begin(), batch.bytes.end(), '\n'));
     scanned_ -= std::min(scanned_, end);
@@ -354,7 +379,7 @@ std::size_t linesIn(std::u32string_view text) {
 class Writer {
  public:
   Writer(const StreamOptions& options, const char* label, const InputFile& in)
-      : out_(options.output), progress_(label, options.progress, in.size()) {}
+      : out_(options.output, options.encoding), progress_(label, options.progress, in.size()) {}
   void write(std::string_view bytes) { out_.write(bytes); }
   void done(std::uint64_t inputBytes) { progress_.update(inputBytes); }
   void commit(std::uint64_t inputBytes) {
@@ -369,11 +394,12 @@ class Writer {
 
 }  // namespace
 
-std::vector<std::u32string> readCsvHeaderFile(const std::string& path, const CsvDialect& dialect, TextMode mode) {
-  InputFile in(path);
+std::vector<std::u32string> readCsvHeaderFile(const std::string& path, const CsvDialect& dialect, TextMode mode,
+                                              const std::string& encoding, std::optional<LineEnd>* lineEnd) {
+  InputFile in(path, encoding);
   const StreamOptions options;
   CsvSource source(in, dialect, mode, options);
-  return source.header();
+  return source.header(lineEnd);
 }
 
 // --- the lists read from CSV ----------------------------------------------------------------
@@ -383,17 +409,27 @@ namespace {
 // list-to-string and list-to-formatted: CSV pieces in, texts out.
 void streamFromList(Session& session, const StreamOptions& options, Job job, CommandId command,
                     const std::u32string& before, const std::u32string& after) {
-  InputFile in(options.input);
+  InputFile in(options.input, options.encoding);
   Writer writer(options, subcommandName(static_cast<std::int32_t>(command)), in);
   CsvSource source(in, job.dialect, job.mode, options);
-  job.columns = source.header();
+  if (job.dialect.header) {
+    job.columns = source.header();
+  } else {
+    job.columns = job.dialect.columns;
+    source.noHeader();
+  }
   const bool formatted = command == CommandId::ListToFormatted;
   if (formatted) warnVariantCounts(job.format, job.columns.size());
+  if (formatted && job.escape != CellEscape::None)
+    job.escaper.emplace(job.escape, formatSeparators(job.format, job.columns.size()));
 
   const std::string name = in.name();
   Work work = [&job, &name, formatted](Host& host, const Batch& batch, BatchResult& result) {
     Table table = readCsvRecords(batch.bytes, job.dialect, job.mode, name, batch.firstLine, job.columns);
     result.rows = table.rows.size();
+    result.paddedRows = table.paddedRows;
+    result.truncatedRows = table.truncatedRows;
+    if (job.escaper) escapeCells(*job.escaper, table.rows, table.columns, table.rowLines, job.mode, name);
     const std::u32string text = formatted ? runListToFormatted(host, job, std::move(table), result.longCells)
                                           : runListToString(host, job, std::move(table), result.longCells);
     encodeText(text, job.mode, result.out);
@@ -403,6 +439,7 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
   bool started = false;
   bool any = false;  // a batch was run: a list without records still runs once
   std::size_t rows = 0;
+  std::size_t padded = 0, truncated = 0;
   std::string tail;  // the end of the text so far, to see how it ends
   LongCells longCells;
   std::uint64_t done = 0;
@@ -423,6 +460,8 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
       rows += result.rows;
     }
     longCells.add(result.longCells);
+    padded += result.paddedRows;
+    truncated += result.truncatedRows;
     done = std::max(done, result.batch.inputEnd);
     writer.done(done);
   };
@@ -437,6 +476,7 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
         consume);
   writer.write(encodeText(after, job.mode));
   warnLongCells(longCells, command);
+  reportRagged(padded, truncated, job);
   // FormattedStringToList takes a row delimiter at the very end for an
   // optional final one, so such a text does not read back as it was.
   if (formatted && rows != 0 && !rowDelim.empty() && tail.size() >= rowDelim.size() &&
@@ -449,6 +489,7 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
 
 std::string csvHeader(const Job& job) {
   std::string out;
+  if (!job.dialect.header) return out;
   for (std::size_t c = 0; c < job.columns.size(); ++c)
     appendCsvCell(out, job.columns[c], c == 0, job.columns.size() == 1, job.dialect, job.mode);
   appendCsvLineEnd(out, job.dialect);
@@ -469,7 +510,7 @@ void streamListToFormatted(Session& session, const StreamOptions& options, Job j
 // --- string-to-list ---------------------------------------------------------------------
 
 void streamStringToList(Session& session, const StreamOptions& options, Job job) {
-  InputFile in(options.input);
+  InputFile in(options.input, options.encoding);
   Writer writer(options, "string-to-list", in);
   TextSource text(in, job.mode);
   const std::size_t columns = job.columns.size();
@@ -547,7 +588,8 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
 void streamFormattedToList(Session& session, const StreamOptions& options, Job job, const std::u32string& before,
                            const std::u32string& after, const std::string& beforeOrigin,
                            const std::string& afterOrigin) {
-  InputFile in(options.input);
+  InputFile in(options.input, options.encoding);
+  if (job.escape != CellEscape::None) job.escaper.emplace(job.escape);
   Writer writer(options, "formatted-to-list", in);
   TextSource text(in, job.mode);
   warnVariantCounts(job.format, job.columns.size());
@@ -650,12 +692,18 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
     result.rows = filled.rows;
     result.out = std::move(filled.csv);
     result.uncut = std::move(filled.uncut);
+    result.fault = std::move(filled.fault);
   };
 
   BatchPool pool(session, options.jobs, work);
   bool started = false;
   std::uint64_t done = 0;
+  std::size_t listRows = 0;  // rows written so far
   auto write = [&](const BatchResult& result) {
+    if (result.fault)
+      throw Failure(kExitInput, describeUnescapeProblem(name, listRows + result.fault->row, job.columns,
+                                                        result.fault->column, result.fault->problem, job.mode));
+    listRows += result.rows;
     if (!started) writer.write(csvHeader(job));
     started = true;
     writer.write(result.out);

@@ -34,6 +34,7 @@ struct StreamOptions {
   std::size_t batchRows = 50'000;    // rows (records, or rows of a text) per batch at most
   std::size_t batchBytes = 1 << 18;  // bytes of CSV, or characters of text, per batch about
   ProgressMode progress = ProgressMode::Auto;
+  std::string encoding;  // of the input and output files; empty for UTF-8
 };
 
 // The most characters (bytes of CSV) one batch may grow to when the input
@@ -43,7 +44,9 @@ struct StreamOptions {
 constexpr std::size_t kMaxBatchChars = std::size_t{1} << 28;
 
 // The header row of a CSV file, read without the rest of the file.
-std::vector<std::u32string> readCsvHeaderFile(const std::string& path, const CsvDialect& dialect, TextMode mode);
+// `encoding` as StreamOptions; `lineEnd` gets how the header row ends.
+std::vector<std::u32string> readCsvHeaderFile(const std::string& path, const CsvDialect& dialect, TextMode mode,
+                                              const std::string& encoding, std::optional<LineEnd>* lineEnd);
 
 // `job` holds the mode, delimiter, format and the dialect of the lists
 // written; the columns of the lists read come from the input's header.

@@ -85,6 +85,16 @@ expect_failure() {
   fi
 }
 
+# expect_no_file NAME ARGS...: the command fails and leaves no file where -o
+# pointed.
+expect_no_file() {
+  local name=$1
+  shift
+  rm -f "$WORK/never"
+  run "$@" -o "$WORK/never"
+  if [ "$status" -eq 0 ] || [ -e "$WORK/never" ]; then fail "$name: exit status $status, and an output file"; else pass; fi
+}
+
 # expect_warning NAME MESSAGE ARGS...: exit 0 and the warning on standard error.
 expect_warning() {
   local name=$1 message=$2

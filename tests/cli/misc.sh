@@ -11,6 +11,26 @@ for sub in "" info list-to-string string-to-list list-to-formatted formatted-to-
   check "--help ${sub:-(program)} shows the usage" grep -q "^Usage: corvane $sub" "$WORK/out"
   check "--help ${sub:-(program)} has an example" grep -q '^Example' "$WORK/out"
 done
+# Every option for other files is described and shown in an example.
+while read -r sub option; do
+  "$CORVANE" "$sub" --help >"$WORK/out"
+  check "--help $sub describes $option" grep -qE "^  $option( |$)" "$WORK/out"
+  check "--help $sub shows $option in an example" grep -qE "^  +corvane $sub .*$option( |$)" "$WORK/out"
+done <<'CASES'
+list-to-string --tsv
+list-to-string --separator
+list-to-string --no-header
+list-to-string --ragged
+list-to-string --encoding
+string-to-list --tsv
+string-to-list --separator
+string-to-list --no-header
+string-to-list --line-end
+string-to-list --encoding
+list-to-formatted --escape
+formatted-to-list --escape
+CASES
+
 # The examples the help shows do what it says.
 "$CORVANE" list-to-string --help >"$WORK/help"
 shown=$(grep -A1 "corvane list-to-string --delim '|'" "$WORK/help" | tail -n 1 | sed 's/^ *//; s/\.\.\.$//')
@@ -19,7 +39,7 @@ case "$(cat "$WORK/out")" in
   "$shown"?*) pass ;;
   *) fail "list-to-string's example begins as the help shows" "help:   $shown" "output: $(head -c 80 "$WORK/out")" ;;
 esac
-STDIN=$(input 'H|1|He|2|') expect_text "string-to-list's example" 'symbol,number\r\nH,1\r\nHe,2\r\n' \
+STDIN=$(input 'H|1|He|2|') expect_text "string-to-list's example" 'symbol,number\nH,1\nHe,2\n' \
   string-to-list --delim '|' --columns symbol,number
 
 # Progress: on request, the bytes of input done against the file's size, and the rate.

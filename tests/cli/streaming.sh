@@ -25,7 +25,7 @@ same_as_one_call() {
 # A prefix that runs on past the rowDelim: in the whole text the empty cell
 # before the cut is read with its prefix taken from the next row.
 prefix=(--row-delim '[' --col-prefix '[[' --col-delim , --columns a)
-expect_text "a prefix across the cut" 'a\r\nx\r\n[y\r\n[z[\r\n""\r\n""\r\n' formatted-to-list "${prefix[@]}" \
+expect_text "a prefix across the cut" 'a\nx\n[y\n[z[\n""\n""\n' formatted-to-list "${prefix[@]}" \
   --batch-rows 1 --jobs 2 -i "$(input '[[x[[[[[[y[[[[[[z')"
 # A cell holding the row delimiter: the rows after it shift.
 same_as_one_call "a cell holding the row delimiter" formatted-to-list --row-delim ';' --col-delim , \
