@@ -67,6 +67,22 @@ cv list-to-string "${raw[@]}" --delim '\x1F' -i "$WORK/big.csv" -o "$WORK/big.tx
 expect_output "string-to-list over read blocks" "$WORK/big.csv" string-to-list "${raw[@]}" --delim '\x1F' \
   --columns-from "$WORK/big.csv" -i "$WORK/big.txt"
 
+# Another encoding, converted block by block: characters of two and four
+# bytes cut by the ends of read blocks, one byte order mark at the start of
+# a UTF-16 output whatever the batches and jobs.
+if unicode; then
+  iconv -f utf-8 -t gb18030 "$WORK/big.csv" >"$WORK/big.gb"
+  iconv -f utf-8 -t utf-16 "$WORK/big.csv" >"$WORK/big.u16"
+  iconv -f utf-8 -t gb18030 "$WORK/big.txt" >"$WORK/big.txt.gb"
+  iconv -f utf-8 -t utf-16 "$WORK/one.html" >"$WORK/one.html.u16"
+  expect_output "--encoding gb18030 over read blocks" "$WORK/big.txt.gb" list-to-string --delim '\x1F' \
+    --encoding gb18030 --jobs 2 --batch-rows 999 -i "$WORK/big.gb"
+  expect_output "--encoding utf-16 over read blocks" "$WORK/one.html.u16" list-to-formatted "${fmt[@]}" \
+    --encoding utf-16 --jobs 2 --batch-rows 999 -i "$WORK/big.u16"
+  expect_output "  ... and back" "$WORK/big.u16" formatted-to-list "${fmt[@]}" --encoding utf-16 --jobs 2 \
+    --batch-rows 999 --columns-from "$WORK/big.u16" -i "$WORK/one.html.u16"
+fi
+
 # A character cut by the end of a read block (1 MiB) is read whole; a bad
 # byte further on is reported at its line and character.
 python3 - "$WORK/blocks.txt" "$WORK/bad.txt" <<'EOF'
