@@ -51,7 +51,7 @@ struct Job {
   std::vector<std::u32string> columns;        // of the list read or filled
   std::optional<std::u32string> delimiter;    // the delimited commands
   Format format;                              // the formatted commands
-  CsvDialect dialect;                         // the lists written
+  CsvDialect dialect;                         // the lists read and written
 };
 
 // Cells longer than a command reads, which the host cuts: counted over the
