@@ -134,6 +134,7 @@ class Reader {
       table_.rowLines.push_back(recordLine_);
     }
     current_.clear();
+    current_.reserve(table_.columns.size());  // the next row's cells, without growing step by step
   }
 
   csv_parser parser_{};
