@@ -187,13 +187,14 @@ def main():
     sizes = args.sizes.split(",")
     if len(sizes) > 1:
         small, large = sizes[0], sizes[-1]
-        print("\nscaling %s -> %s (time ratio over input ratio, wall; <= 1.1 is the goal)" % (small, large))
+        print("\nscaling %s -> %s (time ratio over input ratio; <= 1.1 is the goal)" % (small, large))
         for r in rows:
             if r[1] != small or not r[3].startswith("corvane"):
                 continue
             for q in rows:
                 if q[1] == large and q[0] == r[0] and q[2] == r[2] and q[3] == r[3]:
-                    print("  %-7s %-6s %-28s %.2f" % (r[0], r[2], r[3], (q[4] / r[4]) / (q[7] / r[7])))
+                    print("  %-7s %-6s %-28s wall %.2f  cpu %.2f" % (r[0], r[2], r[3], (q[4] / r[4]) / (q[7] / r[7]),
+                                                                  (q[5] / r[5]) / (q[7] / r[7])))
     if not args.keep and not args.work:
         shutil.rmtree(work, ignore_errors=True)
 

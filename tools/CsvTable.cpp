@@ -179,6 +179,7 @@ class Reader {
       table_.rowLines.push_back(recordLine_);
     }
     current_.clear();
+    current_.reserve(table_.columns.size());  // the next row's cells, without growing step by step
   }
 
   // A record of another width than the header's, padded or cut when the

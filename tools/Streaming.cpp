@@ -330,10 +330,7 @@ class TextSource {
     bytes_.erase(0, complete);
     return got != 0 || out.size() != before;
   }
-  bool ended() const { return eof_; }
   std::uint64_t position() const { return in_.position(); }
-  // The line the next character read begins... the lines passed so far.
-  std::size_t line() const { return line_; }
 
  private:
   bool isCharacterStart(unsigned char byte) const { return mode_ == TextMode::Bytes || (byte & 0xC0) != 0x80; }
