@@ -5,7 +5,10 @@ goes to the plug-in in one call, and fail the same way.
 Inputs are random and small, drawn from few characters so that cells often
 hold the format's separators: lists of one to five columns, format strings
 with and without VARIANT lists, texts rendered from lists and then cut short,
-spliced or left as they are, and texts of random characters.
+spliced or left as they are, and texts of random characters.  Lists come
+as CSV with a comma or a semicolon or as TSV, with or without a header row,
+sometimes with ragged rows read with --ragged pad or truncate; formatted
+texts are written and read with cell escaping or without.
 
 Environment: CORVANE, BUILD (unicode or 8bit); STREAMING_CASES (default 20
 per command) and STREAMING_SEED to vary the run.
@@ -55,11 +58,23 @@ def csv_field(text):
     return text
 
 
-def random_list(columns):
+def tsv_field(text):
+    return text.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
+
+
+def random_list(columns, dialect, header, ragged):
     names = ["c%d" % i for i in range(columns)]
     rows = [[cell() for _ in range(columns)] for _ in range(rng.choice([0, 1, 2, 5, 9, 17]))]
+    if ragged:
+        for row in rows:
+            if rng.random() < 0.3:
+                row[:] = row[:rng.randrange(1, columns + 1)] if rng.random() < 0.5 else row + [cell()]
     ending = rng.choice(["\r\n", "\n"])
-    lines = [",".join(names)] + [",".join(csv_field(c) for c in row) for row in rows]
+    separator = {"csv": ",", "semicolon": ";", "tsv": "\t"}[dialect]
+    field = tsv_field if dialect == "tsv" else csv_field
+    if dialect == "semicolon":
+        field = lambda text: csv_field(text) if ";" not in text else '"' + text.replace('"', '""') + '"'
+    lines = ([separator.join(names)] if header else []) + [separator.join(field(c) for c in row) for row in rows]
     text = ending.join(lines) + rng.choice([ending, ending, ""])
     if rng.random() < 0.1 and rows:  # a malformed record somewhere
         cut = rng.randrange(len(text))
@@ -145,14 +160,24 @@ for case in range(CASES):
     FORMAT_CHARS = "".join(rng.sample(ALL_FORMAT_CHARS, rng.choice([2, 3, 4, len(ALL_FORMAT_CHARS)])))
     CELL_CHARS = rng.choice([FORMAT_CHARS + "ab", ALL_CELL_CHARS])
     columns = rng.choice([1, 1, 2, 3, 5])
-    names, csv = random_list(columns)
+    dialect = rng.choice(["csv", "csv", "semicolon", "tsv"])
+    header = rng.random() < 0.75
+    ragged = rng.choice([None, None, "pad", "truncate"])
+    names, csv = random_list(columns, dialect, header, ragged is not None or rng.random() < 0.05)
     source = write("list%d.csv" % case, csv)
     fmt = random_format(columns)
-    compare("list-to-string", ["list-to-string", "--delim=" + rng.choice([",", ";", "\\n"]), "-i", source])
-    status, rendered, _ = compare("list-to-formatted", ["list-to-formatted", "-i", source] + fmt)
+    if rng.random() < 0.4:
+        fmt.append("--escape=" + rng.choice(["html", "xml", "json", "csv"]))
+    written = {"csv": [], "semicolon": ["--separator=;"], "tsv": ["--tsv"]}[dialect]
+    if not header:
+        written += ["--no-header", "--columns", ",".join(names)]
+    read = written + (["--ragged", ragged] if ragged else [])
+    compare("list-to-string", ["list-to-string", "--delim=" + rng.choice([",", ";", "\\n"]), "-i", source] + read)
+    status, rendered, _ = compare("list-to-formatted", ["list-to-formatted", "-i", source] + fmt + read)
 
     # The text back: as rendered, damaged, or random characters.
-    back = ["formatted-to-list", "--columns", ",".join(names)] + [a for a in fmt]
+    back = ["formatted-to-list", "--columns", ",".join(names)] + [a for a in fmt] + \
+        [a for a in written if a != "--columns" and a != ",".join(names)]
     if status == 0:
         text = mutate(rendered.decode("utf-8"))
     else:
@@ -162,7 +187,8 @@ for case in range(CASES):
     delim = rng.choice([",", ";", "\n"])
     flat = "".join(rng.choice(CELL_CHARS + delim * 4) for _ in range(rng.randrange(0, 60)))
     compare("string-to-list", ["string-to-list", "--columns", ",".join(names), "--delim=" +
-                               delim.replace("\n", "\\n"), "-i", write("flat%d.txt" % case, flat)])
+                               delim.replace("\n", "\\n"), "-i", write("flat%d.txt" % case, flat)] +
+            [a for a in written if a != "--columns" and a != ",".join(names)])
 
 for what, args, expected, got in failures[:5]:
     print("FAIL: %s differs from one call: %s" % (what, " ".join(repr(a) for a in args)))
