@@ -70,7 +70,7 @@ std::vector<std::u32string> readCsvHeader(std::string_view bytes, const CsvDiale
 // whole file.
 
 // Where records end: the offsets just past the line breaks of `bytes` that
-// are not inside a quoted cell, scanning on from the state `inQuotes` (which
+// are not inside a quoted cell (in TSV, which has no quotes, every one), scanning on from the state `inQuotes` (which
 // is updated), at most `most` of them.  A quote inside an unquoted cell
 // (which the reader refuses) only moves the cut; the reader still reports
 // it at its place.

@@ -16,6 +16,10 @@
 //     where it cannot, the batch grows until it can, or to the end of the
 //     text, or stops with a message when that would take more than one
 //     call can hold.
+// Files in another encoding are converted a read block at a time, in and
+// out; lists are read and written in the job's dialect (TSV, a separator,
+// no header row, ragged rows, whose changes are counted over all batches),
+// and cells are escaped or unescaped in the workers.
 // Memory stays bounded by the batch size and the number of jobs.
 #ifndef CORVANE_TOOLS_STREAMING_H
 #define CORVANE_TOOLS_STREAMING_H
