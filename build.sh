@@ -10,7 +10,8 @@ JOBS=${JOBS:-$(nproc)}
 
 # Debian packages a fresh machine of this kind lacks.
 LINUX_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
-                libbenchmark-dev libcli11-dev libcsv-dev libutfcpp-dev libfmt-dev binutils)
+                libbenchmark-dev libcli11-dev libcsv-dev libutfcpp-dev libfmt-dev binutils
+                python3 libxml2-utils)
 WINDOWS_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32)
 
 install_packages() {

@@ -34,22 +34,16 @@ std::string plural(std::size_t n, const char* one, const char* many) {
 
 std::string quoted(std::u32string_view text, TextMode mode) { return "\"" + showEscaped(text, mode) + "\""; }
 
-// Cells longer than the command reads are cut by the host; say so.
-void warnLongCells(const Table& table, std::size_t limit, const char* command, TextMode mode) {
-  std::size_t count = 0;
-  std::string first;
+// Cells longer than the command reads are cut by the host: count them.
+void countLongCells(const Table& table, std::size_t limit, TextMode mode, LongCells& out) {
   for (std::size_t r = 0; r < table.rows.size(); ++r) {
     for (std::size_t c = 0; c < table.rows[r].size(); ++c) {
       if (table.rows[r][c].size() <= limit) continue;
-      if (count++ == 0)
-        first = "line " + std::to_string(table.rowLines.empty() ? r + 2 : table.rowLines[r]) + ", column " +
-                quoted(table.columns[c], mode);
+      if (out.count++ == 0)
+        out.first = "line " + std::to_string(table.rowLines.empty() ? r + 2 : table.rowLines[r]) + ", column " +
+                    quoted(table.columns[c], mode);
     }
   }
-  if (count != 0)
-    warn(plural(count, "cell is", "cells are") + " longer than the " + std::to_string(limit) +
-         " characters " + command + " reads of a cell and " + (count == 1 ? "was" : "were") +
-         " cut (first: " + first + ")");
 }
 
 void warnVariantCount(const std::u32string& text, const char* option, std::size_t columns) {
@@ -66,29 +60,30 @@ void warnVariantCount(const std::u32string& text, const char* option, std::size_
          plural(columns, "column", "columns") + "; the extra entries are not used");
 }
 
-ResultContext contextFor(CommandId command, const std::vector<std::u32string>& columns, const Session& session) {
+ResultContext contextFor(CommandId command, const Job& job) {
   ResultContext context;
   context.command = command;
-  context.columns = columns.size();
-  for (const auto& name : columns) {
+  context.columns = job.columns.size();
+  for (const auto& name : job.columns) {
     context.longestName = std::max(context.longestName, name.size());
     context.definitionChars += name.size() + (context.definitionChars != 0 ? 1 : 0);
   }
-  context.unicodeBuild = session.unicode();
-  context.mode = session.mode();
+  context.unicodeBuild = job.unicode;
+  context.mode = job.mode;
+  if (command == CommandId::ListToFormatted || command == CommandId::FormattedToList) {
+    context.rowDelim = job.format.rowDelim;
+    context.colDelim = job.format.colDelim;
+    context.rowStart = job.format.rowPrefix + firstColumnPrefix(job.format.colPrefix);
+  }
   return context;
 }
 
-// Runs one command and gives its result code.  The cells it moves are
-// counted from here on, for progress and for the check below.
-int execute(Session& session, CommandId id, int parameters, std::function<std::uint64_t()> total) {
-  Host& host = session.host();
+// Runs one command and gives its result code.
+int execute(Host& host, CommandId id, int parameters) {
   host.resetStats();
-  ProgressMeter meter(host, subcommandName(static_cast<std::int32_t>(id)), session.progress(), std::move(total));
   host.setCommand(static_cast<std::int32_t>(id));
   host.setParamCount(parameters);
   host.execute();
-  meter.finish();
   return host.result();
 }
 
@@ -110,38 +105,43 @@ void checkCellsStored(Host& host) {
                                    groupDigits(static_cast<std::uint64_t>(host.limits().maxLines)) + " lines)");
 }
 
-std::uint64_t cellsOf(const Host& host, std::int16_t field) {
-  if (!host.isList(field)) return 0;
-  const corvane::host::CellList& list = host.cells(field);
-  return static_cast<std::uint64_t>(list.rowCount()) * list.columnCount();
+// The list the command filled, as CSV records.
+FilledRows filledRows(const Host& host, const Job& job) {
+  // Read in place: the list's string form would cost a string a cell.
+  const corvane::host::CellList& list = host.cells(kParam2);
+  FilledRows out;
+  out.rows = list.rowCount();
+  const std::size_t columns = list.columnCount();
+  std::u32string plain;
+  for (std::size_t r = 0; r < list.rowCount(); ++r) {
+    for (std::size_t c = 0; c < columns; ++c) {
+      std::u32string_view cell = list.cell(r, c);
+      if (job.escaper) {
+        plain.clear();
+        if (auto problem = job.escaper->unescape(cell, job.mode, plain)) {
+          out.fault = FilledRows::Fault{r, c, std::move(*problem)};
+          return out;
+        }
+        cell = plain;
+      }
+      appendCsvCell(out.csv, cell, c == 0, columns == 1, job.dialect, job.mode);
+    }
+    appendCsvLineEnd(out.csv, job.dialect);
+  }
+  return out;
 }
 
-// StringToList keeps only whole rows of K cells: say what it drops.
-void warnDroppedTail(const std::u32string& text, char32_t delimiter, std::size_t columns, TextMode mode) {
-  if (columns == 0 || text.empty()) return;
-  const std::size_t delimiters = static_cast<std::size_t>(std::count(text.begin(), text.end(), delimiter));
-  const std::size_t used = delimiters / columns * columns;
-  if (used != delimiters)
-    warn((delimiters - used == 1 ? std::string("the last cell does")
-                                 : "the last " + std::to_string(delimiters - used) + " cells do") +
-         " not make a whole row of " + std::to_string(columns) + " and " +
-         (delimiters - used == 1 ? "was" : "were") + " dropped");
-  const std::size_t last = text.rfind(delimiter);
-  const std::size_t after = last == std::u32string::npos ? text.size() : text.size() - last - 1;
-  if (after != 0) {
-    std::string what = plural(after, "character", "characters");
-    if (after <= 16) what += " (" + quoted(std::u32string_view(text).substr(text.size() - after), mode) + ")";
-    warn(what + " after the last delimiter " + (after == 1 ? "was" : "were") +
-         " dropped: every cell must be followed by the delimiter");
-  }
+void setFormat(Host& host, const Format& format) {
+  const std::u32string* strings[] = {&format.rowPrefix, &format.rowSuffix, &format.rowDelim,
+                                     &format.colPrefix, &format.colSuffix, &format.colDelim};
+  for (std::int16_t i = 0; i < 6; ++i) host.setText(static_cast<std::int16_t>(kParam3 + i), *strings[i]);
 }
 
 }  // namespace
 
 // --- session -------------------------------------------------------------------
 
-Session::Session(const std::filesystem::path& pluginPath, bool rawBytes, ProgressMode progress)
-    : mode_(TextMode::Unicode), progress_(progress) {
+Session::Session(const std::filesystem::path& pluginPath, bool rawBytes) : mode_(TextMode::Unicode) {
   std::string error;
   plugin_ = Plugin::open(pluginPath, &error);
   if (!plugin_) {
@@ -150,13 +150,18 @@ Session::Session(const std::filesystem::path& pluginPath, bool rawBytes, Progres
     throw Failure(kExitFiles, "cannot load the plug-in " + path + ": " + error);
   }
   mode_ = rawBytes ? TextMode::Bytes : unicode() ? TextMode::Unicode : TextMode::Latin1;
-  host_ = std::make_unique<Host>(*plugin_);
-  host_->load();
+  host_ = newHost();
 }
 
 Session::~Session() {
   host_.reset();  // unloads before the library goes
   plugin_.reset();
+}
+
+std::unique_ptr<Host> Session::newHost() const {
+  auto host = std::make_unique<Host>(*plugin_);
+  host->load();
+  return host;
 }
 
 bool Session::unicode() const { return plugin_->width() == CharWidth::Unicode; }
@@ -176,96 +181,112 @@ std::size_t variantEntries(const std::u32string& text) {
                                                  text.end(), U','));
 }
 
+void LongCells::add(const LongCells& other) {
+  if (count == 0) first = other.first;
+  count += other.count;
+}
+
 // --- the four commands -----------------------------------------------------------
 
-std::u32string runListToString(Session& session, Table table, const std::optional<std::u32string>& delimiter) {
-  Host& host = session.host();
-  warnLongCells(table, kListToStringCell, "list-to-string", session.mode());
-  ResultContext context = contextFor(CommandId::ListToString, table.columns, session);
+std::u32string runListToString(Host& host, const Job& job, Table table, LongCells& longCells) {
+  countLongCells(table, kListToStringCell, job.mode, longCells);
+  ResultContext context = contextFor(CommandId::ListToString, job);
   host.setList(kParam1, std::move(table.columns), std::move(table.rows));
   host.setText(kParam2, U"");
-  if (delimiter) host.setText(kParam3, *delimiter);
-  context.code = execute(session, CommandId::ListToString, delimiter ? 3 : 2,
-                         [&host] { return cellsOf(host, kParam1); });
-  checkResult(context);
-  return host.text(kParam2);
-}
-
-const List& runStringToList(Session& session, std::u32string text, std::vector<std::u32string> columns,
-                            const std::optional<std::u32string>& delimiter) {
-  Host& host = session.host();
-  const char32_t used = delimiter && !delimiter->empty() ? delimiter->front() : kDefaultDelimiter;
-  warnDroppedTail(text, used, columns.size(), session.mode());
-  ResultContext context = contextFor(CommandId::StringToList, columns, session);
-  context.emptyInput = text.empty();
-  host.setText(kParam1, std::move(text));
-  host.setList(kParam2, std::move(columns));
-  if (delimiter) host.setText(kParam3, *delimiter);
-  context.code = execute(session, CommandId::StringToList, delimiter ? 3 : 2,
-                         [&host] { return cellsOf(host, kParam2); });
-  checkResult(context);
-  checkCellsStored(host);
-  return host.list(kParam2);
-}
-
-namespace {
-
-void setFormat(Host& host, const Format& format) {
-  const std::u32string* strings[] = {&format.rowPrefix, &format.rowSuffix, &format.rowDelim,
-                                     &format.colPrefix, &format.colSuffix, &format.colDelim};
-  for (std::int16_t i = 0; i < 6; ++i) host.setText(static_cast<std::int16_t>(kParam3 + i), *strings[i]);
-}
-
-ResultContext formatContext(CommandId command, const Format& format, const std::vector<std::u32string>& columns,
-                            const Session& session) {
-  ResultContext context = contextFor(command, columns, session);
-  context.rowDelim = format.rowDelim;
-  context.colDelim = format.colDelim;
-  context.rowStart = format.rowPrefix + firstColumnPrefix(format.colPrefix);
-  return context;
-}
-
-}  // namespace
-
-std::u32string runListToFormatted(Session& session, Table table, const Format& format) {
-  Host& host = session.host();
-  warnLongCells(table, kListToFormattedCell, "list-to-formatted", session.mode());
-  warnVariantCount(format.colPrefix, "--col-prefix", table.columns.size());
-  warnVariantCount(format.colSuffix, "--col-suffix", table.columns.size());
-  ResultContext context =
-      formatContext(CommandId::ListToFormatted, format, table.columns, session);
-  host.setList(kParam1, std::move(table.columns), std::move(table.rows));
-  host.setText(kParam2, U"");
-  setFormat(host, format);
-  const std::size_t rows = host.list(kParam1).rows.size();
-  context.code = execute(session, CommandId::ListToFormatted, 8, [&host] { return cellsOf(host, kParam1); });
+  if (job.delimiter) host.setText(kParam3, *job.delimiter);
+  context.code = execute(host, CommandId::ListToString, job.delimiter ? 3 : 2);
   checkResult(context);
   std::u32string text = host.text(kParam2);
-  // FormattedStringToList takes a row delimiter at the very end for an
-  // optional final one, so such a text does not read back as it was.
-  const std::u32string& delim = format.rowDelim;
-  if (rows != 0 && !delim.empty() && text.size() >= delim.size() &&
-      text.compare(text.size() - delim.size(), delim.size(), delim) == 0)
-    warn("the text ends with the row delimiter " + quoted(delim, session.mode()) +
-         " (its last row ends with it or renders as nothing); formatted-to-list takes that for an optional "
-         "final delimiter and will not read the last row back as it was");
+  host.clearField(kParam1);
+  host.clearField(kParam2);
   return text;
 }
 
-const List& runFormattedToList(Session& session, std::u32string text, std::vector<std::u32string> columns,
-                               const Format& format) {
-  Host& host = session.host();
-  warnVariantCount(format.colPrefix, "--col-prefix", columns.size());
-  warnVariantCount(format.colSuffix, "--col-suffix", columns.size());
-  ResultContext context = formatContext(CommandId::FormattedToList, format, columns, session);
+FilledRows runStringToList(Host& host, const Job& job, std::u32string_view text) {
+  ResultContext context = contextFor(CommandId::StringToList, job);
   context.emptyInput = text.empty();
-  host.setText(kParam1, std::move(text));
-  host.setList(kParam2, std::move(columns));
-  setFormat(host, format);
-  context.code = execute(session, CommandId::FormattedToList, 8, [&host] { return cellsOf(host, kParam2); });
+  host.setText(kParam1, std::u32string(text));
+  host.setList(kParam2, job.columns);
+  if (job.delimiter) host.setText(kParam3, *job.delimiter);
+  context.code = execute(host, CommandId::StringToList, job.delimiter ? 3 : 2);
   checkResult(context);
   checkCellsStored(host);
-  return host.list(kParam2);
+  FilledRows rows = filledRows(host, job);
+  host.clearField(kParam1);
+  host.clearField(kParam2);
+  return rows;
+}
+
+std::u32string runListToFormatted(Host& host, const Job& job, Table table, LongCells& longCells) {
+  countLongCells(table, kListToFormattedCell, job.mode, longCells);
+  ResultContext context = contextFor(CommandId::ListToFormatted, job);
+  host.setList(kParam1, std::move(table.columns), std::move(table.rows));
+  host.setText(kParam2, U"");
+  setFormat(host, job.format);
+  context.code = execute(host, CommandId::ListToFormatted, 8);
+  checkResult(context);
+  std::u32string text = host.text(kParam2);
+  host.clearField(kParam1);
+  host.clearField(kParam2);
+  return text;
+}
+
+FilledRows runFormattedToList(Host& host, const Job& job, std::u32string_view text, const CutCheck* cut) {
+  ResultContext context = contextFor(CommandId::FormattedToList, job);
+  context.emptyInput = text.empty();
+  host.setText(kParam1, std::u32string(text));
+  host.setList(kParam2, job.columns);
+  setFormat(host, job.format);
+  context.code = execute(host, CommandId::FormattedToList, 8);
+  checkResult(context);
+  checkCellsStored(host);
+  FilledRows rows;
+  if (cut != nullptr) {
+    const corvane::host::CellList& list = host.cells(kParam2);
+    rows.uncut = checkCut(*cut->shape, text, cut->lookahead, list.rowCount(), cut->expectedRows,
+                          [&list](std::size_t r, std::size_t c) { return list.cell(r, c); });
+  }
+  if (!rows.uncut) rows = filledRows(host, job);
+  host.clearField(kParam1);
+  host.clearField(kParam2);
+  return rows;
+}
+
+// --- warnings about a whole run -----------------------------------------------------
+
+void warnLongCells(const LongCells& cells, CommandId command) {
+  if (cells.count == 0) return;
+  const bool toString = command == CommandId::ListToString;
+  const std::size_t limit = toString ? kListToStringCell : kListToFormattedCell;
+  warn(plural(cells.count, "cell is", "cells are") + " longer than the " + std::to_string(limit) +
+       " characters " + (toString ? "list-to-string" : "list-to-formatted") + " reads of a cell and " +
+       (cells.count == 1 ? "was" : "were") + " cut (first: " + cells.first + ")");
+}
+
+void warnVariantCounts(const Format& format, std::size_t columns) {
+  warnVariantCount(format.colPrefix, "--col-prefix", columns);
+  warnVariantCount(format.colSuffix, "--col-suffix", columns);
+}
+
+void warnDroppedTail(const std::u32string& text, const Job& job) {
+  const std::size_t columns = job.columns.size();
+  const char32_t delimiter = job.delimiter && !job.delimiter->empty() ? job.delimiter->front() : kDefaultDelimiter;
+  if (columns == 0 || text.empty()) return;
+  const std::size_t delimiters = static_cast<std::size_t>(std::count(text.begin(), text.end(), delimiter));
+  const std::size_t used = delimiters / columns * columns;
+  if (used != delimiters)
+    warn((delimiters - used == 1 ? std::string("the last cell does")
+                                 : "the last " + std::to_string(delimiters - used) + " cells do") +
+         " not make a whole row of " + std::to_string(columns) + " and " +
+         (delimiters - used == 1 ? "was" : "were") + " dropped");
+  const std::size_t last = text.rfind(delimiter);
+  const std::size_t after = last == std::u32string::npos ? text.size() : text.size() - last - 1;
+  if (after != 0) {
+    std::string what = plural(after, "character", "characters");
+    if (after <= 16) what += " (" + quoted(std::u32string_view(text).substr(text.size() - after), job.mode) + ")";
+    warn(what + " after the last delimiter " + (after == 1 ? "was" : "were") +
+         " dropped: every cell must be followed by the delimiter");
+  }
 }
 
 // --- what a host learns ------------------------------------------------------------

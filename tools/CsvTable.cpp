@@ -3,6 +3,7 @@
 #include "CsvTable.h"
 
 #include "Escapes.h"
+#include "Tsv.h"
 
 #include <csv.h>
 
@@ -23,8 +24,25 @@ std::string quoted(std::u32string_view name, TextMode mode) { return "\"" + show
 
 class Reader {
  public:
-  Reader(const CsvDialect& dialect, TextMode mode, std::string_view source, bool headerOnly)
-      : mode_(mode), source_(source), headerOnly_(headerOnly) {
+  Reader(const CsvDialect& dialect, TextMode mode, std::string_view source, bool headerOnly,
+         const std::vector<std::u32string>* columns = nullptr, std::size_t firstLine = 1)
+      : mode_(mode),
+        source_(source),
+        headerOnly_(headerOnly),
+        firstLine_(firstLine),
+        tsv_(dialect.tsv),
+        ragged_(dialect.ragged),
+        headerless_(!dialect.header) {
+    line_ = firstLine - 1;
+    recordLine_ = firstLine;
+    if (columns != nullptr) {
+      table_.columns = *columns;
+      haveHeader_ = true;
+      piece_ = true;
+    } else if (headerless_) {
+      table_.columns = dialect.columns;
+      haveHeader_ = true;
+    }
     if (csv_init(&parser_, CSV_STRICT | CSV_STRICT_FINI) != 0)
       throw Failure(kExitInput, std::string(source_) + ": cannot start the CSV reader");
     csv_set_space_func(&parser_, noSpaces);
@@ -35,7 +53,8 @@ class Reader {
   Reader& operator=(const Reader&) = delete;
 
   Table read(std::string_view bytes) {
-    if (mode_ != TextMode::Bytes && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (!piece_ && mode_ != TextMode::Bytes && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (tsv_) return readTsv(bytes);
     std::size_t pos = 0;
     bool atBoundary = true;  // between records
     while (pos < bytes.size() && !(headerOnly_ && haveHeader_)) {
@@ -64,7 +83,7 @@ class Reader {
                                ? "a quote inside an unquoted cell (quote the whole cell and double the quote)"
                                : "text after the closing quote of a cell";
         throw Failure(kExitInput, std::string(source_) + ": " +
-                                      describePosition(bytes, column, mode_) + ": " +
+                                      describePosition(bytes, column, mode_, firstLine_) + ": " +
                                       what);
       }
       atBoundary = rowEnded_ && !fieldAfterRow_;
@@ -75,13 +94,45 @@ class Reader {
         throw Failure(kExitInput, where(recordLine_) + "a quoted cell that begins here is never closed");
       if (error_) throw Failure(kExitInput, *error_);
     }
-    if (!haveHeader_)
-      throw Failure(kExitInput, std::string(source_) + ": no header row (the first record names the columns)");
-    checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
-    return std::move(table_);
+    return finish();
   }
 
  private:
+  Table finish() {
+    if (!haveHeader_)
+      throw Failure(kExitInput, std::string(source_) + ": no header row (the first record names the columns)");
+    if (!piece_ && !headerless_) checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
+    return std::move(table_);
+  }
+
+  // TSV: one record a line, so a line is read whole and its cells unescaped.
+  Table readTsv(std::string_view bytes) {
+    std::size_t pos = 0;
+    while (pos < bytes.size() && !(headerOnly_ && haveHeader_)) {
+      const std::size_t newline = bytes.find('\n', pos);
+      const std::size_t end = newline == std::string_view::npos ? bytes.size() : newline + 1;
+      std::string_view record = bytes.substr(pos, newline == std::string_view::npos ? end - pos : newline - pos);
+      if (!record.empty() && record.back() == '\r') record.remove_suffix(1);
+      ++line_;
+      const bool oneColumn = haveHeader_ && table_.columns.size() == 1;
+      if (record.empty() && !oneColumn) {  // a blank line between records
+        pos = end;
+        continue;
+      }
+      recordLine_ = line_;
+      const auto problem = readTsvRecord(record, [this](std::string&& cell) { field(cell); });
+      if (error_) throw Failure(kExitInput, *error_);
+      if (problem)
+        throw Failure(kExitInput, std::string(source_) + ": " +
+                                      describePosition(bytes, pos + problem->byteOffset, mode_, firstLine_) + ": " +
+                                      problem->what);
+      row();
+      if (error_) throw Failure(kExitInput, *error_);
+      pos = end;
+    }
+    return finish();
+  }
+
   std::string where(std::size_t line) const {
     return std::string(source_) + ": line " + std::to_string(line) + ": ";
   }
@@ -99,8 +150,9 @@ class Reader {
       // The cell ends on the current line; count back the line breaks that
       // follow the problem inside it.
       const std::size_t after =
-          static_cast<std::size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(problem->byteOffset),
-                                              bytes.end(), '\n'));
+          tsv_ ? 0
+               : static_cast<std::size_t>(std::count(
+                     bytes.begin() + static_cast<std::ptrdiff_t>(problem->byteOffset), bytes.end(), '\n'));
       const std::size_t k = current_.size();
       std::string column = !haveHeader_                     ? "header cell " + std::to_string(k + 1)
                            : k < table_.columns.size() ? "column " + quoted(table_.columns[k], mode_)
@@ -118,20 +170,37 @@ class Reader {
     if (!haveHeader_) {
       table_.columns = std::move(current_);
       haveHeader_ = true;
-    } else if (current_.size() != table_.columns.size()) {
+    } else if (current_.size() != table_.columns.size() && !fitRagged()) {
       error_ = where(recordLine_) + std::to_string(current_.size()) + " cell" + (current_.size() == 1 ? "" : "s") +
-               " where the header has " + std::to_string(table_.columns.size());
+               (headerless_ ? " where the list has " + std::to_string(table_.columns.size()) + " columns"
+                            : " where the header has " + std::to_string(table_.columns.size()));
     } else {
       table_.rows.push_back(std::move(current_));
       table_.rowLines.push_back(recordLine_);
     }
     current_.clear();
+    current_.reserve(table_.columns.size());  // the next row's cells, without growing step by step
+  }
+
+  // A record of another width than the header's, padded or cut when the
+  // dialect allows it.
+  bool fitRagged() {
+    const bool isShort = current_.size() < table_.columns.size();
+    if (ragged_ == Ragged::Refuse || (!isShort && ragged_ != Ragged::Truncate)) return false;
+    current_.resize(table_.columns.size());
+    ++(isShort ? table_.paddedRows : table_.truncatedRows);
+    return true;
   }
 
   csv_parser parser_{};
   TextMode mode_;
   std::string_view source_;
   bool headerOnly_;
+  std::size_t firstLine_;
+  bool tsv_;
+  Ragged ragged_;
+  bool headerless_;     // the columns were named, not read
+  bool piece_ = false;  // records of a piece, after the header
   Table table_;
   Row current_;
   bool haveHeader_ = false;
@@ -155,32 +224,104 @@ std::vector<std::u32string> readCsvHeader(std::string_view bytes, const CsvDiale
   return reader.read(bytes).columns;
 }
 
+Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode mode, std::string_view source,
+                     std::size_t firstLine, const std::vector<std::u32string>& columns) {
+  Reader reader(dialect, mode, source, false, &columns, firstLine);
+  return reader.read(bytes);
+}
+
+std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect& dialect, bool& inQuotes,
+                                        std::size_t most) {
+  std::vector<std::size_t> ends;
+  if (dialect.tsv) {  // no quotes: every line feed ends a record
+    std::size_t at = 0;
+    while (ends.size() < most) {
+      const void* newline = std::memchr(bytes.data() + at, '\n', bytes.size() - at);
+      if (newline == nullptr) break;
+      at = static_cast<std::size_t>(static_cast<const char*>(newline) - bytes.data()) + 1;
+      ends.push_back(at);
+    }
+    return ends;
+  }
+  // CSV quotes with '"' and ends records with a line feed, whatever the separator.
+  const char* const begin = bytes.data();
+  const char* const end = begin + bytes.size();
+  const char* p = begin;
+  bool quoted = inQuotes;
+  while (p != end && ends.size() < most) {
+    if (quoted) {
+      const void* quote = std::memchr(p, '"', static_cast<std::size_t>(end - p));
+      if (quote == nullptr) {
+        p = end;
+        break;
+      }
+      p = static_cast<const char*>(quote) + 1;
+      quoted = false;  // a doubled quote opens again at once
+      continue;
+    }
+    // Outside quotes: the next quote or line feed, whichever comes first.
+    const char* q = p;
+    while (q != end && *q != '"' && *q != '\n') ++q;
+    if (q == end) {
+      p = end;
+      break;
+    }
+    if (*q == '"') {
+      quoted = true;
+    } else {
+      ends.push_back(static_cast<std::size_t>(q + 1 - begin));
+    }
+    p = q + 1;
+  }
+  inQuotes = quoted;
+  return ends;
+}
+
+void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool alone, const CsvDialect& dialect,
+                   TextMode mode) {
+  if (!first) out.push_back(dialect.delimiter);
+  const std::size_t start = out.size();
+  encodeText(cell, mode, out);
+  if (dialect.tsv) {
+    const std::string_view plain(out.data() + start, out.size() - start);
+    if (plain.find_first_of("\t\n\r\\") == std::string_view::npos) return;
+    const std::string cellBytes(plain);
+    out.resize(start);
+    appendTsvCell(cellBytes, out);
+    return;
+  }
+  const char special[] = {dialect.delimiter, '"', '\r', '\n', 0};
+  const std::string_view written(out.data() + start, out.size() - start);
+  const bool quote = written.find_first_of(special) != std::string_view::npos || (written.empty() && alone);
+  if (!quote) return;
+  const std::string plain(written);
+  out.resize(start);
+  std::string quotedCell(csv_write(nullptr, 0, plain.data(), plain.size()), '\0');
+  csv_write(quotedCell.data(), quotedCell.size(), plain.data(), plain.size());
+  out += quotedCell;
+}
+
+void appendCsvLineEnd(std::string& out, const CsvDialect& dialect) {
+  out += dialect.lineEnd == LineEnd::CrLf ? "\r\n" : "\n";
+}
+
 std::string writeCsv(const std::vector<std::u32string>& columns, const std::vector<Row>& rows,
                      const CsvDialect& dialect, TextMode mode) {
   std::string out;
-  std::string cell;
-  std::string quotedCell;
-  const char special[] = {dialect.delimiter, '"', '\r', '\n', 0};
   auto writeRecord = [&](const Row& record) {
-    for (std::size_t i = 0; i < record.size(); ++i) {
-      if (i != 0) out.push_back(dialect.delimiter);
-      cell.clear();
-      encodeText(record[i], mode, cell);
-      const bool quote =
-          cell.find_first_of(special) != std::string::npos || (cell.empty() && record.size() == 1);
-      if (!quote) {
-        out += cell;
-        continue;
-      }
-      quotedCell.resize(csv_write(nullptr, 0, cell.data(), cell.size()));
-      csv_write(quotedCell.data(), quotedCell.size(), cell.data(), cell.size());
-      out += quotedCell;
-    }
-    out += dialect.lineEnd == LineEnd::CrLf ? "\r\n" : "\n";
+    for (std::size_t i = 0; i < record.size(); ++i)
+      appendCsvCell(out, record[i], i == 0, record.size() == 1, dialect, mode);
+    appendCsvLineEnd(out, dialect);
   };
-  writeRecord(columns);
+  if (dialect.header) writeRecord(columns);
   for (const Row& record : rows) writeRecord(record);
   return out;
+}
+
+LineEnd lineEndOf(std::string_view bytes) {
+  const std::size_t newline = bytes.find('\n');
+  return newline != std::string_view::npos && newline != 0 && bytes[newline - 1] == '\r' ? LineEnd::CrLf
+                                                                                         : LineEnd::Lf;
 }
 
 void checkColumnNames(const std::vector<std::u32string>& columns, TextMode mode, Exit status,

@@ -47,42 +47,66 @@ std::optional<std::string> characterProblem(char32_t c, TextMode mode) {
 
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, std::u32string& out) {
   out.reserve(out.size() + bytes.size());
+  const std::size_t start = out.size();
+  out.resize(start + bytes.size());  // at most one character per byte
+  char32_t* const to = out.data() + start;
+  std::size_t n = 0;
+  auto finish = [&](std::optional<DecodeProblem> problem) {
+    out.resize(start + n);
+    return problem;
+  };
   if (mode == TextMode::Bytes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       const auto byte = static_cast<unsigned char>(bytes[i]);
-      if (byte == 0) return DecodeProblem{i, *characterProblem(0, mode)};
-      out.push_back(byte);
+      if (byte == 0) return finish(DecodeProblem{i, *characterProblem(0, mode)});
+      to[n++] = byte;
     }
-    return std::nullopt;
+    return finish(std::nullopt);
   }
   const char* const begin = bytes.data();
   const char* const end = begin + bytes.size();
-  const char* invalid = utf8::find_invalid(begin, end);
   const char* p = begin;
-  while (p != invalid) {
+  while (p != end) {
+    // Most text is ASCII: take it a byte at a time without decoding.
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte != 0 && byte < 0x80) {
+      to[n++] = byte;
+      ++p;
+      continue;
+    }
     const char* at = p;
-    const auto c = static_cast<char32_t>(utf8::unchecked::next(p));
-    if (c == 0 || (mode == TextMode::Latin1 && c > 0xFF))
-      return DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)};
-    out.push_back(c);
+    if (byte == 0) return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(0, mode)});
+    std::uint32_t c = 0;
+    if (utf8::internal::validate_next(p, end, c) != utf8::internal::UTF8_OK)
+      return finish(DecodeProblem{static_cast<std::size_t>(at - begin),
+                                  "invalid UTF-8 (byte " + hexByte(byte) + ")"});
+    if (mode == TextMode::Latin1 && c > 0xFF)
+      return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
+    to[n++] = static_cast<char32_t>(c);
   }
-  if (invalid != end)
-    return DecodeProblem{static_cast<std::size_t>(invalid - begin),
-                         "invalid UTF-8 (byte " + hexByte(static_cast<unsigned char>(*invalid)) + ")"};
-  return std::nullopt;
+  return finish(std::nullopt);
 }
 
 void encodeText(std::u32string_view text, TextMode mode, std::string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + text.size() * (mode == TextMode::Bytes ? 1 : 4));
+  char* const to = out.data() + start;
+  std::size_t n = 0;
   if (mode == TextMode::Bytes) {
-    for (char32_t c : text) out.push_back(static_cast<char>(static_cast<unsigned char>(c)));
-    return;
+    for (char32_t c : text) to[n++] = static_cast<char>(static_cast<unsigned char>(c));
+  } else {
+    for (char32_t c : text) {
+      if (c < 0x80) {
+        to[n++] = static_cast<char>(c);
+        continue;
+      }
+      // The plug-in only moves the characters it was given, so these are
+      // code points; anything else would have been refused on the way in.
+      if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+      n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), to + n) - to);
+    }
   }
-  for (char32_t c : text) {
-    // The plug-in only moves the characters it was given, so these are code
-    // points; anything else would have been refused on the way in.
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    utf8::unchecked::append(static_cast<std::uint32_t>(c), std::back_inserter(out));
-  }
+  out.resize(start + n);
 }
 
 std::string encodeText(std::u32string_view text, TextMode mode) {
@@ -92,9 +116,10 @@ std::string encodeText(std::u32string_view text, TextMode mode) {
   return out;
 }
 
-std::string describePosition(std::string_view bytes, std::size_t byteOffset, TextMode mode) {
+std::string describePosition(std::string_view bytes, std::size_t byteOffset, TextMode mode,
+                             std::size_t firstLine) {
   byteOffset = std::min(byteOffset, bytes.size());
-  std::size_t line = 1;
+  std::size_t line = firstLine;
   std::size_t lineStart = 0;
   for (std::size_t i = 0; i < byteOffset; ++i) {
     if (bytes[i] == '\n') {

@@ -40,7 +40,9 @@ std::string describeCharacter(char32_t c);
 
 // "line 3, character 7" for a byte offset inside a text of several lines
 // (characters counted in UTF-8 unless the mode is Bytes).
-std::string describePosition(std::string_view bytes, std::size_t byteOffset, TextMode mode);
+// `firstLine` is the line `bytes` begin on, for a piece of a larger text.
+std::string describePosition(std::string_view bytes, std::size_t byteOffset, TextMode mode,
+                             std::size_t firstLine = 1);
 
 }  // namespace corvane::cli
 

@@ -10,8 +10,9 @@ namespace corvane::cli {
 
 namespace {
 
-constexpr std::array<std::string_view, 8> kKeys = {"before",     "after",      "row-prefix", "row-suffix",
-                                                   "row-delim",  "col-prefix", "col-suffix", "col-delim"};
+constexpr std::array<std::string_view, 9> kKeys = {"before",     "after",      "row-prefix",
+                                                   "row-suffix", "row-delim",  "col-prefix",
+                                                   "col-suffix", "col-delim",  "escape"};
 
 std::string_view trimmed(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -41,7 +42,7 @@ FormatValues parseFormatFile(std::string_view text, std::string_view path) {
     if (!known)
       throw Failure(kExitUsage, origin + ": unknown key \"" + std::string(key) +
                                     "\" (known: before, after, row-prefix, row-suffix, row-delim, "
-                                    "col-prefix, col-suffix, col-delim)");
+                                    "col-prefix, col-suffix, col-delim, escape)");
     std::string_view value = line.substr(equals + 1);
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
     const auto [at, fresh] = values.emplace(std::string(key), FormatValue{std::string(value), origin});

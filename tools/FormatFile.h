@@ -9,7 +9,8 @@
 // One key=value per line.  The value is the exact text after '=', spaces
 // included; enclosed in double quotes, it is the text between them.  Values
 // take the same escapes as options.  Keys: before, after, row-prefix,
-// row-suffix, row-delim, col-prefix, col-suffix, col-delim.
+// row-suffix, row-delim, col-prefix, col-suffix, col-delim, and escape (how
+// cells are escaped: html, xml, json, csv or none).
 #ifndef CORVANE_TOOLS_FORMAT_FILE_H
 #define CORVANE_TOOLS_FORMAT_FILE_H
 

@@ -9,9 +9,14 @@ namespace corvane::cli {
 
 namespace {
 
-constexpr std::uint64_t kEveryCells = 4096;
 constexpr auto kFirstAfter = std::chrono::milliseconds(500);
-constexpr auto kRefresh = std::chrono::milliseconds(100);
+constexpr auto kRefresh = std::chrono::milliseconds(200);
+
+std::string megabytes(double bytes) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.1f MB", bytes / 1e6);
+  return buffer;
+}
 
 }  // namespace
 
@@ -21,46 +26,45 @@ std::string groupDigits(std::uint64_t value) {
   return digits;
 }
 
-ProgressMeter::ProgressMeter(corvane::host::Host& host, std::string label, ProgressMode mode,
-                             std::function<std::uint64_t()> total)
-    : host_(host),
-      label_(std::move(label)),
+ProgressMeter::ProgressMeter(std::string label, ProgressMode mode, std::optional<std::uint64_t> total)
+    : label_(std::move(label)),
       mode_(mode == ProgressMode::Auto && ::isatty(STDERR_FILENO) == 0 ? ProgressMode::Never : mode),
-      total_(std::move(total)),
-      start_(std::chrono::steady_clock::now()) {
-  if (mode_ != ProgressMode::Never)
-    host_.setProgress([this](std::uint64_t cells) { update(cells, false); }, kEveryCells);
-}
+      total_(total),
+      start_(std::chrono::steady_clock::now()) {}
 
 ProgressMeter::~ProgressMeter() {
-  host_.setProgress(nullptr, 0);
-  // A command that failed half way leaves its line open: close it, so that
-  // the message that follows starts a line of its own.
+  // A run that failed half way leaves its line open: close it, so that the
+  // message that follows starts a line of its own.
   if (shown_ && !finished_) std::fputs("\n", stderr);
 }
 
-void ProgressMeter::update(std::uint64_t cells, bool last) {
+void ProgressMeter::update(std::uint64_t done) {
+  if (mode_ == ProgressMode::Never) return;
   const auto now = std::chrono::steady_clock::now();
-  if (!last) {
-    if (!shown_ && mode_ == ProgressMode::Auto && now - start_ < kFirstAfter) return;
-    if (shown_ && now - shownAt_ < kRefresh) return;
-  }
-  const std::uint64_t total = total_();
-  std::string line = "\r" + label_ + ": " + groupDigits(cells) + " of " + groupDigits(total) + " cells";
-  if (total != 0) line += " (" + std::to_string(cells >= total ? 100 : cells * 100 / total) + "%)";
-  if (last) line += "\n";
+  if (!shown_ && mode_ == ProgressMode::Auto && now - start_ < kFirstAfter) return;
+  if (shown_ && now - shownAt_ < kRefresh) return;
+  show(done, false);
+}
+
+void ProgressMeter::show(std::uint64_t done, bool last) {
+  const auto now = std::chrono::steady_clock::now();
+  std::string line = "\r" + label_ + ": " + groupDigits(done);
+  if (total_) line += " of " + groupDigits(*total_);
+  line += " bytes";
+  if (total_ && *total_ != 0) line += " (" + std::to_string(done >= *total_ ? 100 : done * 100 / *total_) + "%)";
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  if (seconds > 0) line += ", " + megabytes(static_cast<double>(done) / seconds) + "/s";
+  line += last ? "\n" : "   ";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
   shown_ = true;
   shownAt_ = now;
 }
 
-void ProgressMeter::finish() {
+void ProgressMeter::finish(std::uint64_t done) {
   if (finished_) return;
   finished_ = true;
-  host_.setProgress(nullptr, 0);
-  if (shown_ || mode_ == ProgressMode::Always)
-    update(host_.stats().cellsRead + host_.stats().cellsWritten, true);
+  if (shown_ || mode_ == ProgressMode::Always) show(done, true);
 }
 
 }  // namespace corvane::cli

@@ -1,16 +1,15 @@
-// Progress.h - how far a command is, on standard error.
+// Progress.h - how far a run is, on standard error.
 //
-// The host sees every cell the plug-in reads or stores, so it can count
-// them against the cells the list has.  In the automatic mode a line appears
-// only on a terminal and only once the command has run for half a second.
+// The program counts the bytes of input whose output has been written, and
+// shows them against the input's size (when it is a file) with the rate so
+// far.  In the automatic mode a line appears only on a terminal and only
+// once the run has taken half a second.
 #ifndef CORVANE_TOOLS_PROGRESS_H
 #define CORVANE_TOOLS_PROGRESS_H
 
-#include "Host.h"
-
 #include <chrono>
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
 
 namespace corvane::cli {
@@ -19,25 +18,23 @@ enum class ProgressMode { Auto, Always, Never };
 
 class ProgressMeter {
  public:
-  // `total` gives the number of cells the command will move; it is asked
-  // each time, since a list being filled gets its lines during the command.
-  ProgressMeter(corvane::host::Host& host, std::string label, ProgressMode mode,
-                std::function<std::uint64_t()> total);
+  ProgressMeter(std::string label, ProgressMode mode, std::optional<std::uint64_t> total);
   ~ProgressMeter();
   ProgressMeter(const ProgressMeter&) = delete;
   ProgressMeter& operator=(const ProgressMeter&) = delete;
 
-  // Ends the line once the command is done, if one was shown (always in
-  // the Always mode).
-  void finish();
+  // So many bytes of input are done.
+  void update(std::uint64_t done);
+  // Ends the line once the run is done, if one was shown (always in the
+  // Always mode).
+  void finish(std::uint64_t done);
 
  private:
-  void update(std::uint64_t cells, bool last);
+  void show(std::uint64_t done, bool last);
 
-  corvane::host::Host& host_;
   std::string label_;
   ProgressMode mode_;
-  std::function<std::uint64_t()> total_;
+  std::optional<std::uint64_t> total_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point shownAt_{};
   bool shown_ = false;

@@ -87,7 +87,7 @@ STDIN=$(input '<ul>x') expect_failure "text without the --before text" 3 \
   'standard input does not begin with the text of --before, "<ul>\n"' \
   formatted-to-list --before '<ul>\n' --row-delim ';' --col-delim , --columns a
 STDIN=$(input "$(head -n 3 "$EXPECTED/elements.html")") expect_failure "text without the format file's after text" 3 \
-  "standard input does not end with the text of $EXAMPLES/formats/html.fmt, line 8 (after), \"\\n</table>\\n\"" \
+  "standard input does not end with the text of $EXAMPLES/formats/html.fmt, line 9 (after), \"\\n</table>\\n\"" \
   formatted-to-list --format "$EXAMPLES/formats/html.fmt" --columns-from "$csv"
 header=$(input '"a,b')
 expect_failure "--columns-from a malformed header" 3 "$header: line 1: a quoted cell that begins here is never closed" \
@@ -112,7 +112,7 @@ while IFS='|' read -r text message; do
   format=$(input "$text")
   expect_failure "format file: $message" 2 "$format, $message" list-to-formatted --format "$format" -i "$list"
 done <<'CASES'
-# a comment\nrow-delim=;\nrow_delim=,\n|line 3: unknown key "row_delim" (known: before, after, row-prefix, row-suffix, row-delim, col-prefix, col-suffix, col-delim)
+# a comment\nrow-delim=;\nrow_delim=,\n|line 3: unknown key "row_delim" (known: before, after, row-prefix, row-suffix, row-delim, col-prefix, col-suffix, col-delim, escape)
 \nrow-delim\n|line 2: expected key=value
 row-delim=;\r\nrow-delim=,\r\n|line 2: "row-delim" is given twice
 col-delim=\\z|line 1 (col-delim), character 1: unknown escape "\z"
@@ -171,7 +171,7 @@ expect_warning "a text that ends with its row delimiter" \
   list-to-formatted --row-delim ';' --col-delim , -i "$(input 'a\n1\n""\n')"
 check "  ... and renders it all the same" [ "$(cat "$WORK/out")" = "1;" ]
 cp "$WORK/out" "$WORK/rendered"
-STDIN=$WORK/rendered ALLOW_WARNINGS=1 expect_text "  ... which reads back one row short" 'a\r\n1\r\n' \
+STDIN=$WORK/rendered ALLOW_WARNINGS=1 expect_text "  ... which reads back one row short" 'a\n1\n' \
   formatted-to-list --row-delim ';' --col-delim , --columns a
 
 finish

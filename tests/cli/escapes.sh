@@ -50,7 +50,7 @@ expect_failure "--raw-bytes, \\u{100}" 2 '--col-delim, character 1: U+0100 "Ā" 
 # The delimiter of the delimited commands, and the column names, take escapes too.
 expect_text "--delim \\t" '1\t2\t' list-to-string --delim '\t' -i "$list"
 expect_text "--delim \\xFC is 252" '1\xC3\xBC2\xC3\xBC' list-to-string --delim '\xFC' -i "$list"
-expect_text "--columns with an escape" 'a b,c\r\n1,2\r\n' string-to-list --columns 'a\x20b,c' --delim , -i "$(input '1,2,')"
+expect_text "--columns with an escape" 'a b,c\n1,2\n' string-to-list --columns 'a\x20b,c' --delim , -i "$(input '1,2,')"
 
 # Malformed escapes.
 while IFS='|' read -r value message; do

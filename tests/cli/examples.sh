@@ -19,13 +19,13 @@ for format in html:html markdown:md json:json; do
 done
 
 expect_output "string-to-list, delimiter |" "$csv" \
-  string-to-list --delim '|' --columns number,symbol,name,french,mass -i "$EXPECTED/elements.pipes.txt"
+  string-to-list --delim '|' --line-end crlf --columns number,symbol,name,french,mass -i "$EXPECTED/elements.pipes.txt"
 expect_output "string-to-list, default delimiter" "$csv" \
   string-to-list --columns-from "$csv" -i "$EXPECTED/elements.252.txt"
 expect_output "string-to-list, TSV out, columns from a CSV" "$EXPECTED/elements.tsv" \
-  string-to-list --tsv --delim '|' --columns-from "$csv" -i "$EXPECTED/elements.pipes.txt"
+  string-to-list --tsv --line-end lf --delim '|' --columns-from "$csv" -i "$EXPECTED/elements.pipes.txt"
 expect_output "string-to-list, columns from a TSV" "$csv" \
-  string-to-list --delim '|' --columns-from "$EXPECTED/elements.tsv" -i "$EXPECTED/elements.pipes.txt"
+  string-to-list --delim '|' --line-end crlf --columns-from "$EXPECTED/elements.tsv" -i "$EXPECTED/elements.pipes.txt"
 expect_output "list-to-string, TSV in" "$EXPECTED/elements.pipes.txt" \
   list-to-string --tsv --delim '|' -i "$EXPECTED/elements.tsv"
 

@@ -20,11 +20,18 @@ fail() {
   for line in "$@"; do printf '      %s\n' "$line"; done
 }
 
-# The program on the build under test: cv SUBCOMMAND ARGS...
+# The program on the build under test: cv SUBCOMMAND ARGS...  BATCHES
+# (say "--batch-rows 1 --jobs 3") is added to the commands that read files,
+# so that a script can be run again with its inputs cut into small batches.
 cv() {
   local sub=$1
   shift
-  "$CORVANE" "$sub" --build "$BUILD" "$@"
+  if [ -n "${BATCHES:-}" ] && [ "$sub" != info ]; then
+    # shellcheck disable=SC2086
+    "$CORVANE" "$sub" --build "$BUILD" $BATCHES "$@"
+  else
+    "$CORVANE" "$sub" --build "$BUILD" "$@"
+  fi
 }
 
 # run ARGS...: cv with standard input from $STDIN (default /dev/null);
@@ -69,20 +76,32 @@ expect_text() {
 }
 
 # expect_failure NAME STATUS MESSAGE ARGS...: that exit status, nothing on
-# standard output, and standard error exactly "corvane: MESSAGE".
+# standard output (with BATCHES the batches before the failing one may have
+# been printed there; an output file is still never written), and standard
+# error exactly "corvane: MESSAGE".
 expect_failure() {
   local name=$1 want=$2 message=$3
   shift 3
   run "$@"
   if [ "$status" -ne "$want" ]; then
     fail "$name: exit status $status, expected $want" "$(cat "$WORK/err")"
-  elif [ -s "$WORK/out" ]; then
+  elif [ -s "$WORK/out" ] && [ -z "${BATCHES:-}" ]; then
     fail "$name: printed output although it failed" "$(head -c 200 "$WORK/out")"
   elif [ "$(cat "$WORK/err")" != "corvane: $message" ]; then
     fail "$name: message" "got:      $(cat "$WORK/err")" "expected: corvane: $message"
   else
     pass
   fi
+}
+
+# expect_no_file NAME ARGS...: the command fails and leaves no file where -o
+# pointed.
+expect_no_file() {
+  local name=$1
+  shift
+  rm -f "$WORK/never"
+  run "$@" -o "$WORK/never"
+  if [ "$status" -eq 0 ] || [ -e "$WORK/never" ]; then fail "$name: exit status $status, and an output file"; else pass; fi
 }
 
 # expect_warning NAME MESSAGE ARGS...: exit 0 and the warning on standard error.

@@ -53,6 +53,6 @@ expect_failure "string-to-list failing" 1 "the input text is empty (result 3)" \
   string-to-list --columns a -i /dev/null -o "$out/list.csv"
 check "  ... keeps the old file" [ "$(cat "$out/list.csv")" = "keep me" ]
 expect_output "string-to-list to a file" /dev/null string-to-list --columns a --delim , -i "$(input 'x,')" -o "$out/list.csv"
-check "  ... writes the list" [ "$(cat "$out/list.csv")" = "$(printf 'a\r\nx\r')" ]
+check "  ... writes the list" [ "$(cat "$out/list.csv")" = "$(printf 'a\nx')" ]
 
 finish

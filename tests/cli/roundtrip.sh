@@ -58,10 +58,10 @@ fi
 roundtrip "unicode.csv, raw bytes" "$DATA/unicode.csv" list-to-string --raw-bytes --delim ';' -- \
   string-to-list --raw-bytes --delim ';'
 
-# TSV: the same table, tab-separated, LF line ends by default; CRLF on request.
+# TSV: the same table, tab-separated, its tabs, line breaks and backslashes escaped.
 cv list-to-string --delim '\x1F' -i "$DATA/tricky.csv" -o "$WORK/tricky.txt"
-expect_output "TSV written" "$DATA/tricky.tsv" string-to-list --tsv --delim '\x1F' --columns-from "$DATA/tricky.csv" \
-  -i "$WORK/tricky.txt"
+expect_output "TSV written" "$DATA/tricky.tsv" string-to-list --tsv --line-end lf --delim '\x1F' \
+  --columns-from "$DATA/tricky.csv" -i "$WORK/tricky.txt"
 expect_output "TSV read" "$WORK/tricky.txt" list-to-string --tsv --delim '\x1F' -i "$DATA/tricky.tsv"
 expect_text "line ends on request" 'a\n1\nb\n' string-to-list --columns a --line-end lf --delim , -i "$(input '1,b,')"
 expect_text "TSV with CRLF on request" 'a\tb\r\n1\t2\r\n' \
@@ -84,7 +84,7 @@ expect_failure "formatted-to-list, empty text" 1 "the input text is empty (resul
   formatted-to-list --columns a,b --row-delim ';' --col-delim ,
 
 # Rows come back whole; cells past the last whole row are dropped, with a warning.
-ALLOW_WARNINGS=1 expect_text "string-to-list keeps whole rows" 'a,b\r\none,two\r\nthree,four\r\n' \
+ALLOW_WARNINGS=1 expect_text "string-to-list keeps whole rows" 'a,b\none,two\nthree,four\n' \
   string-to-list --columns a,b --delim , -i "$(input 'one,two,three,four,five,')"
 expect_warning "string-to-list warns about a part row" "the last cell does not make a whole row of 2 and was dropped" \
   string-to-list --columns a,b --delim , -i "$(input 'one,two,three,four,five,')"

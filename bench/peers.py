@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""corvane against the tools people use for the same job, in one run.
+
+Generates two tables as CSV (ten columns of ten letters; five columns of
+real-looking text with accents, Greek, dashes and CJK, cells up to 200
+characters) at each size asked for, then times, on each:
+
+  render  CSV -> a Markdown-like table ("| a | b |" rows), and
+  parse   that table -> CSV again,
+
+with corvane (both builds, --jobs 1 and the default), Python's csv module
+with join/split doing the same rendering and parsing, and mlr (Miller:
+--omd to render; it reads no Markdown, so its parse is TSV -> CSV, the
+nearest job it has) where it is installed; a missing peer is reported as
+missing, never installed.  Prints wall and CPU time, MB/s of input, peak
+resident memory and the ratios the goals are stated in; checks that each
+corvane parse gives the CSV back byte for byte.
+
+  bench/peers.py --corvane build/release/tools/corvane [--sizes 100M,1G] [--work DIR] [--keep]
+
+The 8-bit build runs with --raw-bytes (UTF-8 bytes through unchanged).
+"""
+import argparse
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+FORMAT = ["--row-prefix", "| ", "--row-suffix", " |", "--row-delim", "\\n", "--col-delim", " | "]
+
+PY_RENDER = r"""
+import csv, sys
+with open(sys.argv[1], newline="", encoding="utf-8") as src, open(sys.argv[2], "w", encoding="utf-8", newline="") as out:
+    rows = csv.reader(src)
+    next(rows)
+    out.write("\n".join("| " + " | ".join(row) + " |" for row in rows))
+"""
+PY_PARSE = r"""
+import csv, sys
+with open(sys.argv[1], newline="", encoding="utf-8") as src:
+    header = next(csv.reader(src))
+with open(sys.argv[2], encoding="utf-8", newline="") as text, open(sys.argv[3], "w", encoding="utf-8", newline="") as out:
+    writer = csv.writer(out)
+    writer.writerow(header)
+    for line in text:
+        writer.writerow(line.rstrip("\n")[2:-2].split(" | "))
+"""
+
+WORDS = ("Zürich naïve façade coöperate déjà vu smörgåsbord Ελλάδα Αθήνα Москва Kraków Łódź São Paulo "
+         "crème brûlée — – “quoted” ‘single’ 東京 北京 서울 Straße œuvre Ærø Ångström café résumé "
+         "the of and to in is that for it as was with be by on not he this are or his from at which "
+         "data export record customer order invoice shipment warehouse balance").split()
+
+
+def parse_size(text):
+    units = {"K": 10**3, "M": 10**6, "G": 10**9}
+    return int(float(text[:-1]) * units[text[-1].upper()]) if text[-1].upper() in units else int(text)
+
+
+def generate(path, kind, size, rng):
+    """A CSV of about `size` bytes, made of a pool of distinct rows drawn at random."""
+    if kind == "letters":
+        header = ["c%d" % i for i in range(10)]
+        letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+        pool = [",".join("".join(rng.choice(letters) for _ in range(10)) for _ in range(10)) for _ in range(50000)]
+    else:
+        header = ["id", "name", "city", "note", "description"]
+
+        def text(most):
+            words, length = [], 0
+            target = rng.randint(1, most)
+            while length < target:
+                w = rng.choice(WORDS)
+                words.append(w)
+                length += len(w) + 1
+            return " ".join(words)[:most]
+
+        pool = []
+        for i in range(50000):
+            cells = [str(i), text(30), text(20), text(80), text(200)]
+            # No cell holds " | ", the separator of the rendered table.
+            cells = [c.replace(" | ", " / ").replace("|", "/") for c in cells]
+            pool.append(",".join('"%s"' % c.replace('"', '""') if any(ch in c for ch in ',"\n') else c
+                                 for c in cells))
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(",".join(header) + "\n")
+        written = 0
+        while written < size:
+            chunk = "\n".join(rng.choices(pool, k=20000)) + "\n"
+            f.write(chunk)
+            written += len(chunk.encode("utf-8"))
+
+
+def timed(command, stdout=None):
+    """Wall and CPU seconds and peak resident memory (KiB) of one command."""
+    measured = ["/usr/bin/time", "-f", "%e %U %S %M"] + command
+    p = subprocess.run(measured, stdout=stdout or subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    last = p.stderr.strip().splitlines()[-1] if p.stderr.strip() else ""
+    if p.returncode != 0:
+        raise RuntimeError("%s failed (%d): %s" % (" ".join(command), p.returncode, p.stderr.strip()[-400:]))
+    wall, user, system, rss = last.split()
+    return float(wall), float(user) + float(system), int(rss)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--corvane", required=True)
+    ap.add_argument("--sizes", default="100M")
+    ap.add_argument("--work", default=None, help="where the inputs go (default: a temporary directory)")
+    ap.add_argument("--keep", action="store_true", help="keep the generated files")
+    ap.add_argument("--tables", default="letters,text")
+    args = ap.parse_args()
+    if not os.path.exists("/usr/bin/time"):
+        sys.exit("peers.py needs /usr/bin/time (Debian package time)")
+    work = args.work or tempfile.mkdtemp(prefix="corvane-peers-")
+    os.makedirs(work, exist_ok=True)
+    mlr = shutil.which("mlr")
+    jobs = os.cpu_count() or 1
+    rng = random.Random(11)
+    rows = []  # (table, size, direction, tool, wall, cpu, rss, input bytes)
+
+    print("corvane: %s; mlr: %s; python: %s; %d cores; load average %.1f" %
+          (args.corvane, mlr or "missing", sys.version.split()[0], jobs, os.getloadavg()[0]))
+    for size_text in args.sizes.split(","):
+        size = parse_size(size_text)
+        for table in args.tables.split(","):
+            csv_path = os.path.join(work, "%s-%s.csv" % (table, size_text))
+            if not os.path.exists(csv_path):
+                generate(csv_path, table, size, rng)
+            csv_bytes = os.path.getsize(csv_path)
+            md_path = os.path.join(work, "%s-%s.md" % (table, size_text))
+            out = os.path.join(work, "out")
+
+            def record(direction, tool, result, input_bytes):
+                rows.append((table, size_text, direction, tool) + result + (input_bytes,))
+                wall, cpu, rss = result
+                print("  %-7s %-5s %-6s %-28s %7.2f s wall %7.2f s cpu %8.1f MB/s %7.1f MiB" %
+                      (table, size_text, direction, tool, wall, cpu, input_bytes / 1e6 / wall, rss / 1024))
+                sys.stdout.flush()
+
+            for build in ("unicode", "8bit"):
+                extra = ["--build", build] + (["--raw-bytes"] if build == "8bit" else [])
+                for j in (1, jobs):
+                    tool = "corvane %s --jobs %d" % (build, j)
+                    r = timed([args.corvane, "list-to-formatted"] + extra + FORMAT +
+                              ["--jobs", str(j), "-i", csv_path, "-o", md_path])
+                    record("render", tool, r, csv_bytes)
+                    md_bytes = os.path.getsize(md_path)
+                    r = timed([args.corvane, "formatted-to-list"] + extra + FORMAT +
+                              ["--jobs", str(j), "--line-end", "lf", "--columns-from", csv_path, "-i", md_path,
+                               "-o", out])
+                    record("parse", tool, r, md_bytes)
+                    if subprocess.run(["cmp", "-s", csv_path, out]).returncode != 0:
+                        print("  !! %s did not give the CSV back byte for byte" % tool)
+            md_bytes = os.path.getsize(md_path)
+            r = timed([sys.executable, "-c", PY_RENDER, csv_path, out])
+            record("render", "python csv", r, csv_bytes)
+            r = timed([sys.executable, "-c", PY_PARSE, csv_path, md_path, out])
+            record("parse", "python csv", r, md_bytes)
+            if mlr:
+                r = timed([mlr, "--icsv", "--omd", "cat", csv_path], stdout=open(out, "w"))
+                record("render", "mlr --omd", r, csv_bytes)
+                tsv = os.path.join(work, "mlr.tsv")
+                subprocess.run([mlr, "--icsv", "--otsv", "cat", csv_path], stdout=open(tsv, "w"), check=True)
+                r = timed([mlr, "--itsv", "--ocsv", "cat", tsv], stdout=open(out, "w"))
+                record("parse", "mlr tsv->csv", r, os.path.getsize(tsv))
+                os.remove(tsv)
+            else:
+                print("  %-7s %-5s mlr: missing" % (table, size_text))
+            for leftover in (md_path, out):
+                if os.path.exists(leftover):
+                    os.remove(leftover)
+            if not args.keep:
+                os.remove(csv_path)
+
+    # Ratios: speed in MB/s of input, so a ratio above 1 means corvane is faster.
+    def speed(table, size, direction, tool, clock):
+        for r in rows:
+            if r[:4] == (table, size, direction, tool):
+                return r[7] / 1e6 / r[4 if clock == "wall" else 5]
+        return None
+
+    for clock in ("wall", "cpu"):
+        ratios(rows, speed, clock, jobs, args)
+    sizes = args.sizes.split(",")
+    if len(sizes) > 1:
+        small, large = sizes[0], sizes[-1]
+        print("\nscaling %s -> %s (time ratio over input ratio; <= 1.1 is the goal)" % (small, large))
+        for r in rows:
+            if r[1] != small or not r[3].startswith("corvane"):
+                continue
+            for q in rows:
+                if q[1] == large and q[0] == r[0] and q[2] == r[2] and q[3] == r[3]:
+                    print("  %-7s %-6s %-28s wall %.2f  cpu %.2f" % (r[0], r[2], r[3], (q[4] / r[4]) / (q[7] / r[7]),
+                                                                  (q[5] / r[5]) / (q[7] / r[7])))
+    if not args.keep and not args.work:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def ratios(rows, speed, clock, jobs, args):
+    """Speed in MB/s of input by one clock: a ratio above 1 means corvane is faster.  The CPU clock adds up
+    every thread, so its jobs ratio only shows the cost of running side by side."""
+    print("\nratios (MB/s of input, %s clock; > 1 means the first is faster)" % clock)
+    sizes = args.sizes.split(",")
+    for size in sizes:
+        for table in args.tables.split(","):
+            for direction in ("render", "parse"):
+                for build in ("unicode", "8bit"):
+                    one = speed(table, size, direction, "corvane %s --jobs 1" % build, clock)
+                    many = speed(table, size, direction, "corvane %s --jobs %d" % (build, jobs), clock)
+                    py = speed(table, size, direction, "python csv", clock)
+                    peer = speed(table, size, direction, "mlr --omd" if direction == "render" else "mlr tsv->csv",
+                                 clock)
+                    parts = ["%-7s %-5s %-6s %-7s" % (table, size, direction, build),
+                             "jobs1 %6.1f MB/s" % one,
+                             "jobs%d/jobs1 %.2fx" % (jobs, many / one)]
+                    parts.append("jobs1/python %.2fx" % (one / py) if py else "python missing")
+                    parts.append("jobs1/mlr %.2fx" % (one / peer) if peer else "mlr missing")
+                    print("  " + "  ".join(parts))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,129 @@
+// The program's codecs on their own: the iconv converter fed in pieces, as
+// a reader that streams a file feeds it, and cell escaping both ways on
+// random troublesome text.
+#include "CellEscaping.h"
+#include "Commands.h"
+#include "Transcoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace corvane::cli {
+namespace {
+
+std::string whole(const std::string& from, const std::string& to, const std::string& bytes) {
+  Transcoder converter(from, to);
+  std::string out;
+  EXPECT_FALSE(converter.convert(bytes, out, true));
+  return out;
+}
+
+// The text in two chunks cut at every byte, and in chunks of one byte, must
+// convert as the whole text does.
+TEST(Transcoder, InputCutAnywhereConvertsAsAWhole) {
+  const std::string text = "id,word\r\n1,Hydrog\xC3\xA8ne \xE2\x82\xAC \xF0\x9F\x98\x80\n";
+  for (const char* encoding : {"UTF-16", "UTF-16LE", "UTF-32", "GB18030", "UTF-8"}) {
+    SCOPED_TRACE(encoding);
+    const std::string encoded = whole("UTF-8", encoding, text);
+    ASSERT_EQ(whole(encoding, "UTF-8", encoded), text);
+    for (std::size_t cut = 0; cut <= encoded.size(); ++cut) {
+      Transcoder converter(encoding, "UTF-8");
+      std::string out;
+      ASSERT_FALSE(converter.convert(std::string_view(encoded).substr(0, cut), out, false));
+      ASSERT_FALSE(converter.convert(std::string_view(encoded).substr(cut), out, true));
+      ASSERT_EQ(out, text) << "cut at " << cut;
+    }
+    Transcoder bytewise(encoding, "UTF-8");
+    std::string out;
+    for (char c : encoded) ASSERT_FALSE(bytewise.convert(std::string_view(&c, 1), out, false));
+    ASSERT_FALSE(bytewise.convert({}, out, true));
+    EXPECT_EQ(out, text);
+  }
+}
+
+struct BadInput {
+  const char* encoding;
+  std::string bytes;
+  std::size_t offset, line;
+  const char* what;
+};
+
+// Where the input goes wrong is counted over all chunks, whatever their size.
+TEST(Transcoder, NamesTheOffsetOfInvalidInputAcrossChunks) {
+  const BadInput cases[] = {
+      {"WINDOWS-1252", "ab\ncd\n\xE9\x81x", 7, 3, "invalid WINDOWS-1252 (byte 0x81)"},
+      {"UTF-16LE", std::string("a\0\n\0b", 5), 4, 2, "incomplete UTF-16LE (byte 0x62)"},
+      {"UTF-16LE", std::string("a\0\n\0\x00\xDC", 6), 4, 2, "invalid UTF-16LE (byte 0x00)"},
+      {"UTF-8", "ok\n\xE2\x82", 3, 2, "incomplete UTF-8 (bytes 0xE2 0x82)"},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{3}, c.bytes.size()}) {
+      SCOPED_TRACE(std::string(c.encoding) + ", chunks of " + std::to_string(chunk));
+      Transcoder converter(c.encoding, "UTF-16");
+      std::string out;
+      std::optional<TranscodeProblem> problem;
+      for (std::size_t at = 0; at < c.bytes.size() && !problem; at += chunk)
+        problem = converter.convert(std::string_view(c.bytes).substr(at, chunk), out,
+                                    at + chunk >= c.bytes.size());
+      ASSERT_TRUE(problem);
+      EXPECT_EQ(problem->byteOffset, c.offset);
+      EXPECT_EQ(problem->line, c.line);
+      EXPECT_EQ(problem->what, c.what);
+    }
+  }
+}
+
+std::u32string randomText(std::mt19937& random, std::u32string_view alphabet, std::size_t maxLength) {
+  std::u32string text(random() % (maxLength + 1), U' ');
+  for (auto& c : text) c = alphabet[random() % alphabet.size()];
+  return text;
+}
+
+constexpr std::u32string_view kTroublesome =
+    U"<>&\"'\\|;#x0u{}[],: \t\n\r\x01\x1F\x7F\u00E9\u00FF\u20AC\U0001F600\U0010FFFD";
+
+// Escaped, the cell holds none of the format's separators; unescaped, it is
+// itself again.
+TEST(CellEscaping, RandomCellsComeBackAndHoldNoSeparator) {
+  Format format;
+  format.rowPrefix = U"[";
+  format.rowSuffix = U"]";
+  format.rowDelim = U"; ";
+  format.colPrefix = U"VARIANT:<,{";
+  format.colSuffix = U"VARIANT:>,}";
+  format.colDelim = U"|";
+  const auto separators = formatSeparators(format, 2);
+  ASSERT_EQ(separators, (std::vector<std::u32string>{U">|{", U"}]; "}));
+  // Single characters, and pieces that look like separators and escapes.
+  const std::u32string_view pieces[] = {U">|{", U"}]; ", U"&#", U"&amp;", U";", U"\\u", U"\"\"", U"\\\\"};
+  std::mt19937 random(7);
+  for (CellEscape kind : {CellEscape::Html, CellEscape::Xml, CellEscape::Json, CellEscape::Csv}) {
+    const CellEscaper escaper(kind, separators);
+    for (int round = 0; round < 3000; ++round) {
+      std::u32string cell;
+      for (std::size_t n = random() % 6; n != 0; --n) {
+        if (random() % 2 == 0)
+          cell += pieces[random() % std::size(pieces)];
+        else
+          cell += randomText(random, kTroublesome, 3);
+      }
+      if (kind == CellEscape::Xml) {
+        for (auto& c : cell)
+          if (c == 0x01 || c == 0x1F) c = U'?';
+      }
+      std::u32string escaped, back;
+      ASSERT_FALSE(escaper.escape(cell, escaped));
+      if (kind != CellEscape::Csv) {
+        for (const auto& separator : separators) ASSERT_EQ(escaped.find(separator), std::u32string::npos);
+      }
+      ASSERT_FALSE(escaper.unescape(escaped, TextMode::Unicode, back));
+      ASSERT_EQ(back, cell) << encodeText(escaped, TextMode::Unicode);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace corvane::cli

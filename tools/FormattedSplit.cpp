@@ -1,0 +1,170 @@
+// FormattedSplit.cpp - cuts of a formatted text that the command reads as it
+// reads the whole.
+#include "FormattedSplit.h"
+
+#include <algorithm>
+
+namespace corvane::cli {
+
+namespace {
+
+constexpr std::u32string_view kVariantKeyword = U"VARIANT:";
+constexpr std::size_t kVariantEntries = 128;  // the plug-in keeps the first 128 entries of a list
+
+// The entries of a "VARIANT:" list, or nothing for a plain string.
+std::optional<std::vector<std::u32string>> variantEntries(const std::u32string& text) {
+  if (text.compare(0, kVariantKeyword.size(), kVariantKeyword) != 0) return std::nullopt;
+  std::vector<std::u32string> entries;
+  std::size_t start = kVariantKeyword.size();
+  for (;;) {
+    const std::size_t comma = text.find(U',', start);
+    entries.push_back(text.substr(start, comma == std::u32string::npos ? std::u32string::npos : comma - start));
+    if (comma == std::u32string::npos) break;
+    start = comma + 1;
+  }
+  if (entries.size() > kVariantEntries) entries.resize(kVariantEntries);
+  return entries;
+}
+
+// Column k's prefix or suffix: its entry of a list (none past the list's
+// end) or the whole string.
+std::u32string columnString(const std::u32string& text, const std::optional<std::vector<std::u32string>>& list,
+                            std::size_t k) {
+  if (!list) return text;
+  return k < list->size() ? (*list)[k] : std::u32string();
+}
+
+// The text of a batch followed by what comes after it in the input.
+class Joined {
+ public:
+  Joined(std::u32string_view text, std::u32string_view after) : text_(text), after_(after) {}
+  std::size_t size() const { return text_.size() + after_.size(); }
+  // `pattern` stands at `at`, within the batch alone or within the batch
+  // and what follows.
+  bool holds(std::size_t at, std::u32string_view pattern, bool beyond) const {
+    const std::size_t end = beyond ? size() : text_.size();
+    if (at > end || end - at < pattern.size()) return false;
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+      if (charAt(at + i) != pattern[i]) return false;
+    return true;
+  }
+  // An occurrence of `pattern` starting in [from, to) that runs past the
+  // batch's end.
+  bool runsAcross(std::u32string_view pattern, std::size_t from, std::size_t to) const {
+    if (pattern.empty()) return false;
+    const std::size_t first = text_.size() + 1 >= pattern.size() ? text_.size() + 1 - pattern.size() : 0;
+    for (std::size_t at = std::max(from, first); at < to; ++at)
+      if (holds(at, pattern, true)) return true;
+    return false;
+  }
+
+ private:
+  char32_t charAt(std::size_t i) const { return i < text_.size() ? text_[i] : after_[i - text_.size()]; }
+  std::u32string_view text_;
+  std::u32string_view after_;
+};
+
+std::size_t lineAt(std::u32string_view text, std::size_t at) {
+  at = std::min(at, text.size());
+  return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), U'\n'));
+}
+
+}  // namespace
+
+FormatShape::FormatShape(const Format& format, std::size_t columnCount) : columns(columnCount) {
+  const auto prefixList = variantEntries(format.colPrefix);
+  const auto suffixList = variantEntries(format.colSuffix);
+  const bool flagged = prefixList || suffixList;
+  for (std::size_t k = 0; k < columns; ++k) prefixes.push_back(columnString(format.colPrefix, prefixList, k));
+  for (std::size_t k = 0; k + 1 < columns; ++k) {
+    if (flagged) {
+      // With a list the separator of column k is built afresh: its suffix,
+      // colDelim, and with a prefix list the next column's prefix.
+      std::u32string end = columnString(format.colSuffix, suffixList, k) + format.colDelim;
+      if (prefixList) end += columnString(format.colPrefix, prefixList, k + 1);
+      cellEnds.push_back(std::move(end));
+    } else {
+      cellEnds.push_back(format.colSuffix + format.colDelim + format.colPrefix);
+    }
+  }
+  const std::u32string lastSuffix = columns == 0 ? std::u32string() : columnString(format.colSuffix, suffixList, columns - 1);
+  rowEnd = lastSuffix + format.rowSuffix + format.rowDelim;
+  rowStart = format.rowPrefix + (columns == 0 ? std::u32string() : prefixes[0]);
+  rowSep = rowEnd + rowStart;
+  hasPrefix = !format.colPrefix.empty();
+  cuttable = !format.rowDelim.empty() && !format.colDelim.empty() && columns != 0;
+  std::size_t longest = std::max(rowSep.size(), format.rowDelim.size());
+  for (const auto& s : cellEnds) longest = std::max(longest, s.size());
+  for (const auto& s : prefixes) longest = std::max(longest, s.size());
+  lookahead = longest + 1;
+}
+
+std::size_t RowSeparatorScan::next(std::u32string_view text) {
+  const std::u32string& pattern = shape_.rowSep;
+  if (from_ > text.size()) return std::u32string_view::npos;
+  const std::size_t at = text.find(pattern, from_);
+  if (at == std::u32string_view::npos) {
+    // Go on later from where an occurrence could still begin.
+    const std::size_t keep = pattern.size() - 1;
+    from_ = std::max(from_, text.size() >= keep ? text.size() - keep : 0);
+    return std::u32string_view::npos;
+  }
+  from_ = at + pattern.size();
+  return at;
+}
+
+std::size_t countRowSeparators(const FormatShape& shape, std::u32string_view text) {
+  RowSeparatorScan scan(shape);
+  scan.restart();
+  std::size_t count = 0;
+  while (scan.next(text) != std::u32string_view::npos) ++count;
+  return count;
+}
+
+std::optional<std::string> checkCut(const FormatShape& shape, std::u32string_view text,
+                                    std::u32string_view lookahead, std::size_t rows, std::size_t expectedRows,
+                                    const CellAt& cell) {
+  const Joined joined(text, lookahead);
+  if (rows != expectedRows)
+    return "the command counted " + std::to_string(rows) + " rows where " + std::to_string(expectedRows) +
+           " row separators stand";
+  const std::size_t cut = text.size() - shape.rowEnd.size();  // where the last row's separator begins
+  std::size_t pos = shape.rowStart.size();
+  for (std::size_t r = 0; r < rows; ++r) {
+    for (std::size_t i = 0; i < shape.columns; ++i) {
+      auto problem = [&](const std::string& what) {
+        return "line " + std::to_string(lineAt(text, pos)) + ": " + what;
+      };
+      if (pos > text.size()) return problem("the text ran out before the last cell");
+      if (shape.hasPrefix) {
+        const std::u32string& prefix = shape.prefixes[i];
+        const bool here = joined.holds(pos, prefix, false);
+        if (here != joined.holds(pos, prefix, true))
+          return problem("a column prefix runs on past the row separator");
+        if (here) pos += prefix.size();
+      }
+      const std::u32string_view value = cell(r, i);
+      const std::size_t end = pos + value.size();
+      if (end > text.size() || text.compare(pos, value.size(), value) != 0)
+        return problem("the cells read do not stand in the text");
+      const bool last = i + 1 == shape.columns;
+      const std::u32string& separator = last ? shape.rowSep : shape.cellEnds[i];
+      if (last && r + 1 == rows) {
+        // Here the batch alone searched rowEnd where the whole text finds
+        // the row separator that runs across the cut.
+        if (end != cut)
+          return problem("the last row does not end at the row separator (a cell holds a separator, or a row has "
+                         "more or fewer cells than the list has columns)");
+      } else if (!joined.holds(end, separator, false)) {
+        return problem("a cell does not end at its separator (a cell holds a separator, or a row has more or "
+                       "fewer cells than the list has columns)");
+      }
+      if (joined.runsAcross(separator, pos, end))
+        return problem("a separator runs across the row separator the text would be cut at");
+      pos = end + separator.size();
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,755 @@
+// Streaming.cpp - batches read in order, run side by side, written in order.
+#include "Streaming.h"
+
+#include "Escapes.h"
+#include "Failure.h"
+#include "Files.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace corvane::cli {
+
+using corvane::host::Host;
+
+namespace {
+
+constexpr std::size_t kReadBlock = 1 << 20;
+
+// --- batches and the workers that run them --------------------------------------
+
+struct Batch {
+  std::size_t index = 0;
+  std::size_t firstLine = 1;    // the input line the batch begins on
+  std::string bytes;            // CSV records (list-to-string, list-to-formatted)
+  std::u32string text;          // the text (string-to-list, formatted-to-list)
+  std::u32string lookahead;     // formatted-to-list: what follows a cut
+  std::size_t rows = 0;         // formatted-to-list: the row separators the batch holds
+  bool last = false;
+  bool rowless = false;         // formatted-to-list: a last stretch in which a single call finds no row
+  std::uint64_t inputEnd = 0;   // bytes of input read when the batch was cut
+};
+
+struct BatchResult {
+  std::string out;  // what is written
+  std::size_t rows = 0;
+  LongCells longCells;
+  std::optional<Failure> failure;
+  std::optional<std::string> uncut;  // formatted-to-list: the cut could not be proven
+  std::optional<FilledRows::Fault> fault;  // formatted-to-list: a cell that does not unescape
+  std::size_t paddedRows = 0, truncatedRows = 0;  // --ragged
+  Batch batch;                       // given back
+};
+
+using Work = std::function<void(Host& host, const Batch& batch, BatchResult& result)>;
+
+BatchResult runBatch(Host& host, const Work& work, Batch batch) {
+  BatchResult result;
+  try {
+    work(host, batch, result);
+  } catch (const Failure& failure) {
+    result.failure = failure;
+  } catch (const std::bad_alloc&) {
+    result.failure = Failure(kExitFiles, "out of memory");
+  }
+  result.batch = std::move(batch);
+  return result;
+}
+
+// Runs batches on `jobs` workers and gives their results back in the order
+// they were submitted.  With one job the batch runs on the caller's thread
+// when its result is asked for.
+class BatchPool {
+ public:
+  BatchPool(Session& session, std::size_t jobs, Work work) : session_(session), work_(std::move(work)) {
+    if (jobs <= 1) return;
+    for (std::size_t i = 0; i < jobs; ++i) hosts_.push_back(session.newHost());
+    for (std::size_t i = 0; i < jobs; ++i) threads_.emplace_back([this, i] { serve(*hosts_[i]); });
+  }
+  ~BatchPool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    ready_.notify_all();
+    for (auto& thread : threads_) thread.join();
+    hosts_.clear();  // unloaded before the session's plug-in goes
+  }
+  BatchPool(const BatchPool&) = delete;
+  BatchPool& operator=(const BatchPool&) = delete;
+
+  std::size_t capacity() const { return threads_.empty() ? 1 : threads_.size() + 1; }
+  std::size_t waiting() const { return submitted_ - taken_; }
+
+  void submit(Batch batch) {
+    batch.index = submitted_++;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      todo_.push_back(std::move(batch));
+    }
+    ready_.notify_one();
+  }
+
+  // The result of the oldest batch not yet taken.
+  BatchResult next() {
+    const std::size_t index = taken_++;
+    if (threads_.empty()) {
+      Batch batch = std::move(todo_.front());
+      todo_.pop_front();
+      return runBatch(session_.host(), work_, std::move(batch));
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [&] { return done_.count(index) != 0; });
+    BatchResult result = std::move(done_.at(index));
+    done_.erase(index);
+    return result;
+  }
+
+  // Runs a batch on the caller's thread, outside the queue.
+  BatchResult runHere(Batch batch) { return runBatch(session_.host(), work_, std::move(batch)); }
+
+ private:
+  void serve(Host& host) {
+    for (;;) {
+      Batch batch;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&] { return stop_ || !todo_.empty(); });
+        if (stop_) return;
+        batch = std::move(todo_.front());
+        todo_.pop_front();
+      }
+      const std::size_t index = batch.index;
+      BatchResult result = runBatch(host, work_, std::move(batch));
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_.emplace(index, std::move(result));
+      }
+      finished_.notify_all();
+    }
+  }
+
+  Session& session_;
+  Work work_;
+  std::vector<std::unique_ptr<Host>> hosts_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable ready_, finished_;
+  std::deque<Batch> todo_;
+  std::map<std::size_t, BatchResult> done_;
+  std::size_t submitted_ = 0, taken_ = 0;
+  bool stop_ = false;
+};
+
+// Drives a run: batches from `source` into the pool, results in order to
+// `consume`.  A failure of the source (bad input further on) is reported
+// only after the batches before it, whose own failures come first.
+void drive(BatchPool& pool, const std::function<std::optional<Batch>()>& source,
+           const std::function<void(BatchResult)>& consume) {
+  for (;;) {
+    // Results are taken before the next batch is read, so that consume()
+    // may read on from the source itself.
+    while (pool.waiting() >= pool.capacity()) consume(pool.next());
+    std::optional<Batch> batch;
+    try {
+      batch = source();
+    } catch (const Failure&) {
+      while (pool.waiting() != 0) {
+        BatchResult result = pool.next();
+        if (result.failure) throw *result.failure;
+      }
+      throw;
+    }
+    if (!batch) break;
+    pool.submit(std::move(*batch));
+  }
+  while (pool.waiting() != 0) consume(pool.next());
+}
+
+// What --ragged pad or truncate changed, summed over the batches.
+void reportRagged(std::size_t padded, std::size_t truncated, const Job& job) {
+  const std::size_t changed = padded + truncated;
+  if (changed == 0) return;
+  std::string what;
+  if (padded != 0) what = std::to_string(padded) + " padded with empty cells";
+  if (truncated != 0) what += (what.empty() ? "" : ", ") + std::to_string(truncated) + " cut";
+  warn(std::string("--ragged ") + (job.dialect.ragged == Ragged::Truncate ? "truncate" : "pad") + " changed " +
+       std::to_string(changed) + (changed == 1 ? " row" : " rows") + " to the " +
+       std::to_string(job.columns.size()) + " cells of " +
+       (job.dialect.header ? "the header" : "the list's columns") + " (" + what + ")");
+}
+
+// A failure in a batch after the first says where that batch began.
+[[noreturn]] void failBatch(const BatchResult& result, const std::string& input) {
+  const Failure& failure = *result.failure;
+  if (result.batch.index == 0 || failure.status() != kExitResult) throw failure;
+  throw Failure(failure.status(), std::string(failure.what()) + " (in the batch from " + input + " line " +
+                                      std::to_string(result.batch.firstLine) + " on)");
+}
+
+// Moves the first `end` characters of `pending` into `batch`, keeping the
+// rest in `pending`: the batch takes the buffer, the rest (less than a read
+// block) is copied.
+template <class String>
+void splitOff(String& pending, std::size_t end, String& batch) {
+  String rest = pending.substr(end);
+  batch = std::move(pending);
+  batch.resize(end);
+  pending = std::move(rest);
+  pending.reserve(batch.capacity());
+}
+
+// --- CSV in pieces ------------------------------------------------------------------
+
+class CsvSource {
+ public:
+  CsvSource(InputFile& in, const CsvDialect& dialect, TextMode mode, const StreamOptions& options)
+      : in_(in), dialect_(dialect), mode_(mode), options_(options) {}
+
+  // A list without a header row: its records begin at once, after a byte
+  // order mark.
+  void noHeader() {
+    if (mode_ == TextMode::Bytes) return;
+    while (pending_.size() < 3 && in_.read(pending_, kReadBlock) != 0) {
+    }
+    if (pending_.compare(0, 3, "\xEF\xBB\xBF") == 0) pending_.erase(0, 3);
+  }
+
+  // The header row, read first.
+  std::vector<std::u32string> header(std::optional<LineEnd>* lineEnd = nullptr) {
+    std::size_t end = 0;
+    bool quoted = false;
+    for (;;) {
+      const auto ends = findRecordEnds(std::string_view(pending_).substr(scanned_), dialect_, quoted, 1);
+      if (!ends.empty()) {
+        end = scanned_ + ends.front();
+        scanned_ = end;
+        // Blank lines before the header are no header.
+        if (pending_.find_first_not_of("\r\n\xEF\xBB\xBF", 0) < end) break;
+        continue;
+      }
+      scanned_ = pending_.size();
+      if (in_.read(pending_, kReadBlock) == 0) {
+        end = pending_.size();
+        break;
+      }
+    }
+    auto columns = readCsvHeader(std::string_view(pending_).substr(0, end), dialect_, mode_, in_.name());
+    if (lineEnd != nullptr) *lineEnd = lineEndOf(pending_);
+    line_ += static_cast<std::size_t>(std::count(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+    pending_.erase(0, end);
+    scanned_ = 0;
+    inQuotes_ = false;
+    return columns;
+  }
+
+  // The next piece of records, or nothing at the end of the input.
+  std::optional<Batch> next() {
+    for (;;) {
+      if (scanned_ < pending_.size() && records_ < options_.batchRows) {
+        const std::size_t most = options_.batchRows - records_;
+        const auto ends = findRecordEnds(std::string_view(pending_).substr(scanned_), dialect_, inQuotes_, most);
+        if (!ends.empty()) cut_ = scanned_ + ends.back();
+        records_ += ends.size();
+        scanned_ = ends.size() == most ? scanned_ + ends.back() : pending_.size();
+      }
+      if (records_ != 0 && (records_ >= options_.batchRows || cut_ >= options_.batchBytes)) return take(cut_);
+      if (eof_) {
+        if (pending_.empty()) return std::nullopt;
+        return take(pending_.size());
+      }
+      if (pending_.size() > kMaxBatchChars)
+        throw Failure(kExitInput, in_.name() + ": line " + std::to_string(line_) + ": a record of more than " +
+                                      groupDigits(kMaxBatchChars) + " bytes, more than one batch may hold");
+      if (in_.read(pending_, kReadBlock) == 0) eof_ = true;
+    }
+  }
+
+ private:
+  Batch take(std::size_t end) {
+    Batch batch;
+    batch.firstLine = line_;
+    batch.inputEnd = in_.position() - std::min<std::uint64_t>(in_.position(), pending_.size() - end);
+    splitOff(pending_, end, batch.bytes);
+    line_ += static_cast<std::size_t>(std::count(batch.bytes.begin(), batch.bytes.end(), '\n'));
+    scanned_ -= std::min(scanned_, end);
+    cut_ = 0;
+    records_ = 0;
+    return batch;
+  }
+
+  InputFile& in_;
+  CsvDialect dialect_;
+  TextMode mode_;
+  const StreamOptions& options_;
+  std::string pending_;
+  std::size_t scanned_ = 0;  // bytes of pending_ looked at for record ends
+  std::size_t cut_ = 0;      // the last record end found
+  std::size_t records_ = 0;  // records ending before cut_
+  std::size_t line_ = 1;     // the line pending_ begins on
+  bool inQuotes_ = false;
+  bool eof_ = false;
+};
+
+// --- text, decoded as it is read ---------------------------------------------------------
+
+class TextSource {
+ public:
+  TextSource(InputFile& in, TextMode mode) : in_(in), mode_(mode) {}
+
+  // Appends the characters of the next block to `out`; false at the end of
+  // the input.  Throws Failure (input) naming the line and character of
+  // anything the plug-in cannot be given.
+  bool more(std::u32string& out) {
+    if (eof_) return false;
+    const std::size_t got = in_.read(bytes_, kReadBlock);
+    const std::size_t before = out.size();
+    if (got == 0) eof_ = true;
+    // A character cut by the end of the block waits for the next one.
+    std::size_t complete = bytes_.size();
+    if (!eof_ && mode_ != TextMode::Bytes) {
+      std::size_t back = 0;
+      while (back < 4 && back < complete && (static_cast<unsigned char>(bytes_[complete - 1 - back]) & 0xC0) == 0x80)
+        ++back;
+      if (back < complete) {
+        const auto lead = static_cast<unsigned char>(bytes_[complete - 1 - back]);
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (length > back + 1 && length <= 4) complete -= back + 1;
+      }
+    }
+    const std::string_view block(bytes_.data(), complete);
+    if (auto problem = decodeText(block, mode_, out))
+      throw Failure(kExitInput, in_.name() + ": " + position(block, problem->byteOffset) + ": " + problem->what);
+    advance(block);
+    bytes_.erase(0, complete);
+    return got != 0 || out.size() != before;
+  }
+  std::uint64_t position() const { return in_.position(); }
+
+ private:
+  bool isCharacterStart(unsigned char byte) const { return mode_ == TextMode::Bytes || (byte & 0xC0) != 0x80; }
+
+  std::string position(std::string_view block, std::size_t offset) const {
+    std::size_t line = line_;
+    std::size_t character = column_;
+    for (std::size_t i = 0; i < offset; ++i) {
+      if (block[i] == '\n') {
+        ++line;
+        character = 0;
+      } else if (isCharacterStart(static_cast<unsigned char>(block[i]))) {
+        ++character;
+      }
+    }
+    return "line " + std::to_string(line) + ", character " + std::to_string(character + 1);
+  }
+  void advance(std::string_view block) {
+    const std::size_t lastBreak = block.rfind('\n');
+    if (lastBreak == std::string_view::npos) {
+      for (char c : block) column_ += isCharacterStart(static_cast<unsigned char>(c)) ? 1 : 0;
+      return;
+    }
+    line_ += static_cast<std::size_t>(std::count(block.begin(), block.end(), '\n'));
+    column_ = 0;
+    for (char c : block.substr(lastBreak + 1)) column_ += isCharacterStart(static_cast<unsigned char>(c)) ? 1 : 0;
+  }
+
+  InputFile& in_;
+  TextMode mode_;
+  std::string bytes_;
+  std::size_t line_ = 1;    // the line the undecoded bytes begin on
+  std::size_t column_ = 0;  // characters of that line before them
+  bool eof_ = false;
+};
+
+std::size_t linesIn(std::u32string_view text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), U'\n'));
+}
+
+// --- writing in order -----------------------------------------------------------------------
+
+class Writer {
+ public:
+  Writer(const StreamOptions& options, const char* label, const InputFile& in)
+      : out_(options.output, options.encoding), progress_(label, options.progress, in.size()) {}
+  void write(std::string_view bytes) { out_.write(bytes); }
+  void done(std::uint64_t inputBytes) { progress_.update(inputBytes); }
+  void commit(std::uint64_t inputBytes) {
+    out_.commit();
+    progress_.finish(inputBytes);
+  }
+
+ private:
+  OutputFile out_;
+  ProgressMeter progress_;
+};
+
+}  // namespace
+
+std::vector<std::u32string> readCsvHeaderFile(const std::string& path, const CsvDialect& dialect, TextMode mode,
+                                              const std::string& encoding, std::optional<LineEnd>* lineEnd) {
+  InputFile in(path, encoding);
+  const StreamOptions options;
+  CsvSource source(in, dialect, mode, options);
+  return source.header(lineEnd);
+}
+
+// --- the lists read from CSV ----------------------------------------------------------------
+
+namespace {
+
+// list-to-string and list-to-formatted: CSV pieces in, texts out.
+void streamFromList(Session& session, const StreamOptions& options, Job job, CommandId command,
+                    const std::u32string& before, const std::u32string& after) {
+  InputFile in(options.input, options.encoding);
+  Writer writer(options, subcommandName(static_cast<std::int32_t>(command)), in);
+  CsvSource source(in, job.dialect, job.mode, options);
+  if (job.dialect.header) {
+    job.columns = source.header();
+  } else {
+    job.columns = job.dialect.columns;
+    source.noHeader();
+  }
+  const bool formatted = command == CommandId::ListToFormatted;
+  if (formatted) warnVariantCounts(job.format, job.columns.size());
+  if (formatted && job.escape != CellEscape::None)
+    job.escaper.emplace(job.escape, formatSeparators(job.format, job.columns.size()));
+
+  const std::string name = in.name();
+  Work work = [&job, &name, formatted](Host& host, const Batch& batch, BatchResult& result) {
+    Table table = readCsvRecords(batch.bytes, job.dialect, job.mode, name, batch.firstLine, job.columns);
+    result.rows = table.rows.size();
+    result.paddedRows = table.paddedRows;
+    result.truncatedRows = table.truncatedRows;
+    if (job.escaper) escapeCells(*job.escaper, table.rows, table.columns, table.rowLines, job.mode, name);
+    const std::u32string text = formatted ? runListToFormatted(host, job, std::move(table), result.longCells)
+                                          : runListToString(host, job, std::move(table), result.longCells);
+    encodeText(text, job.mode, result.out);
+  };
+
+  const std::string rowDelim = encodeText(job.format.rowDelim, job.mode);
+  bool started = false;
+  bool any = false;  // a batch was run: a list without records still runs once
+  std::size_t rows = 0;
+  std::size_t padded = 0, truncated = 0;
+  std::string tail;  // the end of the text so far, to see how it ends
+  LongCells longCells;
+  std::uint64_t done = 0;
+  auto consume = [&](BatchResult result) {
+    if (result.failure) failBatch(result, name);
+    if (!started) {
+      writer.write(encodeText(before, job.mode));
+      started = true;
+    }
+    if (result.rows != 0) {
+      if (formatted && rows != 0) {
+        writer.write(rowDelim);
+        tail += rowDelim;
+      }
+      writer.write(result.out);
+      tail += std::string_view(result.out).substr(result.out.size() - std::min<std::size_t>(result.out.size(), 4096));
+      if (tail.size() > 8192) tail.erase(0, tail.size() - 4096);
+      rows += result.rows;
+    }
+    longCells.add(result.longCells);
+    padded += result.paddedRows;
+    truncated += result.truncatedRows;
+    done = std::max(done, result.batch.inputEnd);
+    writer.done(done);
+  };
+  BatchPool pool(session, options.jobs, work);
+  drive(pool,
+        [&]() -> std::optional<Batch> {
+          auto batch = source.next();
+          if (!batch && !any) batch = Batch{};
+          any = true;
+          return batch;
+        },
+        consume);
+  writer.write(encodeText(after, job.mode));
+  warnLongCells(longCells, command);
+  reportRagged(padded, truncated, job);
+  // FormattedStringToList takes a row delimiter at the very end for an
+  // optional final one, so such a text does not read back as it was.
+  if (formatted && rows != 0 && !rowDelim.empty() && tail.size() >= rowDelim.size() &&
+      tail.compare(tail.size() - rowDelim.size(), rowDelim.size(), rowDelim) == 0)
+    warn("the text ends with the row delimiter \"" + showEscaped(job.format.rowDelim, job.mode) +
+         "\" (its last row ends with it or renders as nothing); formatted-to-list takes that for an optional "
+         "final delimiter and will not read the last row back as it was");
+  writer.commit(in.position());
+}
+
+std::string csvHeader(const Job& job) {
+  std::string out;
+  if (!job.dialect.header) return out;
+  for (std::size_t c = 0; c < job.columns.size(); ++c)
+    appendCsvCell(out, job.columns[c], c == 0, job.columns.size() == 1, job.dialect, job.mode);
+  appendCsvLineEnd(out, job.dialect);
+  return out;
+}
+
+}  // namespace
+
+void streamListToString(Session& session, const StreamOptions& options, Job job) {
+  streamFromList(session, options, std::move(job), CommandId::ListToString, {}, {});
+}
+
+void streamListToFormatted(Session& session, const StreamOptions& options, Job job, const std::u32string& before,
+                           const std::u32string& after) {
+  streamFromList(session, options, std::move(job), CommandId::ListToFormatted, before, after);
+}
+
+// --- string-to-list ---------------------------------------------------------------------
+
+void streamStringToList(Session& session, const StreamOptions& options, Job job) {
+  InputFile in(options.input, options.encoding);
+  Writer writer(options, "string-to-list", in);
+  TextSource text(in, job.mode);
+  const std::size_t columns = job.columns.size();
+  const char32_t delimiter = job.delimiter && !job.delimiter->empty() ? job.delimiter->front() : char32_t{252};
+
+  std::u32string pending;
+  std::size_t scanned = 0, delimiters = 0, cut = 0, line = 1;
+  bool any = false;
+  std::u32string lastText;  // the last batch, for what it drops
+  auto take = [&](std::size_t end, bool last) {
+    Batch batch;
+    batch.firstLine = line;
+    batch.last = last;
+    batch.inputEnd = last ? in.position() : in.position() - std::min<std::uint64_t>(in.position(), pending.size() - end);
+    splitOff(pending, end, batch.text);
+    line += linesIn(batch.text);
+    scanned -= std::min(scanned, end);
+    cut = 0;
+    delimiters = 0;
+    any = true;
+    if (last) lastText = batch.text;
+    return batch;
+  };
+  auto source = [&]() -> std::optional<Batch> {
+    for (;;) {
+      // Cut after a whole number of rows' worth of delimiters.
+      while (scanned < pending.size()) {
+        const std::size_t at = pending.find(delimiter, scanned);
+        if (at == std::u32string::npos) {
+          scanned = pending.size();
+          break;
+        }
+        scanned = at + 1;
+        if (++delimiters % columns == 0) {
+          cut = scanned;
+          if (delimiters / columns >= options.batchRows || cut >= options.batchBytes) return take(cut, false);
+        }
+      }
+      if (pending.size() > kMaxBatchChars)
+        throw Failure(kExitInput, in.name() + ": from line " + std::to_string(line) + " on, " +
+                                      groupDigits(pending.size()) + " characters hold no whole row of " +
+                                      std::to_string(columns) +
+                                      " delimited cells the text could be cut after, more than one batch may hold");
+      if (!text.more(pending)) {
+        if (pending.empty() && any) return std::nullopt;
+        if (!any || !pending.empty()) return take(pending.size(), true);
+        return std::nullopt;
+      }
+    }
+  };
+  const std::string name = in.name();
+  Work work = [&job](Host& host, const Batch& batch, BatchResult& result) {
+    FilledRows filled = runStringToList(host, job, batch.text);
+    result.rows = filled.rows;
+    result.out = std::move(filled.csv);
+  };
+  bool started = false;
+  std::uint64_t done = 0;
+  auto consume = [&](BatchResult result) {
+    if (result.failure) failBatch(result, name);
+    if (!started) writer.write(csvHeader(job));
+    started = true;
+    writer.write(result.out);
+    done = std::max(done, result.batch.inputEnd);
+    writer.done(done);
+  };
+  BatchPool pool(session, options.jobs, work);
+  drive(pool, source, consume);
+  warnDroppedTail(lastText, job);
+  writer.commit(in.position());
+}
+
+// --- formatted-to-list ----------------------------------------------------------------
+
+void streamFormattedToList(Session& session, const StreamOptions& options, Job job, const std::u32string& before,
+                           const std::u32string& after, const std::string& beforeOrigin,
+                           const std::string& afterOrigin) {
+  InputFile in(options.input, options.encoding);
+  if (job.escape != CellEscape::None) job.escaper.emplace(job.escape);
+  Writer writer(options, "formatted-to-list", in);
+  TextSource text(in, job.mode);
+  warnVariantCounts(job.format, job.columns.size());
+  const FormatShape shape(job.format, job.columns.size());
+  const std::string name = in.name();
+
+  std::u32string pending;
+  auto readUntil = [&](std::size_t size) {
+    while (pending.size() < size && text.more(pending)) {
+    }
+    return pending.size() >= size;
+  };
+  readUntil(before.size());
+  if (pending.compare(0, before.size(), before) != 0)
+    throw Failure(kExitInput, name + " does not begin with the text of " + beforeOrigin + ", \"" +
+                                  showEscaped(before, job.mode) + "\"");
+  pending.erase(0, before.size());
+  std::size_t line = 1 + linesIn(before);
+
+  // A text that does not begin with a row, or a format the command refuses,
+  // is not cut: the command says what is wrong with it.
+  readUntil(shape.rowStart.size());
+  const bool cuttable = shape.cuttable && pending.compare(0, shape.rowStart.size(), shape.rowStart) == 0;
+  RowSeparatorScan scan(shape);
+  scan.restart();
+  std::size_t rows = 0;
+  bool finished = false;
+  std::size_t batches = 0;
+
+  auto take = [&](std::size_t end, std::size_t batchRows, bool last) {
+    Batch batch;
+    batch.lookahead = pending.substr(end, last ? 0 : shape.lookahead);
+    batch.rows = batchRows;
+    batch.last = last;
+    batch.firstLine = line;
+    batch.inputEnd = text.position();
+    splitOff(pending, end, batch.text);
+    line += linesIn(batch.text);
+    scan.shift(end);
+    ++batches;
+    return batch;
+  };
+  // The rest of the text, once it has all been read.
+  auto lastBatch = [&]() -> std::optional<Batch> {
+    finished = true;
+    if (pending.size() < after.size() ||
+        pending.compare(pending.size() - after.size(), after.size(), after) != 0)
+      throw Failure(kExitInput, name + " does not end with the text of " + afterOrigin + ", \"" +
+                                    showEscaped(after, job.mode) + "\"");
+    pending.erase(pending.size() - after.size());
+    if (batches != 0 && shape.rowStart.empty()) {
+      // Behind the last row separator of a format whose rows begin with
+      // nothing, a single call finds no further row unless another
+      // separator (or the final rowDelim the command adds) ends one.
+      std::u32string closed = pending;
+      const std::u32string& delim = job.format.rowDelim;
+      if (closed.size() < delim.size() || closed.compare(closed.size() - delim.size(), delim.size(), delim) != 0)
+        closed += delim;
+      if (countRowSeparators(shape, closed) == 0) {
+        Batch batch = take(pending.size(), 0, true);
+        batch.rowless = true;
+        return batch;
+      }
+    }
+    return take(pending.size(), 0, true);
+  };
+  auto source = [&]() -> std::optional<Batch> {
+    if (finished) return std::nullopt;
+    for (;;) {
+      if (cuttable) {
+        const std::size_t at = scan.next(pending);
+        if (at != std::u32string::npos) {
+          ++rows;
+          if (rows < options.batchRows && at < options.batchBytes) continue;
+          // A cut needs what follows it, and never reaches into --after.
+          const std::size_t end = at + shape.rowEnd.size();
+          if (readUntil(end + shape.lookahead + after.size())) {
+            const std::size_t batchRows = rows;
+            rows = 0;
+            return take(end, batchRows, false);
+          }
+        }
+      }
+      if (pending.size() > kMaxBatchChars)
+        throw Failure(kExitInput, name + ": from line " + std::to_string(line) + " on, " +
+                                      groupDigits(pending.size()) +
+                                      " characters hold no row separator the text could be cut at, more than one "
+                                      "batch may hold");
+      if (!text.more(pending)) return lastBatch();
+    }
+  };
+
+  Work work = [&job, &shape](Host& host, const Batch& batch, BatchResult& result) {
+    if (batch.rowless) return;
+    CutCheck check;
+    check.shape = &shape;
+    check.lookahead = batch.lookahead;
+    check.expectedRows = batch.rows;
+    FilledRows filled = runFormattedToList(host, job, batch.text, batch.last ? nullptr : &check);
+    result.rows = filled.rows;
+    result.out = std::move(filled.csv);
+    result.uncut = std::move(filled.uncut);
+    result.fault = std::move(filled.fault);
+  };
+
+  BatchPool pool(session, options.jobs, work);
+  bool started = false;
+  std::uint64_t done = 0;
+  std::size_t listRows = 0;  // rows written so far
+  auto write = [&](const BatchResult& result) {
+    if (result.fault)
+      throw Failure(kExitInput, describeUnescapeProblem(name, listRows + result.fault->row, job.columns,
+                                                        result.fault->column, result.fault->problem, job.mode));
+    listRows += result.rows;
+    if (!started) writer.write(csvHeader(job));
+    started = true;
+    writer.write(result.out);
+    done = std::max(done, result.batch.inputEnd);
+    writer.done(done);
+  };
+  // A batch whose cut cannot be proven takes in the batches after it until
+  // one can, or to the end of the text; each try at least doubles it.
+  auto consume = [&](BatchResult result) {
+    if (result.failure) failBatch(result, name);
+    if (!result.uncut) return write(result);
+    Batch merged = std::move(result.batch);
+    std::string why = *result.uncut;
+    const std::size_t from = merged.firstLine;
+    std::size_t tried = merged.text.size();
+    for (;;) {
+      std::optional<Batch> next;
+      if (pool.waiting() != 0) {
+        BatchResult following = pool.next();
+        next = std::move(following.batch);
+      } else {
+        next = source();
+      }
+      if (!next) {
+        merged.last = true;  // the rest was text a single call finds no row in
+      } else {
+        merged.text += next->text;
+        merged.lookahead = std::move(next->lookahead);
+        merged.rows += next->rows;
+        merged.last = next->last;
+        merged.rowless = false;
+        merged.inputEnd = next->inputEnd;
+      }
+      if (merged.text.size() > kMaxBatchChars)
+        throw Failure(kExitInput, name + ": the text from line " + std::to_string(from) +
+                                      " on cannot be cut where a single call would find the same rows (" + why +
+                                      "), and more than " + groupDigits(kMaxBatchChars) +
+                                      " characters of it do not make one batch");
+      if (!merged.last && merged.text.size() < 2 * tried) continue;
+      tried = merged.text.size();
+      BatchResult again = pool.runHere(std::move(merged));
+      if (again.failure) failBatch(again, name);
+      if (!again.uncut) return write(again);
+      merged = std::move(again.batch);
+    }
+  };
+  drive(pool, source, consume);
+  if (!started) writer.write(csvHeader(job));
+  writer.commit(in.position());
+}
+
+}  // namespace corvane::cli
