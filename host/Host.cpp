@@ -223,6 +223,15 @@ void Host::countCell(bool written) {
 
 // --- values crossing the boundary --------------------------------------------
 
+// How many of `length` characters a text read writes: at most the maximum,
+// or with overrunMaximaBy that many more (counted when it takes them), never
+// more than the form holds.
+std::size_t Host::writtenChars(std::size_t length, std::size_t maximum, std::size_t form) {
+  if (faults_.overrunMaximaBy <= 0 || length <= maximum) return std::min(length, maximum);
+  ++faultCounts_.overrunTexts;
+  return std::min({length, maximum + static_cast<std::size_t>(faults_.overrunMaximaBy), form});
+}
+
 bool Host::deliver(const Value& value, std::int16_t kind, std::int32_t maximum, void* destination) {
   if (destination == nullptr) return false;
   switch (kind) {
@@ -235,7 +244,7 @@ bool Host::deliver(const Value& value, std::int16_t kind, std::int32_t maximum, 
       // The count, then at most 15 characters, never more than the maximum.
       const std::u32string text = value.isNumber ? formatNumber(value.number) : value.text;
       const std::size_t room = static_cast<std::size_t>(std::clamp<std::int32_t>(maximum, 0, 15));
-      const std::size_t n = std::min(text.size(), room);
+      const std::size_t n = writtenChars(text.size(), room, 255);
       writeUnit(destination, width_, 0, static_cast<char32_t>(n));
       writeUnits(static_cast<unsigned char*>(destination) + unitBytes(width_), width_, text.data(), n);
       return true;
@@ -245,7 +254,7 @@ bool Host::deliver(const Value& value, std::int16_t kind, std::int32_t maximum, 
       // cut there.
       const std::u32string text = value.isNumber ? formatNumber(value.number) : value.text;
       const std::size_t room = maximum > 0 ? static_cast<std::size_t>(maximum) : 0;
-      const std::size_t n = std::min(text.size(), room);
+      const std::size_t n = writtenChars(text.size(), room, text.size());
       writeUnits(destination, width_, text.data(), n);
       writeUnit(destination, width_, n, 0);
       return true;
@@ -476,6 +485,12 @@ std::int32_t Host::getListDef(std::int16_t list, std::int16_t maximum, void* des
     ++faultCounts_.forcedDefinitions;
   } else if (const StoredList* stored = findList(list)) {
     definition = join(stored->list.columns, U',');
+  }
+  if (faults_.overrunMaximaBy > 0 && definition.size() >= room) {
+    // The whole buffer, not one character kept for the terminator.
+    writeUnits(destination, width_, definition.data(), room);
+    ++faultCounts_.overrunTexts;
+    return 1;
   }
   const std::size_t n = std::min(definition.size(), room - 1);
   writeUnits(destination, width_, definition.data(), n);

@@ -68,6 +68,12 @@ struct HostFaults {
   std::optional<int32_t> forcedLength;
   // GetListDef writes this text instead of the list's column names.
   std::optional<std::u32string> listDefinition;
+  // Texts are written past the maximum the plug-in gives, by up to this
+  // many characters: string parameters and cells (kind 2) and short strings
+  // (kind 1, never past the 255 characters the form holds).  The column
+  // definition then fills the plug-in's whole buffer, with no terminator
+  // when it is that long.  0: every maximum is obeyed.
+  std::int32_t overrunMaximaBy = 0;
 };
 
 struct HostFaultCounts {
@@ -78,6 +84,7 @@ struct HostFaultCounts {
   std::uint64_t exactHandles = 0;
   std::uint64_t fakedLengths = 0;
   std::uint64_t forcedDefinitions = 0;
+  std::uint64_t overrunTexts = 0;
 };
 
 struct HostStats {
@@ -236,6 +243,7 @@ class Host {
   // host delivers or the destination is null.
   bool deliver(const Value& value, std::int16_t kind, std::int32_t maximum, void* destination);
   bool deliverHandle(const std::u32string& text, Handle* variable);
+  std::size_t writtenChars(std::size_t length, std::size_t maximum, std::size_t form);
   // Reads a value the plug-in passes in the given kind.
   std::optional<Value> receive(std::int16_t kind, const void* value) const;
   Value fieldValue(std::int16_t field) const;
