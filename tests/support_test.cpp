@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "InstanceBlock.h"
 #include "OMstring.h"
 #include "TextSearch.h"
 #include "kXPqUtil.h"
@@ -60,6 +61,36 @@ TEST(Memory, ARefusedResizeLeavesTheBlockAsItWas) {
   auto* p = static_cast<uint8_t*>(NewXPPointer(100));
   for (int i = 0; i < 100; ++i) ASSERT_EQ(p[i], 0);
   DisposeXPPointer(p);
+}
+
+// A working buffer whose growth would take it past 2,147,483,647 bytes is
+// refused: the block stays as it was, locked again, its size field unchanged,
+// and making room for more stops there instead of trying again.
+TEST(Memory, GrowthPastTheLargestSizeIsRefused) {
+  XPHandle h = NewXPHandle(64);
+  ASSERT_NE(h, nullptr);
+  XPSize size = XP_SIZE_MAX - 100;  // what the buffer claims to hold
+  WorkBuffer buffer{};
+  buffer.handle = &h;
+  buffer.size = &size;
+  buffer.step = kBigGrowth;
+  buffer.start = static_cast<qchar*>(LockXPHandle(h));
+  ASSERT_NE(buffer.start, nullptr);
+  buffer.start[15] = 'k';
+  const XPHandle before = h;
+
+  EXPECT_EQ(GrowWorkBuffer(&buffer), kGrowRefused);
+  EXPECT_EQ(size, XP_SIZE_MAX - 100);
+  EXPECT_EQ(h, before);
+  EXPECT_EQ(XPHandleSize(h), 64);
+  ASSERT_NE(buffer.start, nullptr);
+  EXPECT_EQ(buffer.start[15], 'k');
+  EXPECT_EQ(EnsureWorkRoom(&buffer, XP_SIZE_MAX), kGrowRefused);
+  EXPECT_EQ(size, XP_SIZE_MAX - 100);
+  ASSERT_NE(buffer.start, nullptr);
+  EXPECT_EQ(buffer.start[15], 'k');
+  UnlockXPHandle(h);
+  DisposeXPHandle(h);
 }
 
 TEST(Memory, ByteCountsNeverWrap) {
