@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CorvaneAbi.h"
+#include "HeapCheck.h"
 
 namespace {
 
@@ -220,6 +221,7 @@ protected:
     gHost = nullptr;
     if (module_ != nullptr)
       FreeLibrary(module_);
+    EXPECT_TRUE(cvtest::heapsIntact()) << "a heap of the process is damaged";
   }
 
   std::string LoadedPath() const {
