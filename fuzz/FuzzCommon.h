@@ -12,6 +12,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -170,14 +171,19 @@ inline Setting readSetting(FuzzedDataProvider& data, bool allowHostFaults = true
 // tables, and a failing allocation never reported as success.
 //
 // Loading an instance takes its two working buffers (5 MiB and more), which
-// under AddressSanitizer costs more than most commands.  So a host and its
+// under AddressSanitizer costs far more than most commands: mapping,
+// poisoning and unmapping the block and its shadow.  So a host and its
 // instance serve many inputs, as a host keeps an instance for many
 // commands, as long as that leaves each input the state a fresh instance
-// would give it: the instance is loaded anew after an input with faults and
-// after any input whose text may have grown a working buffer (commands that
-// do not use them rewrite everything else they keep), and the host is made
-// anew every 1,000 inputs, before the references it hands out for column
-// names could run short.
+// would give it.  Only ListToString and ListToFormattedString write into a
+// working buffer, and only a text past its first growth point grows it:
+// the instance is loaded anew after a command that may have built such a
+// text, with or without faults (they are armed after the load, so an
+// instance that did not grow is as a fresh one left it; everything else it
+// keeps, every command rewrites).  The host's fields are emptied after
+// each input, so that an input frees what it allocated and LeakSanitizer's
+// check is not repeated for it; the host is made anew every 1,000 inputs,
+// before the references it hands out for column names could run short.
 class Run {
  public:
   explicit Run(const Setting& s)
@@ -195,12 +201,15 @@ class Run {
   }
   ~Run() {
     Host& h = *cached_.host;
-    h.faults() = HostFaults{};
     const size_t unit = setting_.unicode ? 4 : 1;
-    if (setting_.faulty || reload_ || (!h.isList(P2) && h.text(P2).size() * unit > kMayHaveGrown)) {
+    if (reload_ || (!h.isList(P2) && h.text(P2).size() * unit > kMayHaveGrown)) {
       h.unload();
       CVFUZZ_CHECK(h.slot() == nullptr, "unload clears the slot");
     }
+    h.faults() = HostFaults{};
+    for (int16_t field : {int16_t{kCvFieldResult}, int16_t{kCvFieldParamCount}, int16_t{P1}, int16_t{P2},
+                          int16_t{P3}, int16_t{P4}, int16_t{P5}, int16_t{P6}, int16_t{P7}, int16_t{P8}})
+      h.clearField(field);
   }
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
@@ -218,6 +227,7 @@ class Run {
 
   int execute(int32_t command, int params) {
     Host& h = host();
+    mayGrowBuffers(command);
     h.setCommand(command);
     h.setParamCount(params);
     corvane::host::ArmFaultsFunction arm = nullptr;
@@ -252,6 +262,31 @@ class Run {
   // Below the ScratchBuffer's first growth (32,000 bytes of text), and so
   // below the BigBuffer's.
   static constexpr size_t kMayHaveGrown = 30000;
+
+  // Marks the instance for a new load when the command may write past the
+  // first growth point of a working buffer: at most every column the
+  // definition can name (400 when the host gives its own), each with its
+  // longest cell, framed by the format strings (255 characters each).
+  void mayGrowBuffers(int32_t command) {
+    if ((command != kLts && command != kLtfs) || !host().isList(P1)) return;
+    const bool formatted = command == kLtfs;
+    const size_t cellMost = formatted ? 32000 : 255;
+    const size_t cellFrame = formatted ? 3 * 255 : 1;  // prefix, suffix, colDelim, or the delimiter
+    const size_t rowFrame = formatted ? 3 * 255 : 0;   // rowPrefix, rowSuffix, rowDelim
+    const corvane::host::List& list = host().list(P1);
+    const size_t columns = host().faults().listDefinition ? 400 : std::max<size_t>(list.columns.size(), 1);
+    const size_t unit = setting_.unicode ? 4 : 1;
+    size_t chars = 1;
+    for (const auto& row : list.rows) {
+      size_t longest = 0;
+      for (const auto& cell : row) longest = std::max(longest, std::min(cell.size(), cellMost));
+      chars += rowFrame + columns * (longest + cellFrame);
+      if (chars * unit > kMayHaveGrown) {
+        reload_ = true;
+        return;
+      }
+    }
+  }
 
   struct Cached {
     std::unique_ptr<Host> host;

@@ -308,6 +308,12 @@ std::size_t Host::putText(void* destination, std::u32string_view text, std::size
   return n;
 }
 
+std::size_t Host::writtenChars(std::size_t length, std::size_t maximum, std::size_t form) {
+  if (faults_.overrunMaximaBy <= 0 || length <= maximum) return std::min(length, maximum);
+  ++faultCounts_.overrunTexts;
+  return std::min({length, maximum + static_cast<std::size_t>(faults_.overrunMaximaBy), form});
+}
+
 bool Host::deliver(const ValueView& value, std::int16_t kind, std::int32_t maximum, void* destination) {
   if (destination == nullptr) return false;
   if (value.isNumber && kind == kCvKindDouble) {
@@ -329,14 +335,14 @@ bool Host::deliverText(std::u32string_view text, std::int16_t kind, std::int32_t
       // At most `maximum` characters, then the terminator; longer texts are
       // cut there.
       const std::size_t room = maximum > 0 ? static_cast<std::size_t>(maximum) : 0;
-      const std::size_t n = putText(destination, text, room);
+      const std::size_t n = putText(destination, text, writtenChars(text.size(), room, text.size()));
       writeUnit(destination, width_, n, 0);
       return true;
     }
     case kCvKindShortString: {
       // The count, then at most 15 characters, never more than the maximum.
       const std::size_t room = static_cast<std::size_t>(std::clamp<std::int32_t>(maximum, 0, 15));
-      const std::size_t n = std::min(text.size(), room);
+      const std::size_t n = writtenChars(text.size(), room, 255);
       writeUnit(destination, width_, 0, static_cast<char32_t>(n));
       putText(static_cast<unsigned char*>(destination) + unitBytes(width_), text, n);
       return true;
@@ -598,6 +604,12 @@ std::int32_t Host::getListDef(std::int16_t list, std::int16_t maximum, void* des
     ++faultCounts_.forcedDefinitions;
   } else if (const StoredList* stored = findList(list)) {
     definition = join(stored->cells.columns(), U',');
+  }
+  if (faults_.overrunMaximaBy > 0 && definition.size() >= room) {
+    // The whole buffer, not one character kept for the terminator.
+    putText(destination, definition, room);
+    ++faultCounts_.overrunTexts;
+    return 1;
   }
   const std::size_t n = putText(destination, definition, room - 1);
   writeUnit(destination, width_, n, 0);

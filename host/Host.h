@@ -71,6 +71,12 @@ struct HostFaults {
   std::optional<int32_t> forcedLength;
   // GetListDef writes this text instead of the list's column names.
   std::optional<std::u32string> listDefinition;
+  // Texts are written past the maximum the plug-in gives, by up to this
+  // many characters: string parameters and cells (kind 2) and short strings
+  // (kind 1, never past the 255 characters the form holds).  The column
+  // definition then fills the plug-in's whole buffer, with no terminator
+  // when it is that long.  0: every maximum is obeyed.
+  std::int32_t overrunMaximaBy = 0;
 };
 
 struct HostFaultCounts {
@@ -81,6 +87,7 @@ struct HostFaultCounts {
   std::uint64_t exactHandles = 0;
   std::uint64_t fakedLengths = 0;
   std::uint64_t forcedDefinitions = 0;
+  std::uint64_t overrunTexts = 0;
 };
 
 struct HostStats {
@@ -283,6 +290,10 @@ class Host {
   // at most `room` characters of `text`, no terminator.  Returns the number
   // of characters written.
   std::size_t putText(void* destination, std::u32string_view text, std::size_t room) noexcept;
+  // How many of `length` characters a text read writes: at most the
+  // maximum, or with overrunMaximaBy that many more (counted when it takes
+  // them), never more than the form holds.
+  std::size_t writtenChars(std::size_t length, std::size_t maximum, std::size_t form);
   // Reads a value the plug-in passes in the given kind; false when the kind
   // is unknown or the value unreadable.
   bool receive(std::int16_t kind, const void* value, Incoming& in) const;

@@ -4,7 +4,10 @@
 #include "InstanceBlock.h"
 #include "OMstring.h"
 
-enum { kKeywordChars = 8 };
+enum {
+  kKeywordChars = 8,
+  kFormatMaximum = 255 /* characters asked of the host for each format string */
+};
 
 static const qchar kNoText[1] = {0};
 
@@ -13,7 +16,9 @@ void ReadFormatStrings(FormatSpec *format, HostCallback cb) {
                      format->colPrefix, format->colSuffix, format->colDelim};
   for (int i = 0; i < 6; ++i) {
     ReadStringParameter((int16_t)(kCvFieldParam1 + 2 + i), slots[i], cb);
-    slots[i][kFormatSlotChars - 1] = 0; /* the host writes at most 255 and a terminator */
+    /* Whatever the host wrote into the slot, only the 255 characters asked
+     * for count: the joined separators are sized for five of them. */
+    slots[i][kFormatMaximum] = 0;
   }
 }
 

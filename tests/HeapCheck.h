@@ -1,10 +1,15 @@
 // HeapCheck.h - bytes the C heap has handed out, for the leak checks of the
-// normal builds.  The sanitizer builds leave this to LeakSanitizer, and
-// platforms without mallinfo2 (MinGW) to the Linux runs.
+// normal builds (the sanitizer builds leave this to LeakSanitizer, and
+// platforms without mallinfo2 (MinGW) to the Linux runs), and the soundness
+// of the Windows heaps.
 #ifndef CORVANE_TESTS_HEAP_CHECK_H
 #define CORVANE_TESTS_HEAP_CHECK_H
 
 #include <cstddef>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -56,6 +61,20 @@ long long heapGrowth(Round&& round) {
   const size_t before = heapInUse();
   round();
   return static_cast<long long>(heapInUse()) - static_cast<long long>(before);
+}
+
+// Whether every heap of the process is sound: block headers, and where the
+// Windows stage switches the heap's tail and free checks on, the bytes past
+// each block and inside each freed one.  Elsewhere the sanitizer build
+// checks this on every access.
+inline bool heapsIntact() {
+#ifdef _WIN32
+  HANDLE heaps[64];
+  const DWORD n = GetProcessHeaps(64, heaps);
+  for (DWORD i = 0; i < n && i < 64; ++i)
+    if (!HeapValidate(heaps[i], 0, nullptr)) return false;
+#endif
+  return true;
 }
 
 }  // namespace cvtest

@@ -55,6 +55,28 @@ TEST_P(DesignHelp, ParameterAndReturnHelpForEveryCommand) {
   }
 }
 
+// The Unicode build converts the declaration in a block of its own; without
+// it the answer is the bare "Parms: ".  The 8-bit build allocates nothing.
+TEST_P(DesignHelp, ParameterHelpWithoutMemory) {
+  Host h(withFaults());
+  Faults faults(withFaults());
+  h.setCommand(3);
+  auto ask = [&] {
+    h.resetDesignRecord(0xEE);
+    h.setDesignKind(5);
+    h.designHelp();
+  };
+  faults.count();
+  ask();
+  EXPECT_EQ(faults.points(), unicode() ? 1 : 0);
+  faults.failOnly(1);
+  ask();
+  faults.off();
+  EXPECT_EQ(h.designText(), unicode() ? U"Parms: " : U"Parms: (stringField, listField [,delimByte])");
+  EXPECT_EQ(h.designCount(), unicode() ? 7u : 44u);
+  EXPECT_EQ(h.designAnswered(), 0);
+}
+
 TEST_P(DesignHelp, TheCountAndTextSitWhereEachBuildPutsThem) {
   host->setCommand(3);
   host->resetDesignRecord(0xEE);

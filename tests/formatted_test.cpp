@@ -216,6 +216,16 @@ TEST_P(Formatted, ParsingTrustsOnlyWhatTheHostsBlockHolds) {
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(rows, c.result == 0 ? ab : Rows{});
   }
+  // A length announced, then no character delivered: the list stays
+  // cleared and the command succeeds.
+  host->faults() = {};
+  host->faults().forcedLength = 19;
+  host->resetStats();
+  int result = -9;
+  EXPECT_EQ(parse(U"", kTwoColumns, one, &result), Rows{});
+  EXPECT_EQ(result, 0);
+  EXPECT_GT(host->faultCounts().fakedLengths, 0u);
+  EXPECT_EQ(host->stats().cellsWritten, 0u);
 }
 
 // Allocation failures: the failing point, and what it gives.

@@ -243,6 +243,116 @@ TEST_P(HostFaultMatrix, AColumnDefinitionOfExactly64000Bytes) {
   EXPECT_EQ(h.result(), 5);
 }
 
+// A host that writes past the maximum it is given (format strings, cells,
+// the delimiter's short string, the column definition) as far as the
+// plug-in's buffers allow: every command gives exactly what it gives with a
+// host that obeys.
+TEST_P(HostFaultMatrix, AHostThatIgnoresMaximaGetsWhatAnObeyingHostGets) {
+  // Format strings of 300 characters whose characters 256 to 258 differ from
+  // the rest; the suffix list has entries past character 255.
+  auto longer = [](std::u32string head, char32_t fill) {
+    head += std::u32string(255 - head.size(), fill);
+    return head + U"XYZ" + std::u32string(42, fill);
+  };
+  std::u32string suffixes = U"VARIANT:";
+  while (suffixes.size() < 300) suffixes += U">,";
+  const std::vector<std::u32string> formats{longer(U"<", U'p'), longer(U">", U's'), longer(U";", U'd'),
+                                            longer(U"[", U'q'),  suffixes,             longer(U",", U'c')};
+  const char32_t wide = ch(U'\U0010FFFF', U'\xFF');
+  const Rows cells{{std::u32string(300, wide), U"x"}, {std::u32string(32010, U'y'), U""}};
+  Rows cut = cells;
+  cut[1][0].resize(32000);
+  const FormatStrings asRead =
+      FormatStrings{formats[0], formats[1], formats[2], formats[3], formats[4], formats[5]}.asRead();
+  const std::u32string rendered = literalRender(cut, 2, asRead);
+  const std::u32string delimiter = U"|" + std::u32string(299, U'#');
+  const std::vector<std::u32string> names = namesFilling64000(unicode());
+  const Rows wideRows{std::vector<std::u32string>(400, U"v")};
+
+  struct Case {
+    const char* what;
+    int32_t overrunBy;  // what the plug-in's buffer for the read allows
+    std::function<void(Host&)> run;
+  };
+  auto formatted = [&](Host& h) {
+    for (int16_t i = 0; i < 6; ++i) h.setText(static_cast<int16_t>(P3 + i), formats[static_cast<size_t>(i)]);
+    h.setParamCount(8);
+  };
+  const Case cases[] = {
+      // Slots of 258 characters: 257 and the terminator fit.
+      {"ListToFormattedString", 2,
+       [&](Host& h) {
+         h.setList(P1, {U"a", U"b"}, cells);
+         formatted(h);
+         h.setCommand(kLtfs);
+         h.execute();
+       }},
+      {"FormattedStringToList", 2,
+       [&](Host& h) {
+         h.setText(P1, rendered);
+         formatted(h);
+         h.setList(P2, {U"a", U"b"});
+         h.setCommand(kFstl);
+         h.execute();
+       }},
+      {"StringToList", 2,
+       [&](Host& h) {
+         h.setText(P1, U"one|two|three|four|");
+         h.setText(P3, delimiter);
+         h.setList(P2, {U"a", U"b"});
+         h.setParamCount(3);
+         h.setCommand(kStl);
+         h.execute();
+       }},
+      // A cell is given room for 255 characters, its delimiter and the
+      // terminator.
+      {"ListToString", 1,
+       [&](Host& h) {
+         h.setList(P1, {U"a", U"b"}, cells);
+         h.setText(P3, delimiter);
+         h.setParamCount(3);
+         h.setCommand(kLts);
+         h.execute();
+       }},
+      // A definition longer than 64,000 bytes fills the whole buffer.
+      {"ListToString, a definition past the buffer", 1,
+       [&](Host& h) {
+         h.setList(P1, names, wideRows);
+         h.faults().listDefinition = corvane::host::join(names, U',') + U",more";
+         h.setText(P3, U",");
+         h.setParamCount(3);
+         h.setCommand(kLts);
+         h.execute();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Host obeying(shipped());
+    Host ignoring(shipped());
+    obeying.load();
+    ignoring.load();
+    c.run(obeying);
+    ignoring.faults().overrunMaximaBy = c.overrunBy;
+    c.run(ignoring);
+    EXPECT_GT(ignoring.faultCounts().overrunTexts, 0u) << "the host wrote past a maximum";
+    EXPECT_EQ(obeying.faultCounts().overrunTexts, 0u);
+    ASSERT_EQ(obeying.result(), 0);
+    EXPECT_EQ(ignoring.result(), obeying.result());
+    EXPECT_EQ(ignoring.text(P2), obeying.text(P2));
+    if (obeying.isList(P2)) {
+      EXPECT_EQ(ignoring.list(P2).rows, obeying.list(P2).rows);
+      EXPECT_FALSE(obeying.list(P2).rows.empty());
+    }
+  }
+  // What the obeying host gets is what the strings cut at 255 characters give.
+  Host h(shipped());
+  h.load();
+  cases[0].run(h);
+  EXPECT_EQ(h.text(P2), rendered);
+  cases[1].run(h);
+  EXPECT_EQ(h.list(P2).rows, cut);
+}
+
 CORVANE_BOTH_BUILDS(HostFaultMatrix);
 
 }  // namespace

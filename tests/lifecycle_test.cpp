@@ -1,5 +1,7 @@
 // The message lifecycle of the entry point: load, execute, unload, design
 // flag, in both builds, including every allocation failure of load.
+#include <array>
+#include <cstdarg>
 #include <cstring>
 
 #include "PluginFixture.h"
@@ -87,6 +89,70 @@ TEST_P(Lifecycle, DesignFlagWritesOneAtOffset14) {
   EXPECT_EQ(host->designFlagValue(), 1);
   EXPECT_EQ(host->designRecord()[13], 0xAB);
   EXPECT_EQ(host->designRecord()[16], 0xAB);
+}
+
+// A host whose design record is missing: it answers the command number and
+// a null record, and counts what it was asked.
+struct NoRecordHost {
+  static inline std::array<int, 64> calls{};
+  static int32_t callback(int32_t op, ...) {
+    if (op >= 0 && op < 64) ++calls[static_cast<size_t>(op)];
+    va_list args;
+    va_start(args, op);
+    if (op == kCvOpGetPackageId) *va_arg(args, int32_t*) = kStl;
+    if (op == kCvOpGetDesignPtr) *va_arg(args, void**) = nullptr;
+    va_end(args);
+    return 1;
+  }
+};
+
+// Nothing the host leaves out is followed: no callback, no instance slot,
+// no design record.
+TEST_P(Lifecycle, NullCallbackSlotAndDesignRecordAreNeverFollowed) {
+  const CorvaneEntryPoint entry = shipped().entry();
+  void* slot = host->slot();
+  const uint32_t ready = stateOf(*host);
+  // Without a callback only unload acts: it has nothing to report.
+  for (int32_t message : {kCvMsgLoad, kCvMsgExecute, kCvMsgDesignHelp, kCvMsgDesignFlag}) {
+    void* given = message == kCvMsgLoad ? nullptr : slot;
+    entry(message, &given, 0, 0, 0, nullptr);
+    EXPECT_EQ(given, message == kCvMsgLoad ? nullptr : slot) << message;
+  }
+  EXPECT_EQ(stateOf(*host), ready);
+  void* other = nullptr;
+  {
+    Host::Scope scope(*host);
+    entry(kCvMsgLoad, &other, 0, 0, 0, Host::callback());
+  }
+  ASSERT_NE(other, nullptr);
+  entry(kCvMsgUnload, &other, 0, 0, 0, nullptr);
+  EXPECT_EQ(other, nullptr);
+
+  // Without a slot: execute reports -1, the others do nothing.
+  host->resetStats();
+  host->clearField(kCvFieldResult);
+  {
+    Host::Scope scope(*host);
+    for (int32_t message : {kCvMsgLoad, kCvMsgUnload}) entry(message, nullptr, 0, 0, 0, Host::callback());
+    uint64_t asked = 0;
+    for (uint64_t n : host->stats().calls) asked += n;
+    EXPECT_EQ(asked, 0u);
+    entry(kCvMsgExecute, nullptr, 0, 0, 0, Host::callback());
+  }
+  EXPECT_EQ(host->result(), -1);
+  EXPECT_EQ(host->stats().callsOf(kCvOpSetFldInt), 1u);
+  EXPECT_EQ(host->slot(), slot);
+
+  // Without a design record: asked for, then left alone.
+  NoRecordHost::calls = {};
+  entry(kCvMsgDesignHelp, &slot, 0, 0, 0, &NoRecordHost::callback);
+  entry(kCvMsgDesignFlag, &slot, 0, 0, 0, &NoRecordHost::callback);
+  EXPECT_EQ(NoRecordHost::calls[kCvOpGetDesignPtr], 2);
+  EXPECT_EQ(NoRecordHost::calls[kCvOpGetPackageId], 1);
+  int total = 0;
+  for (int n : NoRecordHost::calls) total += n;
+  EXPECT_EQ(total, 3) << "nothing else asked of the host";
+  EXPECT_EQ(stateOf(*host), ready);
 }
 
 // Load with its n-th allocation failing, and with every one from the n-th on.

@@ -123,6 +123,15 @@ TEST_P(DelimitedText, ResultCodesOfParametersAndColumns) {
       EXPECT_TRUE(host->list(P2).rows.empty()) << "cleared";
     }
   }
+  // A parameter count outside the 32-bit range reads as none at all.
+  host->faults() = {};
+  for (double count : {1e12, -1e12}) {
+    host->setList(P1, {U"a"}, {{U"x"}});
+    host->setCommand(kLts);
+    host->setNumber(kCvFieldParamCount, count);
+    host->execute();
+    EXPECT_EQ(host->result(), 3) << count;
+  }
 }
 
 TEST_P(DelimitedText, StringToListAndTheHostsLineCount) {
@@ -164,6 +173,16 @@ TEST_P(DelimitedText, StringToListTrustsOnlyWhatTheHostsBlockHolds) {
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(rows, c.filled ? (Rows{{U"one", U"two"}, {U"three", U"four"}}) : Rows{});
   }
+  // A length announced, then no character delivered: the list stays
+  // cleared and the command succeeds.
+  host->faults() = {};
+  host->faults().forcedLength = 19;
+  host->resetStats();
+  int result = -9;
+  EXPECT_EQ(stringToList(U"", {U"a", U"b"}, U",", &result), Rows{});
+  EXPECT_EQ(result, 0);
+  EXPECT_GT(host->faultCounts().fakedLengths, 0u);
+  EXPECT_EQ(host->stats().cellsWritten, 0u);
 }
 
 // Allocation, resize and lock failures reached through the entry point.

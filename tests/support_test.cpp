@@ -100,6 +100,36 @@ TEST(Memory, ARefusedResizeLeavesTheBlockAsItWas) {
   DisposeXPPointer(p);
 }
 
+// A working buffer that is already the largest block a movable block may be
+// is not grown: the block stays as it was, locked again, its size unchanged,
+// and making room for more stops there instead of trying again.
+TEST(Memory, GrowthPastTheLargestSizeIsRefused) {
+  XPHandle h = NewXPHandle(64);
+  ASSERT_NE(h, nullptr);
+  XPSize size = XP_HANDLE_SIZE_MAX;  // what the buffer claims to hold: the largest block
+  WorkBuffer buffer{};
+  buffer.handle = &h;
+  buffer.size = &size;
+  buffer.step = kBigGrowth;
+  buffer.start = static_cast<qchar*>(LockXPHandle(h));
+  ASSERT_NE(buffer.start, nullptr);
+  buffer.start[15] = 'k';
+  const XPHandle before = h;
+
+  EXPECT_EQ(GrowWorkBuffer(&buffer), kGrowRefused);
+  EXPECT_EQ(size, XP_HANDLE_SIZE_MAX);
+  EXPECT_EQ(h, before);
+  EXPECT_EQ(XPHandleSize(h), 64);
+  ASSERT_NE(buffer.start, nullptr);
+  EXPECT_EQ(buffer.start[15], 'k');
+  EXPECT_EQ(EnsureWorkRoom(&buffer, XP_SIZE_MAX), kGrowRefused);
+  EXPECT_EQ(size, XP_HANDLE_SIZE_MAX);
+  ASSERT_NE(buffer.start, nullptr);
+  EXPECT_EQ(buffer.start[15], 'k');
+  UnlockXPHandle(h);
+  DisposeXPHandle(h);
+}
+
 TEST(Memory, ByteCountsNeverWrap) {
   EXPECT_EQ(XPByteCount(10, 4, 4), 44);
   EXPECT_EQ(XPByteCount(0x1FFFFFFF, 4, 3), 0x7FFFFFFF);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CorvaneAbi.h"
+#include "HeapCheck.h"
 
 namespace {
 
@@ -220,6 +221,7 @@ protected:
     gHost = nullptr;
     if (module_ != nullptr)
       FreeLibrary(module_);
+    EXPECT_TRUE(cvtest::heapsIntact()) << "a heap of the process is damaged";
   }
 
   std::string LoadedPath() const {
@@ -409,7 +411,7 @@ TEST_P(WindowsPlugin, VersionResourceDescribesTheBuild) {
   EXPECT_EQ(fixed->dwFileVersionLS, 0u);
   EXPECT_EQ(fixed->dwProductVersionMS, 0x00030003u);
   EXPECT_EQ(fixed->dwProductVersionLS, 0u);
-  EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS_NT_WINDOWS32));
+  EXPECT_EQ(fixed->dwFileOS, 0x4u);  // VOS__WINDOWS32: 32-bit Windows
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
   EXPECT_EQ(fixed->dwFileFlags & fixed->dwFileFlagsMask, 0u);
 

@@ -5,11 +5,10 @@
  * file before it loads it, and where this module finds them again. */
 #include "extutils.h"
 
-#include <stdlib.h>
-
 #include "CorvaneAbi.h"
 #include "CorvaneTexts.h"
 #include "OMstring.h"
+#include "kXPqUtil.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -76,14 +75,16 @@ qchar *GetResourceStr(qchar *destination, int32_t capacity, int32_t base, int32_
                       void *module) {
   if (capacity <= 0) return destination;
   destination[0] = 0;
-  oschar *wide = static_cast<oschar *>(malloc((size_t)capacity * 2 * sizeof(oschar)));
+  /* Through the plug-in's own allocator, so that its fault points reach it. */
+  XPSize bytes = XPByteCount((int64_t)capacity * 2, (int32_t)sizeof(oschar), 0);
+  oschar *wide = static_cast<oschar *>(NewXPPointer(bytes));
   if (wide == nullptr) return destination;
   GetResourceOstr(wide, capacity * 2, base, offset, module);
   /* Twice the room in UTF-16 units could convert into more characters than
    * the destination holds: keep what fits. */
   wide[capacity - 1] = 0;
   CHRoscharToChar(wide, destination);
-  free(wide);
+  DisposeXPPointer(wide);
   return destination;
 }
 #endif
