@@ -122,7 +122,7 @@ TEST(Memory, GrowthPastTheLargestSizeIsRefused) {
   EXPECT_EQ(XPHandleSize(h), 64);
   ASSERT_NE(buffer.start, nullptr);
   EXPECT_EQ(buffer.start[15], 'k');
-  EXPECT_EQ(EnsureWorkRoom(&buffer, XP_SIZE_MAX), kGrowRefused);
+  EXPECT_EQ(EnsureWorkRoom(&buffer, (int64_t)XP_SIZE_MAX + 1), kGrowRefused);
   EXPECT_EQ(size, XP_HANDLE_SIZE_MAX);
   ASSERT_NE(buffer.start, nullptr);
   EXPECT_EQ(buffer.start[15], 'k');
