@@ -92,7 +92,7 @@ std::u32string unescape(std::string_view value, TextMode mode, std::string_view 
         while (mode != TextMode::Bytes && end < value.size() &&
                (static_cast<unsigned char>(value[end]) & 0xC0u) == 0x80u)
           ++end;
-        fail(what, at, "unknown escape \"\\" + std::string(value.substr(i + 1, end - i - 1)) + "\"");
+        fail(what, at, "unknown escape \"\\" + printableBytes(value.substr(i + 1, end - i - 1)) + "\"");
       }
     }
     if (auto problem = characterProblem(c, mode)) fail(what, at, *problem);
@@ -124,6 +124,23 @@ std::string showEscaped(std::u32string_view text, TextMode mode) {
     }
   }
   return out;
+}
+
+std::string printableBytes(std::string_view bytes) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string shown;
+  for (unsigned char b : bytes) {
+    if (b == '\\') {
+      shown += "\\\\";
+    } else if (b >= 0x20 && b != 0x7F) {
+      shown += static_cast<char>(b);
+    } else {
+      shown += "\\x";
+      shown += kHex[b >> 4];
+      shown += kHex[b & 15];
+    }
+  }
+  return shown;
 }
 
 }  // namespace corvane::cli

@@ -23,6 +23,11 @@ std::u32string unescape(std::string_view value, TextMode mode, std::string_view 
 // control characters written as escapes, so that it stays on one line.
 std::string showEscaped(std::u32string_view text, TextMode mode);
 
+// Bytes as read, before any decoding, for a message: a backslash doubled,
+// control characters as \xNN, everything else as it is, so that the message
+// stays on one line.
+std::string printableBytes(std::string_view bytes);
+
 }  // namespace corvane::cli
 
 #endif

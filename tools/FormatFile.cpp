@@ -1,6 +1,7 @@
 // FormatFile.cpp - key=value lines.
 #include "FormatFile.h"
 
+#include "Escapes.h"
 #include "Failure.h"
 #include "Files.h"
 
@@ -40,13 +41,13 @@ FormatValues parseFormatFile(std::string_view text, std::string_view path) {
     bool known = false;
     for (auto k : kKeys) known = known || k == key;
     if (!known)
-      throw Failure(kExitUsage, origin + ": unknown key \"" + std::string(key) +
+      throw Failure(kExitUsage, origin + ": unknown key \"" + printableBytes(key) +
                                     "\" (known: before, after, row-prefix, row-suffix, row-delim, "
                                     "col-prefix, col-suffix, col-delim, escape)");
     std::string_view value = line.substr(equals + 1);
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
     const auto [at, fresh] = values.emplace(std::string(key), FormatValue{std::string(value), origin});
-    if (!fresh) throw Failure(kExitUsage, origin + ": \"" + std::string(key) + "\" is given twice");
+    if (!fresh) throw Failure(kExitUsage, origin + ": \"" + printableBytes(key) + "\" is given twice");
   }
   return values;
 }

@@ -116,6 +116,7 @@ done <<'CASES'
 \nrow-delim\n|line 2: expected key=value
 row-delim=;\r\nrow-delim=,\r\n|line 2: "row-delim" is given twice
 col-delim=\\z|line 1 (col-delim), character 1: unknown escape "\z"
+ro\rw-prefix=x|line 1: unknown key "ro\x0dw-prefix" (known: before, after, row-prefix, row-suffix, row-delim, col-prefix, col-suffix, col-delim, escape)
 CASES
 expect_failure "--build against the plug-in file" 2 \
   "--build $BUILD does not match $PLUGIN_DIR/$(unicode && echo Corvane || echo CorvaneU).so, which is the $(unicode && echo 8-bit || echo Unicode) build (tag $(unicode && echo 7CMD || echo UCMD))" \

@@ -68,6 +68,7 @@ x\|character 2: a lone backslash at the end (write \\ for one backslash)
 \u{41|character 1: \u{...} needs one to six hex digits and a closing brace
 \u{1234567}|character 1: \u{...} needs one to six hex digits and a closing brace
 \u{110000}|character 1: \u{110000} is not a code point
+\|character 1: unknown escape "\\x01"
 \u{D800}|character 1: \u{D800} is not a code point
 a\x00|character 2: a zero character, which ends every string the plug-in handles
 CASES
