@@ -112,8 +112,7 @@ std::string shortCount(std::uint64_t n) {
 
 // --- Traffic -----------------------------------------------------------------
 
-Traffic::Traffic(Host& host)
-    : host_(host), scope_(host), cb_(Host::callback()), width_(host.width()) {}
+Traffic::Traffic(Host& host) : host_(host), scope_(host), cb_(Host::callback()), width_(host.width()) {}
 
 std::int16_t Traffic::reference(const std::u32string& name) const { return host_.reference(name); }
 
@@ -146,7 +145,8 @@ void Traffic::readParameter(std::int16_t field, void* slot) {
 
 void Traffic::readColumnDefinition(std::int16_t list) {
   static thread_local std::vector<unsigned char> definition(64000);
-  cb_(kCvOpGetListDef, int{list}, int{static_cast<std::int16_t>(64000)}, static_cast<void*>(definition.data()));
+  cb_(kCvOpGetListDef, int{list}, int{static_cast<std::int16_t>(64000)},
+      static_cast<void*>(definition.data()));
 }
 
 namespace {
@@ -239,11 +239,12 @@ UnitText packCells(CharWidth width, const Rows& rows) {
 
 namespace {
 const std::int32_t kTrafficOps[] = {kCvOpGetFldVal, kCvOpSetFldVal, kCvOpGetLstVal,
-                                    kCvOpSetLstVal, kCvOpDoListOp, kCvOpGetListDef};
+                                    kCvOpSetLstVal, kCvOpDoListOp,  kCvOpGetListDef};
 }  // namespace
 
 std::string TrafficCounts::describe() const {
-  std::string text = std::to_string(cellsRead) + " cells read, " + std::to_string(cellsWritten) + " written, calls";
+  std::string text =
+      std::to_string(cellsRead) + " cells read, " + std::to_string(cellsWritten) + " written, calls";
   for (std::size_t i = 0; i < calls.size(); ++i)
     text += " " + std::to_string(kTrafficOps[i]) + ":" + std::to_string(calls[i]);
   return text;
@@ -267,7 +268,8 @@ void fail(benchmark::State& state, const std::string& message) {
 void checkTraffic(benchmark::State& state, const std::optional<TrafficCounts>& plugin,
                   const TrafficCounts& floor) {
   if (plugin && !(*plugin == floor))
-    fail(state, "the floor's traffic (" + floor.describe() + ") is not the command's (" + plugin->describe() + ")");
+    fail(state,
+         "the floor's traffic (" + floor.describe() + ") is not the command's (" + plugin->describe() + ")");
 }
 
 // --- registration ----------------------------------------------------------------

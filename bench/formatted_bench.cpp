@@ -41,9 +41,7 @@ std::u32string repeat(char32_t c, std::size_t n, char32_t last) {
   return s;
 }
 
-FormatStrings htmlFormat() {
-  return {U"<tr>", U"</tr>", U"\n", U"<td>", U"</td>", U" "};
-}
+FormatStrings htmlFormat() { return {U"<tr>", U"</tr>", U"\n", U"<td>", U"</td>", U" "}; }
 
 FormatStrings htmlVariantFormat(std::size_t columns) {
   FormatStrings f = htmlFormat();
@@ -77,9 +75,12 @@ FormatStrings rarePrefixFormat() {
 const Shape& shape(const std::string& name) {
   static const std::vector<Shape> shapes = {
       {"html", 10, htmlFormat(), [](std::size_t rows) { return cvbench::makeRows(rows, 10); }},
-      {"html-variant", 10, htmlVariantFormat(10), [](std::size_t rows) { return cvbench::makeRows(rows, 10); }},
+      {"html-variant", 10, htmlVariantFormat(10),
+       [](std::size_t rows) { return cvbench::makeRows(rows, 10); }},
       {"near-match", 10, nearMatchFormat(),
-       [](std::size_t rows) { return Rows(rows, std::vector<std::u32string>(10, std::u32string(10, U'a'))); }},
+       [](std::size_t rows) {
+         return Rows(rows, std::vector<std::u32string>(10, std::u32string(10, U'a')));
+       }},
       {"rare-prefixes", kRarePrefixColumns, rarePrefixFormat(),
        [](std::size_t rows) { return cvbench::makeRows(rows, kRarePrefixColumns, 20); }},
   };
@@ -127,8 +128,8 @@ struct ListData {
   std::unique_ptr<Host> host;
   std::vector<std::int16_t> refs;
   std::uint64_t cells = 0;
-  std::map<std::string, Rendered> expected;  // by shape
-  UnitText cellBuffer;                       // where the floor reads cells to
+  std::map<std::string, Rendered> expected;            // by shape
+  UnitText cellBuffer;                                 // where the floor reads cells to
   std::map<std::string, TrafficCounts> pluginTraffic;  // by shape
 };
 
@@ -156,8 +157,8 @@ ListData& listData(const Build& build, std::size_t rows, const std::vector<std::
 
 // `withMemcpy` also adds a memcpy of the text and a run on a freshly loaded
 // instance, which grows the BigBuffer every time.
-void registerListToFormattedString(const Build& build, std::size_t rows, const std::vector<std::string>& shapes,
-                                   bool withMemcpy) {
+void registerListToFormattedString(const Build& build, std::size_t rows,
+                                   const std::vector<std::string>& shapes, bool withMemcpy) {
   const std::string size = "cells:" + shortCount(rows * shape(shapes.front()).columns);
   for (const auto& name : shapes) {
     for (const bool fresh : {false, true}) {
@@ -176,36 +177,36 @@ void registerListToFormattedString(const Build& build, std::size_t rows, const s
                       countCells(state, d.cells, want.text.size(), build);
                     });
     }
-    registerBench(benchName("ListToFormattedString", build, size, name, "floor"),
-                  [=](benchmark::State& state, bool first) {
-                    ListData& d = listData(build, rows, shapes);
-                    setFormat(*d.host, shape(name).format);
-                    const Rendered& want = d.expected.at(name);
-                    const UnitText empty(build.width, std::size_t{0});
-                    std::size_t read = 0;
-                    {
-                      Traffic t(*d.host);
-                      auto once = [&] {
-                        t.writeText(P2, empty.data());
-                        const std::int32_t lines = t.lineCount(P1);
-                        readFormat(t);
-                        t.readColumnDefinition(P1);
-                        read = t.readCells(P1, d.refs, lines, 32000, d.cellBuffer.data());
-                        t.writeText(P2, want.units.data());
-                      };
-                      if (first) {
-                        const auto known = d.pluginTraffic.find(name);
-                        checkTraffic(state,
-                                     known == d.pluginTraffic.end() ? std::nullopt
-                                                                    : std::optional<TrafficCounts>(known->second),
-                                     countTraffic(*d.host, once));
-                      }
-                      for (auto _ : state) once();
-                    }
-                    if (read == 0 || d.host->text(P2).size() != want.text.size())
-                      fail(state, "the floor did not read every cell");
-                    countCells(state, d.cells, want.text.size(), build);
-                  });
+    registerBench(benchName("ListToFormattedString", build, size, name, "floor"), [=](benchmark::State& state,
+                                                                                      bool first) {
+      ListData& d = listData(build, rows, shapes);
+      setFormat(*d.host, shape(name).format);
+      const Rendered& want = d.expected.at(name);
+      const UnitText empty(build.width, std::size_t{0});
+      std::size_t read = 0;
+      {
+        Traffic t(*d.host);
+        auto once = [&] {
+          t.writeText(P2, empty.data());
+          const std::int32_t lines = t.lineCount(P1);
+          readFormat(t);
+          t.readColumnDefinition(P1);
+          read = t.readCells(P1, d.refs, lines, 32000, d.cellBuffer.data());
+          t.writeText(P2, want.units.data());
+        };
+        if (first) {
+          const auto known = d.pluginTraffic.find(name);
+          checkTraffic(
+              state,
+              known == d.pluginTraffic.end() ? std::nullopt : std::optional<TrafficCounts>(known->second),
+              countTraffic(*d.host, once));
+        }
+        for (auto _ : state) once();
+      }
+      if (read == 0 || d.host->text(P2).size() != want.text.size())
+        fail(state, "the floor did not read every cell");
+      countCells(state, d.cells, want.text.size(), build);
+    });
     if (withMemcpy) {
       registerBench(benchName("ListToFormattedString", build, size, name, "memcpy"),
                     [=](benchmark::State& state, bool) {
@@ -234,8 +235,8 @@ enum class Sized { Cells, Characters };
 
 TextData& textData(const Build& build, const std::string& shapeName, Sized sized, std::size_t amount,
                    bool keepText) {
-  const std::string key = "fstl/" + std::string(build.file) + "/" + shapeName + "/" +
-                          std::to_string(amount) + (sized == Sized::Cells ? "c" : "t") + (keepText ? "+text" : "");
+  const std::string key = "fstl/" + std::string(build.file) + "/" + shapeName + "/" + std::to_string(amount) +
+                          (sized == Sized::Cells ? "c" : "t") + (keepText ? "+text" : "");
   return dataSet<TextData>(key, [&] {
     const Shape& s = shape(shapeName);
     auto d = std::make_shared<TextData>();
@@ -331,9 +332,9 @@ void registerLiteral(const std::string& name, std::size_t characters) {
       ->MinTime(0.1);
 }
 
-constexpr std::size_t kRows = 100000;             // one million cells
-constexpr std::size_t kBigText = 100000000;       // 100 million characters
-constexpr std::size_t kLiteralText = 100000;      // small enough for the literal algorithm
+constexpr std::size_t kRows = 100000;         // one million cells
+constexpr std::size_t kBigText = 100000000;   // 100 million characters
+constexpr std::size_t kLiteralText = 100000;  // small enough for the literal algorithm
 const std::vector<std::string> kHtmlShapes = {"html", "html-variant"};
 const std::vector<std::string> kTextShapes = {"html", "near-match", "rare-prefixes"};
 
@@ -350,7 +351,8 @@ void registerFormatted() {
     }
   }
   for (const auto& name : kTextShapes) {
-    for (const Build& build : kBuilds) registerFstl(build, name, Sized::Characters, kLiteralText, false, false);
+    for (const Build& build : kBuilds)
+      registerFstl(build, name, Sized::Characters, kLiteralText, false, false);
     registerLiteral(name, kLiteralText);
   }
 }

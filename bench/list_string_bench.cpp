@@ -96,66 +96,72 @@ void registerListToString(const Build& build, std::size_t rows) {
                     countCells(state, d.cells, d.expected.size() * unit(build));
                   });
   }
-  registerBench(benchName("ListToString", build, size, "plain", "floor"), [build, rows](benchmark::State& state, bool first) {
-    ListData& d = listData(build, rows);
-    const UnitText empty(build.width, std::size_t{0});
-    std::size_t read = 0;
-    {
-      Traffic t(*d.host);
-      auto once = [&] {
-        t.writeText(P2, empty.data());
-        const std::int32_t lines = t.lineCount(P1);
-        t.readColumnDefinition(P1);
-        read = t.readCells(P1, d.refs, lines, 255, d.cellBuffer.data());
-        t.writeText(P2, d.expectedUnits.data());
-      };
-      if (first) checkTraffic(state, d.pluginTraffic, countTraffic(*d.host, once));
-      for (auto _ : state) once();
-    }
-    if (read + d.cells != d.expected.size() || d.host->text(P2).size() != d.expected.size())
-      fail(state, "the floor did not read every cell");
-    countCells(state, d.cells, d.expected.size() * unit(build));
-  });
-  registerBench(benchName("ListToString", build, size, "plain", "memcpy"), [build, rows](benchmark::State& state, bool) {
-    const std::uint64_t cells = rows * kColumns;
-    memcpyBody(state, static_cast<std::size_t>(cells * 11 * unit(build)), cells);
-  });
+  registerBench(benchName("ListToString", build, size, "plain", "floor"),
+                [build, rows](benchmark::State& state, bool first) {
+                  ListData& d = listData(build, rows);
+                  const UnitText empty(build.width, std::size_t{0});
+                  std::size_t read = 0;
+                  {
+                    Traffic t(*d.host);
+                    auto once = [&] {
+                      t.writeText(P2, empty.data());
+                      const std::int32_t lines = t.lineCount(P1);
+                      t.readColumnDefinition(P1);
+                      read = t.readCells(P1, d.refs, lines, 255, d.cellBuffer.data());
+                      t.writeText(P2, d.expectedUnits.data());
+                    };
+                    if (first) checkTraffic(state, d.pluginTraffic, countTraffic(*d.host, once));
+                    for (auto _ : state) once();
+                  }
+                  if (read + d.cells != d.expected.size() || d.host->text(P2).size() != d.expected.size())
+                    fail(state, "the floor did not read every cell");
+                  countCells(state, d.cells, d.expected.size() * unit(build));
+                });
+  registerBench(benchName("ListToString", build, size, "plain", "memcpy"),
+                [build, rows](benchmark::State& state, bool) {
+                  const std::uint64_t cells = rows * kColumns;
+                  memcpyBody(state, static_cast<std::size_t>(cells * 11 * unit(build)), cells);
+                });
 }
 
 void registerStringToList(const Build& build, std::size_t rows) {
   const std::string size = "cells:" + shortCount(rows * kColumns);
-  registerBench(benchName("StringToList", build, size, "plain", "plugin"), [build, rows](benchmark::State& state, bool first) {
-    TextData& d = textData(build, rows);
-    const int result = runWarm(state, first, *d.host, kStl, 2, &d.pluginTraffic);
-    if (result != 0 || d.host->list(P2).rows != d.expected)
-      fail(state, "wrong list, result " + std::to_string(result));
-    countCells(state, d.cells, d.textLength * unit(build));
-  });
-  registerBench(benchName("StringToList", build, size, "plain", "floor"), [build, rows](benchmark::State& state, bool first) {
-    TextData& d = textData(build, rows);
-    const auto lines = static_cast<std::int32_t>(d.expected.size());
-    std::int32_t delivered = 0;
-    bool linesSet = true;
-    {
-      Traffic t(*d.host);
-      auto once = [&] {
-        t.clearList(P2);
-        t.readColumnDefinition(P2);
-        delivered = t.receiveText(P1);
-        linesSet = t.setLines(P2, lines);
-        t.writeCells(P2, d.refs, lines, d.packedCells.data());
-      };
-      if (first) checkTraffic(state, d.pluginTraffic, countTraffic(*d.host, once));
-      for (auto _ : state) once();
-    }
-    if (!linesSet || static_cast<std::uint64_t>(delivered) != d.textLength || d.host->list(P2).rows != d.expected)
-      fail(state, "the floor did not store every cell");
-    countCells(state, d.cells, d.textLength * unit(build));
-  });
-  registerBench(benchName("StringToList", build, size, "plain", "memcpy"), [build, rows](benchmark::State& state, bool) {
-    const std::uint64_t cells = rows * kColumns;
-    memcpyBody(state, static_cast<std::size_t>(cells * 11 * unit(build)), cells);
-  });
+  registerBench(benchName("StringToList", build, size, "plain", "plugin"),
+                [build, rows](benchmark::State& state, bool first) {
+                  TextData& d = textData(build, rows);
+                  const int result = runWarm(state, first, *d.host, kStl, 2, &d.pluginTraffic);
+                  if (result != 0 || d.host->list(P2).rows != d.expected)
+                    fail(state, "wrong list, result " + std::to_string(result));
+                  countCells(state, d.cells, d.textLength * unit(build));
+                });
+  registerBench(benchName("StringToList", build, size, "plain", "floor"),
+                [build, rows](benchmark::State& state, bool first) {
+                  TextData& d = textData(build, rows);
+                  const auto lines = static_cast<std::int32_t>(d.expected.size());
+                  std::int32_t delivered = 0;
+                  bool linesSet = true;
+                  {
+                    Traffic t(*d.host);
+                    auto once = [&] {
+                      t.clearList(P2);
+                      t.readColumnDefinition(P2);
+                      delivered = t.receiveText(P1);
+                      linesSet = t.setLines(P2, lines);
+                      t.writeCells(P2, d.refs, lines, d.packedCells.data());
+                    };
+                    if (first) checkTraffic(state, d.pluginTraffic, countTraffic(*d.host, once));
+                    for (auto _ : state) once();
+                  }
+                  if (!linesSet || static_cast<std::uint64_t>(delivered) != d.textLength ||
+                      d.host->list(P2).rows != d.expected)
+                    fail(state, "the floor did not store every cell");
+                  countCells(state, d.cells, d.textLength * unit(build));
+                });
+  registerBench(benchName("StringToList", build, size, "plain", "memcpy"),
+                [build, rows](benchmark::State& state, bool) {
+                  const std::uint64_t cells = rows * kColumns;
+                  memcpyBody(state, static_cast<std::size_t>(cells * 11 * unit(build)), cells);
+                });
 }
 
 }  // namespace

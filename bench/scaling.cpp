@@ -49,7 +49,8 @@ struct Options {
 
 std::vector<std::u32string> columnNames() {
   std::vector<std::u32string> names;
-  for (std::size_t c = 0; c < kColumns; ++c) names.push_back(U"c" + std::u32string(1, U'0' + static_cast<char32_t>(c)));
+  for (std::size_t c = 0; c < kColumns; ++c)
+    names.push_back(U"c" + std::u32string(1, U'0' + static_cast<char32_t>(c)));
   return names;
 }
 
@@ -220,8 +221,8 @@ int run(const Options& o) {
       const bool ok = fs.ok && fl.ok && wl.ok && ws.ok && fs.digest == ws.digest && fl.digest == wl.digest;
       allOk = allOk && ok;
       std::printf("%-22s %-9s %9.1fms %9.1fms %6.2f   %9.1fms %9.1fms %6.2f   %10.2f%s\n", job.name, file,
-                  fs.seconds * 1e3, fl.seconds * 1e3, fl.seconds / fs.seconds, ws.seconds * 1e3, wl.seconds * 1e3,
-                  wl.seconds / ws.seconds, fs.seconds / ws.seconds,
+                  fs.seconds * 1e3, fl.seconds * 1e3, fl.seconds / fs.seconds, ws.seconds * 1e3,
+                  wl.seconds * 1e3, wl.seconds / ws.seconds, fs.seconds / ws.seconds,
                   ok ? "" : "  FAILED: a result other than 0, or fresh and warm differ");
       std::fflush(stdout);
     }
@@ -236,13 +237,20 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (arg == "--cells" && hasValue) o.cells = static_cast<std::size_t>(std::strtoull(argv[++i], nullptr, 10));
-    else if (arg == "--repeat" && hasValue) o.repeat = std::atoi(argv[++i]);
-    else if (arg == "--plugin-dir" && hasValue) o.pluginDir = argv[++i];
-    else if (arg == "--only" && hasValue) o.only = argv[++i];
-    else if (arg == "--check") o.check = true;
+    if (arg == "--cells" && hasValue)
+      o.cells = static_cast<std::size_t>(std::strtoull(argv[++i], nullptr, 10));
+    else if (arg == "--repeat" && hasValue)
+      o.repeat = std::atoi(argv[++i]);
+    else if (arg == "--plugin-dir" && hasValue)
+      o.pluginDir = argv[++i];
+    else if (arg == "--only" && hasValue)
+      o.only = argv[++i];
+    else if (arg == "--check")
+      o.check = true;
     else {
-      std::fprintf(stderr, "usage: corvane_scaling [--cells N] [--repeat R] [--plugin-dir DIR] [--only COMMAND|BUILD] [--check]\n");
+      std::fprintf(stderr,
+                   "usage: corvane_scaling [--cells N] [--repeat R] [--plugin-dir DIR] [--only "
+                   "COMMAND|BUILD] [--check]\n");
       return 2;
     }
   }
@@ -250,6 +258,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "corvane_scaling: --cells must be at least %zu and --repeat at least 1\n", kColumns);
     return 2;
   }
-  std::printf("cells N = %zu (%zu columns of 10 characters), median of %d runs\n", o.cells, kColumns, o.repeat);
+  std::printf("cells N = %zu (%zu columns of 10 characters), median of %d runs\n", o.cells, kColumns,
+              o.repeat);
   return run(o);
 }

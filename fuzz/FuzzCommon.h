@@ -65,15 +65,15 @@ inline Loaded* plugins() {
   std::abort();
 }
 
-#define CVFUZZ_CHECK(cond, what) \
-  do {                          \
+#define CVFUZZ_CHECK(cond, what)             \
+  do {                                       \
     if (!(cond)) ::cvfuzz::fail(what, 0, 1); \
   } while (0)
-#define CVFUZZ_CHECK_EQ(got, expected, what)                                              \
-  do {                                                                                     \
-    const long long cvGot = static_cast<long long>(got);                                   \
-    const long long cvWant = static_cast<long long>(expected);                             \
-    if (cvGot != cvWant) ::cvfuzz::fail(what, cvGot, cvWant);                              \
+#define CVFUZZ_CHECK_EQ(got, expected, what)                   \
+  do {                                                         \
+    const long long cvGot = static_cast<long long>(got);       \
+    const long long cvWant = static_cast<long long>(expected); \
+    if (cvGot != cvWant) ::cvfuzz::fail(what, cvGot, cvWant);  \
   } while (0)
 
 // Characters: mostly from a small alphabet, so that separators occur and
@@ -87,9 +87,12 @@ class Chars {
   char32_t any() {
     if (unicode_) {
       switch (data_.ConsumeIntegralInRange<int>(0, 3)) {
-        case 0: return data_.ConsumeIntegral<uint32_t>();  // past U+10FFFF and top bit set too
-        case 1: return data_.ConsumeIntegralInRange<char32_t>(0x80, 0x10FFFF);
-        default: return data_.ConsumeIntegralInRange<char32_t>(0, 0x7F);
+        case 0:
+          return data_.ConsumeIntegral<uint32_t>();  // past U+10FFFF and top bit set too
+        case 1:
+          return data_.ConsumeIntegralInRange<char32_t>(0x80, 0x10FFFF);
+        default:
+          return data_.ConsumeIntegralInRange<char32_t>(0, 0x7F);
       }
     }
     return data_.ConsumeIntegral<uint8_t>();
@@ -114,10 +117,14 @@ class Chars {
   // A length that favours the edges: empty, short, 254 to 256, longer.
   size_t length(size_t shortMax, size_t longMax) {
     switch (data_.ConsumeIntegralInRange<int>(0, 9)) {
-      case 0: return 0;
-      case 1: return data_.ConsumeIntegralInRange<size_t>(254, 256);
-      case 2: return data_.ConsumeIntegralInRange<size_t>(0, longMax);
-      default: return data_.ConsumeIntegralInRange<size_t>(0, shortMax);
+      case 0:
+        return 0;
+      case 1:
+        return data_.ConsumeIntegralInRange<size_t>(254, 256);
+      case 2:
+        return data_.ConsumeIntegralInRange<size_t>(0, longMax);
+      default:
+        return data_.ConsumeIntegralInRange<size_t>(0, shortMax);
     }
   }
 
@@ -129,9 +136,9 @@ class Chars {
 // One input's setting: the build and, for some inputs, the faults.
 struct Setting {
   bool unicode = false;
-  bool faulty = false;       // any fault below is in force
-  int32_t failAt = 0;        // allocation, resize or lock that fails (test build)
-  bool failOnward = false;   // and every later one
+  bool faulty = false;      // any fault below is in force
+  int32_t failAt = 0;       // allocation, resize or lock that fails (test build)
+  bool failOnward = false;  // and every later one
   HostFaults hostFaults;
 };
 
@@ -158,8 +165,9 @@ inline Setting readSetting(FuzzedDataProvider& data, bool allowHostFaults = true
       // Lengths the plug-in must refuse before it allocates (their byte
       // counts do not fit a block), and small ones below the real length.
       // Lengths it may allocate for, up to 2 GiB, are the limits tests'.
-      static const int32_t kLengths[] = {0x7FFFFFFF, 0x7FFFFFF8, -1, INT32_MIN, 1, 2, 7,
-                                         0x20000000, 0x1FFFFFFE};  // the last two: Unicode only
+      static const int32_t kLengths[] = {
+          0x7FFFFFFF, 0x7FFFFFF8, -1,         INT32_MIN, 1,
+          2,          7,          0x20000000, 0x1FFFFFFE};  // the last two: Unicode only
       f.forcedLength = kLengths[data.ConsumeIntegralInRange<size_t>(0, s.unicode ? 8 : 6)];
     }
   }
@@ -233,8 +241,8 @@ class Run {
     corvane::host::ArmFaultsFunction arm = nullptr;
     corvane::host::FaultPointsFunction points = nullptr;
     if (setting_.failAt > 0) {
-      arm = reinterpret_cast<corvane::host::ArmFaultsFunction>(
-          plugin_.symbol(corvane::host::kArmFaultsSymbol));
+      arm =
+          reinterpret_cast<corvane::host::ArmFaultsFunction>(plugin_.symbol(corvane::host::kArmFaultsSymbol));
       points = reinterpret_cast<corvane::host::FaultPointsFunction>(
           plugin_.symbol(corvane::host::kFaultPointsSymbol));
       arm(setting_.failAt, setting_.failOnward ? -1 : 0);

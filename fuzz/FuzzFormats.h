@@ -18,7 +18,7 @@ inline std::u32string formatString(FuzzedDataProvider& data, Chars& chars, const
   const int kind = data.ConsumeIntegralInRange<int>(0, 9);
   if (mayBeVariant && kind >= 7) {
     // A keyword that counts, or one that nearly does.
-    static const char32_t* const kKeywords[] = {U"VARIANT:", U"VARIANT:", U"VARIANT:", U"VARIANT",
+    static const char32_t* const kKeywords[] = {U"VARIANT:", U"VARIANT:",  U"VARIANT:", U"VARIANT",
                                                 U"variant:", U" VARIANT:", U"VARIANT;"};
     std::u32string s = kKeywords[data.ConsumeIntegralInRange<size_t>(0, 6)];
     const size_t entries = data.ConsumeBool() ? data.ConsumeIntegralInRange<size_t>(0, 8)
@@ -58,8 +58,8 @@ inline std::u32string uptoZero(const std::u32string& s) { return s.substr(0, s.f
 
 // The plug-in's FormattedStringToList on `text` against the literal parse.
 // `untouched` is the list as it was before the command.
-inline void expectLiteralParse(const std::u32string& text, size_t columns, const FormatStrings& f,
-                               int result, const Rows& rows, const Rows& untouched) {
+inline void expectLiteralParse(const std::u32string& text, size_t columns, const FormatStrings& f, int result,
+                               const Rows& rows, const Rows& untouched) {
   const cvtest::ParseOutcome want = cvtest::literalParse(text, columns, f);
   CVFUZZ_CHECK_EQ(result, want.result, "FormattedStringToList result as the literal parse");
   if (!want.touched) {
@@ -68,8 +68,8 @@ inline void expectLiteralParse(const std::u32string& text, size_t columns, const
     CVFUZZ_CHECK_EQ(rows.size(), want.rows.size(), "rows as the literal parse");
     for (size_t r = 0; r < rows.size(); ++r)
       for (size_t c = 0; c < columns; ++c)
-        if (rows[r][c] != want.rows[r][c]) fail("a cell differs from the literal parse", static_cast<long long>(r),
-                                                static_cast<long long>(c));
+        if (rows[r][c] != want.rows[r][c])
+          fail("a cell differs from the literal parse", static_cast<long long>(r), static_cast<long long>(c));
   } else {
     CVFUZZ_CHECK(rows.empty(), "a failed parse leaves the list cleared");
   }

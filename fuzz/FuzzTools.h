@@ -23,15 +23,19 @@ namespace cvfuzz {
 
 inline void checkRefusal(const corvane::cli::Failure& failure, std::string_view place) {
   const std::string_view message = failure.what();
-  if (failure.status() != corvane::cli::kExitUsage) toolCheckFailed("a malformed value is a usage error", message);
+  if (failure.status() != corvane::cli::kExitUsage)
+    toolCheckFailed("a malformed value is a usage error", message);
   if (message.substr(0, place.size()) != place) toolCheckFailed("the message names the place", message);
 }
 
 inline const char* modeName(corvane::cli::TextMode mode) {
   switch (mode) {
-    case corvane::cli::TextMode::Unicode: return "unicode";
-    case corvane::cli::TextMode::Latin1: return "latin1";
-    default: return "bytes";
+    case corvane::cli::TextMode::Unicode:
+      return "unicode";
+    case corvane::cli::TextMode::Latin1:
+      return "latin1";
+    default:
+      return "bytes";
   }
 }
 
@@ -54,7 +58,8 @@ inline void checkUnescape(std::string_view value, corvane::cli::TextMode mode, c
   } catch (const corvane::cli::Failure& failure) {
     toolCheckFailed(modeName(mode), std::string("a shown text unescapes: ") + failure.what());
   }
-  if (again != text) toolCheckFailed(modeName(mode), "a shown text unescapes to the same characters: " + shown);
+  if (again != text)
+    toolCheckFailed(modeName(mode), "a shown text unescapes to the same characters: " + shown);
 }
 
 }  // namespace cvfuzz

@@ -19,8 +19,14 @@ namespace {
 
 // Names the definition and the list draw from.
 std::vector<std::u32string> namePool(FuzzedDataProvider& data, Chars& chars) {
-  std::vector<std::u32string> pool = {U"a", U"b", U" a", U"a ", U"", U"#LN",
-                                      std::u32string(254, U'n'), std::u32string(255, U'n'),
+  std::vector<std::u32string> pool = {U"a",
+                                      U"b",
+                                      U" a",
+                                      U"a ",
+                                      U"",
+                                      U"#LN",
+                                      std::u32string(254, U'n'),
+                                      std::u32string(255, U'n'),
                                       std::u32string(300, U'n')};
   const size_t extra = data.ConsumeIntegralInRange<size_t>(0, 6);
   for (size_t i = 0; i < extra; ++i) pool.push_back(chars.text(chars.length(4, 300), U"ab ", false));
@@ -28,9 +34,9 @@ std::vector<std::u32string> namePool(FuzzedDataProvider& data, Chars& chars) {
 }
 
 struct Resolved {
-  int code = 0;                      // 0 when the columns resolve
-  std::vector<int16_t> refs;         // in definition order
-  std::vector<std::u32string> names; // as looked up
+  int code = 0;                       // 0 when the columns resolve
+  std::vector<int16_t> refs;          // in definition order
+  std::vector<std::u32string> names;  // as looked up
 };
 
 // The column references as the host will answer them for this definition.
@@ -107,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const size_t lines = data.ConsumeIntegralInRange<size_t>(0, 3);
   for (size_t r = 0; r < lines; ++r) {
     std::vector<std::u32string> row;
-    for (size_t c = 0; c < columns.size(); ++c) row.push_back(chars.text(data.ConsumeIntegralInRange<size_t>(0, 3), U"xy", false));
+    for (size_t c = 0; c < columns.size(); ++c)
+      row.push_back(chars.text(data.ConsumeIntegralInRange<size_t>(0, 3), U"xy", false));
     rows.push_back(std::move(row));
   }
 
@@ -143,8 +150,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     for (size_t r = 0; r < rows.size(); ++r)
       for (const auto& name : want.names) {
         const long c = columnOf(columns, name);
-        if (name == U"#LN") expected += ascii(std::to_string(rows.size()));  // the line-count reference
-        else if (c >= 0) expected += rows[r][static_cast<size_t>(c)].substr(0, 255);
+        if (name == U"#LN")
+          expected += ascii(std::to_string(rows.size()));  // the line-count reference
+        else if (c >= 0)
+          expected += rows[r][static_cast<size_t>(c)].substr(0, 255);
         expected += U',';
       }
     CVFUZZ_CHECK(host.text(P2) == expected, "the cells of the named columns, in definition order");
@@ -156,7 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     for (size_t r = 0; r < lineCount; ++r)
       for (size_t i = 0; i < k; ++i, ++cell) {
         const long c = columnOf(columns, want.names[i]);
-        if (c >= 0 && want.names[i] != U"#LN") expected[r][static_cast<size_t>(c)] = ascii("t" + std::to_string(cell));
+        if (c >= 0 && want.names[i] != U"#LN")
+          expected[r][static_cast<size_t>(c)] = ascii("t" + std::to_string(cell));
       }
     CVFUZZ_CHECK(host.list(P2).rows == expected, "the cells go to the named columns");
   }

@@ -9,8 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view value(reinterpret_cast<const char*>(data), size);
-  for (auto mode : {corvane::cli::TextMode::Unicode, corvane::cli::TextMode::Latin1,
-                    corvane::cli::TextMode::Bytes})
+  for (auto mode :
+       {corvane::cli::TextMode::Unicode, corvane::cli::TextMode::Latin1, corvane::cli::TextMode::Bytes})
     cvfuzz::checkUnescape(value, mode, "--row-delim");
   return 0;
 }

@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (const auto& [key, value] : values) {
     if (!knownKey(key)) cvfuzz::toolCheckFailed("only the known keys", key);
-    if (value.text.find('\n') != std::string::npos) cvfuzz::toolCheckFailed("a value is one line", value.text);
+    if (value.text.find('\n') != std::string::npos)
+      cvfuzz::toolCheckFailed("a value is one line", value.text);
     if (value.origin.rfind(std::string(kPath) + ", line ", 0) != 0)
       cvfuzz::toolCheckFailed("a value knows its line", value.origin);
     if (text.find(value.text) == std::string_view::npos)

@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       piece += chars.text(data.ConsumeIntegralInRange<size_t>(0, 6), alphabet, true);
     }
   }
-  const size_t repeat = piece.size() > 2000 || data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, 500);
+  const size_t repeat =
+      piece.size() > 2000 || data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, 500);
   std::u32string text;
   for (size_t i = 0; i < repeat; ++i) text += piece;
 

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   }
   // at most about 20,000 cells
   const size_t most = 20000 / (rows.size() * columns + 1) + 1;
-  const size_t repeat = data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(200, most));
+  const size_t repeat =
+      data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(200, most));
   Rows list;
   for (size_t i = 0; i < repeat; ++i) list.insert(list.end(), rows.begin(), rows.end());
 

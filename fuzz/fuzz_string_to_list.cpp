@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   // at most about 64,000 characters: long enough to matter, short enough to
   // keep the runs quick
   const size_t most = 64000 / (piece.size() + 1) + 1;
-  const size_t repeat = data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(300, most));
+  const size_t repeat =
+      data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(300, most));
   std::u32string text;
   for (size_t i = 0; i < repeat; ++i) text += piece;
 
@@ -66,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   CVFUZZ_CHECK_EQ(rows.size(), expectedRows, "D / K lines");
   for (size_t r = 0; r < expectedRows; ++r)
     for (size_t c = 0; c < columns; ++c)
-      if (rows[r][c] != cells[r * columns + c]) fail("a cell differs", static_cast<long long>(r), static_cast<long long>(c));
+      if (rows[r][c] != cells[r * columns + c])
+        fail("a cell differs", static_cast<long long>(r), static_cast<long long>(c));
   return 0;
 }

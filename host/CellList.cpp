@@ -27,7 +27,8 @@ void CellList::reallocate(std::size_t capacity, bool dropDead, const CellList* f
   std::size_t used = 0;
   if (dropDead) {
     for (Span& s : spans_) {
-      if (s.length != 0) std::memcpy(fresh.get() + used, from->chars_.get() + s.offset, s.length * sizeof(char32_t));
+      if (s.length != 0)
+        std::memcpy(fresh.get() + used, from->chars_.get() + s.offset, s.length * sizeof(char32_t));
       s.offset = used;
       used += s.length;
     }

@@ -88,9 +88,9 @@ class CellList {
 
   std::vector<std::u32string> columns_;
   std::size_t rows_ = 0;
-  std::vector<Span> spans_;   // rows_ * columns_.size(), row by row
+  std::vector<Span> spans_;  // rows_ * columns_.size(), row by row
   std::unique_ptr<char32_t[]> chars_;
-  std::size_t used_ = 0;      // characters of the arena in use, live or dead
+  std::size_t used_ = 0;  // characters of the arena in use, live or dead
   std::size_t capacity_ = 0;
   std::uint64_t live_ = 0;
   std::uint64_t changes_ = 0;

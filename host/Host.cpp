@@ -270,10 +270,8 @@ std::uint32_t Host::designCount() const noexcept {
 }
 
 std::u32string Host::designText() const {
-  const std::size_t offset =
-      width_ == CharWidth::Unicode ? kCvDesignTextUnicode : kCvDesignTextByte;
-  return readTerminated(design_.data() + offset, width_,
-                        (design_.size() - offset) / unitBytes(width_));
+  const std::size_t offset = width_ == CharWidth::Unicode ? kCvDesignTextUnicode : kCvDesignTextByte;
+  return readTerminated(design_.data() + offset, width_, (design_.size() - offset) / unitBytes(width_));
 }
 
 std::int16_t Host::designFlagValue() const noexcept {
@@ -495,13 +493,12 @@ std::int32_t Host::setFldInt(std::int16_t field, const double* value) {
   return 1;
 }
 
-std::int32_t Host::getFldVal(std::int16_t field, std::int16_t kind, std::int32_t maximum,
-                             void* destination) {
+std::int32_t Host::getFldVal(std::int16_t field, std::int16_t kind, std::int32_t maximum, void* destination) {
   return deliver(fieldValue(field), kind, maximum, destination) ? 1 : 0;
 }
 
-std::int32_t Host::getLstVal(std::int16_t list, std::int16_t column, std::int16_t kind,
-                             void* destination, const std::int32_t* rowAndMaximum) {
+std::int32_t Host::getLstVal(std::int16_t list, std::int16_t column, std::int16_t kind, void* destination,
+                             const std::int32_t* rowAndMaximum) {
   if (rowAndMaximum == nullptr) return 0;
   const std::int32_t row = rowAndMaximum[0];
   const std::int32_t maximum = rowAndMaximum[1];
@@ -512,9 +509,10 @@ std::int32_t Host::getLstVal(std::int16_t list, std::int16_t column, std::int16_
     value.number = stored != nullptr ? static_cast<double>(stored->cells.rowCount()) : 0.0;
     return deliver(value, kind, maximum, destination) ? 1 : 0;
   }
-  const std::int32_t at = stored != nullptr && row >= 1 && static_cast<std::size_t>(row) <= stored->cells.rowCount()
-                              ? stored->column(column)
-                              : -1;
+  const std::int32_t at =
+      stored != nullptr && row >= 1 && static_cast<std::size_t>(row) <= stored->cells.rowCount()
+          ? stored->column(column)
+          : -1;
   if (at < 0) {
     deliver(value, kind, maximum, destination);  // an empty text
     return 0;
@@ -525,8 +523,8 @@ std::int32_t Host::getLstVal(std::int16_t list, std::int16_t column, std::int16_
   return ok ? 1 : 0;
 }
 
-std::int32_t Host::setLstVal(std::int16_t list, std::int32_t row, std::int16_t column,
-                             std::int16_t kind, const void* value) {
+std::int32_t Host::setLstVal(std::int16_t list, std::int32_t row, std::int16_t column, std::int16_t kind,
+                             const void* value) {
   StoredList* stored = findList(list);
   if (stored == nullptr || row < 1 || static_cast<std::size_t>(row) > stored->cells.rowCount()) return 0;
   const std::int32_t at = stored->column(column);

@@ -96,7 +96,7 @@ struct HostStats {
   std::uint64_t failedCalls = 0;          // calls the host could not complete (e.g. out of memory)
   std::uint64_t cellsRead = 0;
   std::uint64_t cellsWritten = 0;
-  std::uint64_t handlesGrown = 0;         // kind 8 reads that had to grow the block
+  std::uint64_t handlesGrown = 0;  // kind 8 reads that had to grow the block
 
   std::uint64_t callsOf(int32_t op) const noexcept {
     return op >= 0 && static_cast<std::size_t>(op) < calls.size() ? calls[static_cast<std::size_t>(op)] : 0;

@@ -26,9 +26,7 @@ void disposeHandle(Handle handle) noexcept {
   if (handle != nullptr) GlobalFree(handle);
 }
 
-std::size_t handleSize(Handle handle) noexcept {
-  return handle == nullptr ? 0 : GlobalSize(handle);
-}
+std::size_t handleSize(Handle handle) noexcept { return handle == nullptr ? 0 : GlobalSize(handle); }
 
 bool resizeHandle(Handle* variable, std::size_t size) noexcept {
   if (variable == nullptr || *variable == nullptr || size > kMaxHandleSize) return false;
@@ -38,9 +36,7 @@ bool resizeHandle(Handle* variable, std::size_t size) noexcept {
   return true;
 }
 
-void* lockHandle(Handle handle) noexcept {
-  return handle == nullptr ? nullptr : GlobalLock(handle);
-}
+void* lockHandle(Handle handle) noexcept { return handle == nullptr ? nullptr : GlobalLock(handle); }
 
 void unlockHandle(Handle handle) noexcept {
   if (handle != nullptr) GlobalUnlock(handle);
@@ -50,9 +46,7 @@ void unlockHandle(Handle handle) noexcept {
 
 namespace {
 
-CorvanePortableHandle* record(Handle handle) noexcept {
-  return static_cast<CorvanePortableHandle*>(handle);
-}
+CorvanePortableHandle* record(Handle handle) noexcept { return static_cast<CorvanePortableHandle*>(handle); }
 
 unsigned char* dataOf(Handle handle) noexcept {
   return static_cast<unsigned char*>(handle) + CORVANE_HANDLE_HEADER;

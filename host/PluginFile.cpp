@@ -28,9 +28,7 @@ std::string fixedText(const char* field, std::size_t capacity) {
   return std::string(field, n);
 }
 
-bool isIdentifierChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-}
+bool isIdentifierChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
 
 // Fills the parts of Resources that follow from the Q7INF record and the
 // strings; false (with an error) when the tag is not one this host knows.
@@ -146,11 +144,10 @@ std::optional<CommandInfo> parseDeclaration(std::string_view text) {
   return info;
 }
 
-std::optional<Resources> parseResourceImage(const unsigned char* data, std::size_t size,
-                                            std::string* error) {
+std::optional<Resources> parseResourceImage(const unsigned char* data, std::size_t size, std::string* error) {
   if (data == nullptr || size < sizeof(CorvaneResourceImage)) {
-    setError(error, "the resource section is too small (" + std::to_string(size) +
-                        " bytes, " + std::to_string(sizeof(CorvaneResourceImage)) + " needed)");
+    setError(error, "the resource section is too small (" + std::to_string(size) + " bytes, " +
+                        std::to_string(sizeof(CorvaneResourceImage)) + " needed)");
     return std::nullopt;
   }
   CorvaneResourceImage image;
@@ -177,10 +174,13 @@ std::optional<Resources> parseResourceImage(const unsigned char* data, std::size
   return res;
 }
 
-std::optional<Resources> readElfResources(const unsigned char* data, std::size_t size,
-                                          std::string* error) {
+std::optional<Resources> readElfResources(const unsigned char* data, std::size_t size, std::string* error) {
   const ByteView file(data, size);
-  if (data == nullptr || size < 16 || std::memcmp(data, "\x7f" "ELF", 4) != 0) {
+  if (data == nullptr || size < 16 ||
+      std::memcmp(data,
+                  "\x7f"
+                  "ELF",
+                  4) != 0) {
     setError(error, "not an ELF file");
     return std::nullopt;
   }
@@ -311,8 +311,7 @@ void readVersion(const std::filesystem::path& path, Resources& res) {
   text(L"ProductVersion", res.productVersionText);
 }
 
-std::optional<Resources> readWindowsResources(const std::filesystem::path& path,
-                                              std::string* error) {
+std::optional<Resources> readWindowsResources(const std::filesystem::path& path, std::string* error) {
   HMODULE data = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (data == nullptr) {
     setError(error, "cannot read the resources of " + path.string() + ": " + lastError());
@@ -388,15 +387,13 @@ void* Plugin::symbol(const char* name) const noexcept {
 
 namespace {
 
-std::optional<std::vector<unsigned char>> readFile(const std::filesystem::path& path,
-                                                   std::string* error) {
+std::optional<std::vector<unsigned char> > readFile(const std::filesystem::path& path, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     setError(error, "cannot read " + path.string());
     return std::nullopt;
   }
-  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
+  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) {
     setError(error, "cannot read " + path.string());
     return std::nullopt;

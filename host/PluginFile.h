@@ -22,13 +22,13 @@ namespace corvane::host {
 // One command as its declaration string announces it, for example
 // "Corvane.ListToString(listField, stringField [,delimByte]):1301001".
 struct CommandInfo {
-  int id = 0;                    // string number - first declaration + 1: what GetPackageId reports
-  int stringNumber = 0;          // 1301 ...
-  std::string group;             // text before the '.'
-  std::string name;              // "ListToString"
+  int id = 0;            // string number - first declaration + 1: what GetPackageId reports
+  int stringNumber = 0;  // 1301 ...
+  std::string group;     // text before the '.'
+  std::string name;      // "ListToString"
   std::vector<std::string> parameters;
-  std::vector<bool> optional;    // parallel to parameters
-  std::string number;            // the seven digits after ':'
+  std::vector<bool> optional;  // parallel to parameters
+  std::string number;          // the seven digits after ':'
 };
 
 // Parses one declaration; nullopt when it does not have the form
@@ -40,8 +40,8 @@ struct Resources {
   std::uint16_t firstDeclaration = 0;  // bytes 4-5 of the Q7INF record, little-endian
   std::array<std::uint8_t, kCvQ7InfSize> q7inf{};
   std::array<std::string, kCvDeclarationCount> strings;  // string first + i
-  std::string group;                   // the last string, "*..."
-  std::vector<CommandInfo> commands;   // the declarations that parse, in string order
+  std::string group;                                     // the last string, "*..."
+  std::vector<CommandInfo> commands;                     // the declarations that parse, in string order
   std::array<std::uint16_t, 4> fileVersion{};
   std::array<std::uint16_t, 4> productVersion{};
   std::string fileDescription;
@@ -57,14 +57,12 @@ std::optional<CharWidth> widthForTag(std::string_view tag);
 
 // Reads a CorvaneResourceImage (magic checked; texts need not be
 // terminated: each is cut at its field's end).
-std::optional<Resources> parseResourceImage(const unsigned char* data, std::size_t size,
-                                            std::string* error);
+std::optional<Resources> parseResourceImage(const unsigned char* data, std::size_t size, std::string* error);
 
 // Finds the CORVANE_RESOURCE_SECTION section of a little-endian ELF file
 // (32-bit or 64-bit) held in memory and parses it.  Every offset and size in
 // the file is checked against the buffer.
-std::optional<Resources> readElfResources(const unsigned char* data, std::size_t size,
-                                          std::string* error);
+std::optional<Resources> readElfResources(const unsigned char* data, std::size_t size, std::string* error);
 
 class Plugin {
   struct Key {

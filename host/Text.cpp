@@ -98,8 +98,9 @@ std::size_t terminatedLength(const void* source, CharWidth width, std::size_t li
   if (width == CharWidth::Byte) {
     if (limit == SIZE_MAX) return std::strlen(static_cast<const char*>(source));
     const void* zero = std::memchr(source, 0, limit);
-    return zero == nullptr ? limit : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) -
-                                                              static_cast<const unsigned char*>(source));
+    return zero == nullptr ? limit
+                           : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) -
+                                                      static_cast<const unsigned char*>(source));
   }
 #if WCHAR_MAX > 0xFFFF
   // 32-bit wchar_t: the C library's search, which is much faster than a

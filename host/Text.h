@@ -23,9 +23,7 @@ namespace corvane::host {
 // Width of one host character as the plug-in sees it.
 enum class CharWidth : std::uint8_t { Byte = 1, Unicode = 4 };
 
-constexpr std::size_t unitBytes(CharWidth width) noexcept {
-  return static_cast<std::size_t>(width);
-}
+constexpr std::size_t unitBytes(CharWidth width) noexcept { return static_cast<std::size_t>(width); }
 
 // The unit written into byte-wide memory for a character the byte build
 // cannot hold (anything above 255).
@@ -133,8 +131,7 @@ inline void readUnitsInto(char32_t* out, const void* source, CharWidth width, st
 std::size_t terminatedLength(const void* source, CharWidth width, std::size_t limit = SIZE_MAX) noexcept;
 // Reads a zero-terminated string of host characters, at most `limit`
 // characters (the terminator is not needed when the limit is reached).
-std::u32string readTerminated(const void* source, CharWidth width,
-                              std::size_t limit = SIZE_MAX);
+std::u32string readTerminated(const void* source, CharWidth width, std::size_t limit = SIZE_MAX);
 // Reads `count` host characters.
 std::u32string readUnits(const void* source, CharWidth width, std::size_t count);
 

@@ -9,6 +9,9 @@
 #ifndef CORVANE_TEXTS_H
 #define CORVANE_TEXTS_H
 
+/* The resource compiler takes each text as one literal: no line breaks. */
+/* clang-format off */
+
 #define CORVANE_STR_1301 "Corvane.FormattedStringToList(stringField, listField, rowPrefix, rowSuffix, rowDelim, colPrefix, colSuffix, colDelim):1301004"
 #define CORVANE_STR_1302 "Corvane.ListToFormattedString(listField, stringField, rowPrefix, rowSuffix, rowDelim, colPrefix, colSuffix, colDelim):1301003"
 #define CORVANE_STR_1303 "Corvane.StringToList(stringField, listField [,delimByte]):1301002"

@@ -15,11 +15,11 @@ enum {
 /* Splits the definition in place at each comma and looks every name up,
  * exactly as it stands (blanks and empty names included).  Returns the
  * number of references gathered or an error value. */
-static int16_t resolveNames(qchar *definition, int16_t *refs, HostCallback cb) {
+static int16_t resolveNames(qchar* definition, int16_t* refs, HostCallback cb) {
   if (definition[0] == 0) return kUnknownColumn;
   int16_t n = 0;
-  qchar *start = definition;
-  qchar *cursor = definition;
+  qchar* start = definition;
+  qchar* cursor = definition;
   for (;;) {
     while (*cursor != ',' && *cursor != 0) ++cursor;
     int atEnd = *cursor == 0;
@@ -34,9 +34,9 @@ static int16_t resolveNames(qchar *definition, int16_t *refs, HostCallback cb) {
   }
 }
 
-int16_t *GetTheListRefs(int16_t list, int16_t *count, HostCallback cb) {
+int16_t* GetTheListRefs(int16_t list, int16_t* count, HostCallback cb) {
   *count = 0;
-  qchar *definition = static_cast<qchar *>(NewXPPointer(kDefinitionBytes));
+  qchar* definition = static_cast<qchar*>(NewXPPointer(kDefinitionBytes));
   if (definition == nullptr) {
     *count = kNoMemory;
     return nullptr;
@@ -52,7 +52,7 @@ int16_t *GetTheListRefs(int16_t list, int16_t *count, HostCallback cb) {
     *count = n;
     return nullptr;
   }
-  int16_t *block = static_cast<int16_t *>(NewXPPointer((n + 1) * 2));
+  int16_t* block = static_cast<int16_t*>(NewXPPointer((n + 1) * 2));
   if (block == nullptr) {
     *count = kNoMemory;
     return nullptr;
@@ -64,9 +64,13 @@ int16_t *GetTheListRefs(int16_t list, int16_t *count, HostCallback cb) {
 
 int16_t ColumnRefsResult(int16_t count) {
   switch (count) {
-    case kUnknownColumn: return kCvResultColumns;
-    case kNoMemory: return kCvResultResource;
-    case kTooManyColumns: return kCvResultGrowth;
-    default: return kCvResultBadParams;
+    case kUnknownColumn:
+      return kCvResultColumns;
+    case kNoMemory:
+      return kCvResultResource;
+    case kTooManyColumns:
+      return kCvResultGrowth;
+    default:
+      return kCvResultBadParams;
   }
 }

@@ -16,17 +16,17 @@
 #define CORVANE_EXPORT __attribute__((visibility("default")))
 #endif
 
-static void releaseBlock(InstanceBlock *block) {
+static void releaseBlock(InstanceBlock* block) {
   if (block->scratchBuffer != nullptr) DisposeXPHandle(block->scratchBuffer);
   if (block->bigBuffer != nullptr) DisposeXPHandle(block->bigBuffer);
   DisposeXPPointer(block);
 }
 
-static void loadInstance(void **slot, HostCallback cb) {
-  InstanceBlock *old = static_cast<InstanceBlock *>(*slot);
+static void loadInstance(void** slot, HostCallback cb) {
+  InstanceBlock* old = static_cast<InstanceBlock*>(*slot);
   if (old != nullptr && old->state == CORVANE_STATE_COOL) return;
 
-  InstanceBlock *block = static_cast<InstanceBlock *>(NewXPPointer((XPSize)sizeof(InstanceBlock)));
+  InstanceBlock* block = static_cast<InstanceBlock*>(NewXPPointer((XPSize)sizeof(InstanceBlock)));
   if (block == nullptr) {
     XPBeep(1500, 2);
     return;
@@ -54,20 +54,29 @@ static void loadInstance(void **slot, HostCallback cb) {
   *slot = block;
 }
 
-static void runCommand(CommandCall *call, int16_t command) {
+static void runCommand(CommandCall* call, int16_t command) {
   switch (command) {
-    case kCvCmdFormattedStringToList: FormattedStringToList(call); break;
-    case kCvCmdListToFormattedString: ListToFormattedString(call); break;
-    case kCvCmdStringToList: StringToList(call); break;
-    case kCvCmdListToString: ListToString(call); break;
-    default: break; /* unknown numbers run nothing and report 0 */
+    case kCvCmdFormattedStringToList:
+      FormattedStringToList(call);
+      break;
+    case kCvCmdListToFormattedString:
+      ListToFormattedString(call);
+      break;
+    case kCvCmdStringToList:
+      StringToList(call);
+      break;
+    case kCvCmdListToString:
+      ListToString(call);
+      break;
+    default:
+      break; /* unknown numbers run nothing and report 0 */
   }
 }
 
-static void executeCommand(void **slot, HostCallback cb) {
+static void executeCommand(void** slot, HostCallback cb) {
   CommandCall call;
   memset(&call, 0, sizeof call);
-  call.block = static_cast<InstanceBlock *>(*slot);
+  call.block = static_cast<InstanceBlock*>(*slot);
   call.cb = cb;
   if (call.block == nullptr || call.block->state != CORVANE_STATE_COOL) {
     SetFldInt(kCvFieldResult, kCvResultNotReady, cb);
@@ -83,8 +92,8 @@ static void executeCommand(void **slot, HostCallback cb) {
   if (call.workspace != nullptr) DisposeXPPointer(call.workspace);
 }
 
-static void unloadInstance(void **slot) {
-  InstanceBlock *block = static_cast<InstanceBlock *>(*slot);
+static void unloadInstance(void** slot) {
+  InstanceBlock* block = static_cast<InstanceBlock*>(*slot);
   if (block == nullptr) return;
   releaseBlock(block);
   *slot = nullptr;
@@ -92,19 +101,19 @@ static void unloadInstance(void **slot) {
 
 static void answerDesignHelp(HostCallback cb) {
   int16_t command = (int16_t)GetPackageId(cb);
-  void *record = GetDesignPtr(cb);
+  void* record = GetDesignPtr(cb);
   if (record != nullptr) doDesignInfo(record, command, kCvFirstDeclaration, hInstLib);
 }
 
 static void setDesignFlag(HostCallback cb) {
-  uint8_t *record = static_cast<uint8_t *>(GetDesignPtr(cb));
+  uint8_t* record = static_cast<uint8_t*>(GetDesignPtr(cb));
   if (record == nullptr) return;
   int16_t one = 1;
   memcpy(record + kCvDesignFlag, &one, sizeof one);
 }
 
-extern "C" CORVANE_EXPORT void CORVANE_STDCALL Corvane(int32_t message, void **slot, int32_t,
-                                                       int32_t, int32_t, HostCallback cb) {
+extern "C" CORVANE_EXPORT void CORVANE_STDCALL Corvane(int32_t message, void** slot, int32_t, int32_t,
+                                                       int32_t, HostCallback cb) {
   int16_t what = (int16_t)(uint16_t)(message & 0xFFFF);
   if (cb == nullptr && what != kCvMsgUnload) return; /* nothing to report through */
   switch (what) {
@@ -121,9 +130,14 @@ extern "C" CORVANE_EXPORT void CORVANE_STDCALL Corvane(int32_t message, void **s
     case kCvMsgUnload:
       if (slot != nullptr) unloadInstance(slot);
       break;
-    case kCvMsgDesignHelp: answerDesignHelp(cb); break;
-    case kCvMsgDesignFlag: setDesignFlag(cb); break;
-    default: break;
+    case kCvMsgDesignHelp:
+      answerDesignHelp(cb);
+      break;
+    case kCvMsgDesignFlag:
+      setDesignFlag(cb);
+      break;
+    default:
+      break;
   }
 }
 
@@ -138,7 +152,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
  * the module handle is the base address at which this file is mapped. */
 __attribute__((constructor)) static void attachModule(void) {
   Dl_info info;
-  if (hInstLib == nullptr && dladdr(reinterpret_cast<void *>(&attachModule), &info) != 0)
+  if (hInstLib == nullptr && dladdr(reinterpret_cast<void*>(&attachModule), &info) != 0)
     hInstLib = info.dli_fbase;
 }
 __attribute__((destructor)) static void detachModule(void) { hInstLib = nullptr; }

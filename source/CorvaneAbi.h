@@ -30,20 +30,13 @@ typedef int32_t (*HostCallback)(int32_t op, ...);
 
 /* The one export, "Corvane".  Only the low 16 bits of `message` count, read
  * as signed.  Arguments 3 to 5 are never read. */
-typedef void(CORVANE_STDCALL *CorvaneEntryPoint)(int32_t message, void **slot,
-                                                 int32_t, int32_t, int32_t,
+typedef void(CORVANE_STDCALL* CorvaneEntryPoint)(int32_t message, void** slot, int32_t, int32_t, int32_t,
                                                  HostCallback callback);
 
 #define CORVANE_ENTRY_NAME "Corvane"
 
 /* Messages. */
-enum {
-  kCvMsgLoad = 0,
-  kCvMsgExecute = 1,
-  kCvMsgUnload = 2,
-  kCvMsgDesignHelp = 3,
-  kCvMsgDesignFlag = 4
-};
+enum { kCvMsgLoad = 0, kCvMsgExecute = 1, kCvMsgUnload = 2, kCvMsgDesignHelp = 3, kCvMsgDesignFlag = 4 };
 
 /* Callback operations.  The arguments after the code, in order:
  *  28 GetFldRef    name (length-prefixed host characters)
@@ -126,12 +119,12 @@ typedef struct CorvanePortableHandle {
 
 /* DesignRecord byte offsets. */
 enum {
-  kCvDesignKind = 6,          /* int16: 5 parameter help, 6 return help */
-  kCvDesignAnswered = 8,      /* uint8 set to 0 on an answer */
-  kCvDesignCount = 10,        /* one host character */
-  kCvDesignTextUnicode = 14,  /* host characters, zero-terminated */
+  kCvDesignKind = 6,         /* int16: 5 parameter help, 6 return help */
+  kCvDesignAnswered = 8,     /* uint8 set to 0 on an answer */
+  kCvDesignCount = 10,       /* one host character */
+  kCvDesignTextUnicode = 14, /* host characters, zero-terminated */
   kCvDesignTextByte = 11,
-  kCvDesignFlag = 14          /* int16 set to 1 by message 4 */
+  kCvDesignFlag = 14 /* int16 set to 1 by message 4 */
 };
 enum { kCvDesignParamHelp = 5, kCvDesignReturnHelp = 6 };
 
@@ -146,10 +139,10 @@ enum { kCvFirstDeclaration = 1301, kCvDeclarationCount = 5, kCvQ7InfSize = 14 };
 #define CORVANE_RESOURCE_MAGIC "CVRSRC1"
 
 typedef struct CorvaneResourceImage {
-  char magic[8];                    /* CORVANE_RESOURCE_MAGIC */
-  uint8_t q7inf[kCvQ7InfSize];      /* tag, first declaration (LE), 8 zeros */
+  char magic[8];               /* CORVANE_RESOURCE_MAGIC */
+  uint8_t q7inf[kCvQ7InfSize]; /* tag, first declaration (LE), 8 zeros */
   uint8_t reserved[2];
-  uint16_t fileVersion[4];          /* 3, 3, 0, 0 */
+  uint16_t fileVersion[4]; /* 3, 3, 0, 0 */
   uint16_t productVersion[4];
   char strings[kCvDeclarationCount][256]; /* string 1301 + i */
   char fileDescription[128];

@@ -9,18 +9,17 @@
 
 enum { kDeclarationChars = 1024 };
 
-static void loadDeclaration(qchar *destination, int16_t command, int16_t first, void *module) {
+static void loadDeclaration(qchar* destination, int16_t command, int16_t first, void* module) {
 #ifdef CORVANE_UNICODE
   GetResourceStr(destination, kDeclarationChars, first, command - 1, module);
 #else
-  GetResourceOstr(reinterpret_cast<char *>(destination), kDeclarationChars, first, command - 1,
-                  module);
+  GetResourceOstr(reinterpret_cast<char*>(destination), kDeclarationChars, first, command - 1, module);
 #endif
 }
 
 /* The count is one host character at offset 10, the text follows it.  The
  * record need not be aligned for host characters, so both go in by memcpy. */
-static void storeAnswer(uint8_t *record, const qchar *text, int32_t count) {
+static void storeAnswer(uint8_t* record, const qchar* text, int32_t count) {
 #ifdef CORVANE_UNICODE
   const size_t textOffset = kCvDesignTextUnicode;
 #else
@@ -32,7 +31,7 @@ static void storeAnswer(uint8_t *record, const qchar *text, int32_t count) {
   record[kCvDesignAnswered] = 0;
 }
 
-static void answerParameterHelp(uint8_t *record, int16_t command, int16_t first, void *module) {
+static void answerParameterHelp(uint8_t* record, int16_t command, int16_t first, void* module) {
   qchar help[kDeclarationChars + 16];
   qchar declaration[kDeclarationChars];
   qchar prefixed[kDeclarationChars + 1];
@@ -55,14 +54,14 @@ static void answerParameterHelp(uint8_t *record, int16_t command, int16_t first,
   storeAnswer(record, help, 7 + (colon - paren));
 }
 
-static void answerReturnHelp(uint8_t *record) {
+static void answerReturnHelp(uint8_t* record) {
   qchar help[16];
   CHRcopyAsciiStringToQchar("Return Code :", help, 1);
   storeAnswer(record, help, 13);
 }
 
-void doDesignInfo(void *designRecord, int16_t command, int16_t firstDeclaration, void *module) {
-  uint8_t *record = static_cast<uint8_t *>(designRecord);
+void doDesignInfo(void* designRecord, int16_t command, int16_t firstDeclaration, void* module) {
+  uint8_t* record = static_cast<uint8_t*>(designRecord);
   int16_t kind;
   memcpy(&kind, record + kCvDesignKind, sizeof kind);
   if (kind == kCvDesignParamHelp) answerParameterHelp(record, command, firstDeclaration, module);

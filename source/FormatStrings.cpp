@@ -11,8 +11,8 @@ enum {
 
 static const qchar kNoText[1] = {0};
 
-void ReadFormatStrings(FormatSpec *format, HostCallback cb) {
-  qchar *slots[6] = {format->rowPrefix, format->rowSuffix, format->rowDelim,
+void ReadFormatStrings(FormatSpec* format, HostCallback cb) {
+  qchar* slots[6] = {format->rowPrefix, format->rowSuffix, format->rowDelim,
                      format->colPrefix, format->colSuffix, format->colDelim};
   for (int i = 0; i < 6; ++i) {
     ReadStringParameter((int16_t)(kCvFieldParam1 + 2 + i), slots[i], cb);
@@ -22,10 +22,10 @@ void ReadFormatStrings(FormatSpec *format, HostCallback cb) {
   }
 }
 
-void CheckForPrefixSuffixVariants(int32_t which, InstanceBlock *block) {
-  FormatSpec *format = &block->format;
-  qchar *slot = which != 0 ? format->colPrefix : format->colSuffix;
-  int16_t *offsets = format->variantOffsets + (which != 0 ? 0 : kVariantEntries);
+void CheckForPrefixSuffixVariants(int32_t which, InstanceBlock* block) {
+  FormatSpec* format = &block->format;
+  qchar* slot = which != 0 ? format->colPrefix : format->colSuffix;
+  int16_t* offsets = format->variantOffsets + (which != 0 ? 0 : kVariantEntries);
   if (OMstrstr(slot, block->variantKeyword) != slot) return;
 
   int32_t length = OMstrlen(slot);
@@ -41,8 +41,7 @@ void CheckForPrefixSuffixVariants(int32_t which, InstanceBlock *block) {
   }
   if (entries < kVariantEntries) offsets[entries] = (int16_t)start;
   ++entries;
-  format->variantCount[which != 0 ? 0 : 1] =
-      (int16_t)(entries < kVariantEntries ? entries : kVariantEntries);
+  format->variantCount[which != 0 ? 0 : 1] = (int16_t)(entries < kVariantEntries ? entries : kVariantEntries);
   if (which != 0) {
     format->prefixVariant = 1;
   } else {
@@ -50,7 +49,7 @@ void CheckForPrefixSuffixVariants(int32_t which, InstanceBlock *block) {
   }
 }
 
-void PrepareVariants(InstanceBlock *block) {
+void PrepareVariants(InstanceBlock* block) {
   block->format.prefixVariant = 0;
   block->format.suffixVariant = 0;
   block->format.variantCount[0] = 0;
@@ -60,13 +59,13 @@ void PrepareVariants(InstanceBlock *block) {
 }
 
 /* A column past the last entry of a list gets no prefix or suffix. */
-const qchar *ColumnPrefix(const FormatSpec *format, int32_t k) {
+const qchar* ColumnPrefix(const FormatSpec* format, int32_t k) {
   if (format->prefixVariant == 0) return format->colPrefix;
   if (k < 0 || k >= format->variantCount[0]) return kNoText;
   return format->colPrefix + format->variantOffsets[k];
 }
 
-const qchar *ColumnSuffix(const FormatSpec *format, int32_t k) {
+const qchar* ColumnSuffix(const FormatSpec* format, int32_t k) {
   if (format->suffixVariant == 0) return format->colSuffix;
   if (k < 0 || k >= format->variantCount[1]) return kNoText;
   return format->colSuffix + format->variantOffsets[kVariantEntries + k];

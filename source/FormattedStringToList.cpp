@@ -23,7 +23,7 @@ typedef struct Separators {
   TextSearcher rowSep, cellSep, rowEnd, lastSuffix, colPrefix;
   int32_t borders[5][kJoinedSlotChars + 1];
   /* With a variant list: one separator per column. */
-  TextSearcher *columnSep; /* columns - 1 entries */
+  TextSearcher* columnSep; /* columns - 1 entries */
   int flagged;
   /* The prefix step compares in place, which costs no more than the
    * separator just passed: it ends with that prefix.  Only a suffix list
@@ -33,15 +33,15 @@ typedef struct Separators {
   int searchPrefix;
 } Separators;
 
-static int startsWith(const qchar *text, const qchar *with, int32_t length) {
+static int startsWith(const qchar* text, const qchar* with, int32_t length) {
   for (int32_t i = 0; i < length; ++i)
     if (text[i] != with[i]) return 0; /* the terminator never matches */
   return 1;
 }
 
-static void buildDerivedStrings(FormatSpec *f, int32_t columns) {
-  const qchar *firstPrefix = ColumnPrefix(f, 0);
-  const qchar *lastSuffix = ColumnSuffix(f, columns - 1);
+static void buildDerivedStrings(FormatSpec* f, int32_t columns) {
+  const qchar* firstPrefix = ColumnPrefix(f, 0);
+  const qchar* lastSuffix = ColumnSuffix(f, columns - 1);
   OMstrcpy(f->cellSep, f->colSuffix);
   OMstrcat(f->cellSep, f->colDelim);
   OMstrcat(f->cellSep, f->colPrefix);
@@ -57,7 +57,7 @@ static void buildDerivedStrings(FormatSpec *f, int32_t columns) {
 /* The separator between column i and i + 1 while a variant list is in
  * force: the suffix of i, colDelim, and with a prefix list the prefix of
  * i + 1. */
-static int32_t columnSeparatorLength(const FormatSpec *f, int32_t i) {
+static int32_t columnSeparatorLength(const FormatSpec* f, int32_t i) {
   int32_t length = OMstrlen(ColumnSuffix(f, i)) + OMstrlen(f->colDelim);
   if (f->prefixVariant) length += OMstrlen(ColumnPrefix(f, i + 1));
   return length;
@@ -65,8 +65,8 @@ static int32_t columnSeparatorLength(const FormatSpec *f, int32_t i) {
 
 /* Lays out the per-column searchers, their patterns and failure tables in
  * one block, which the entry point frees.  0 when it cannot be allocated. */
-static int prepareColumnSearchers(CommandCall *call, Separators *s, int32_t columns) {
-  const FormatSpec *f = &call->block->format;
+static int prepareColumnSearchers(CommandCall* call, Separators* s, int32_t columns) {
+  const FormatSpec* f = &call->block->format;
   int32_t searchers = columns - 1;
   int64_t patternChars = 0, borderEntries = 0;
   for (int32_t i = 0; i + 1 < columns; ++i) {
@@ -74,16 +74,16 @@ static int prepareColumnSearchers(CommandCall *call, Separators *s, int32_t colu
     patternChars += length + 1;
     borderEntries += length + 1;
   }
-  int64_t bytes = searchers * (int64_t)sizeof(TextSearcher) + borderEntries * 4 +
-                  patternChars * (int64_t)sizeof(qchar);
+  int64_t bytes =
+      searchers * (int64_t)sizeof(TextSearcher) + borderEntries * 4 + patternChars * (int64_t)sizeof(qchar);
   if (bytes > XP_SIZE_MAX) return 0;
-  uint8_t *space = static_cast<uint8_t *>(NewXPPointer((XPSize)bytes));
+  uint8_t* space = static_cast<uint8_t*>(NewXPPointer((XPSize)bytes));
   if (space == nullptr) return 0;
   call->workspace = space;
 
-  TextSearcher *searcher = reinterpret_cast<TextSearcher *>(space);
-  int32_t *border = reinterpret_cast<int32_t *>(searcher + searchers);
-  qchar *pattern = reinterpret_cast<qchar *>(border + borderEntries);
+  TextSearcher* searcher = reinterpret_cast<TextSearcher*>(space);
+  int32_t* border = reinterpret_cast<int32_t*>(searcher + searchers);
+  qchar* pattern = reinterpret_cast<qchar*>(border + borderEntries);
   s->columnSep = searcher;
   for (int32_t i = 0; i + 1 < columns; ++i) {
     OMstrcpy(pattern, ColumnSuffix(f, i));
@@ -97,8 +97,8 @@ static int prepareColumnSearchers(CommandCall *call, Separators *s, int32_t colu
   return 1;
 }
 
-static void initSearchers(Separators *s, const FormatSpec *f, int32_t columns) {
-  const qchar *lastSuffix = ColumnSuffix(f, columns - 1);
+static void initSearchers(Separators* s, const FormatSpec* f, int32_t columns) {
+  const qchar* lastSuffix = ColumnSuffix(f, columns - 1);
   SearcherInit(&s->rowSep, f->rowSep, OMstrlen(f->rowSep), s->borders[0]);
   SearcherInit(&s->cellSep, f->cellSep, OMstrlen(f->cellSep), s->borders[1]);
   SearcherInit(&s->rowEnd, f->rowEnd, OMstrlen(f->rowEnd), s->borders[2]);
@@ -111,7 +111,7 @@ static void initSearchers(Separators *s, const FormatSpec *f, int32_t columns) {
 
 /* Rows: the occurrences of rowSep, which do not overlap, plus the last row
  * when it ends with rowEnd rather than a whole rowSep. */
-static int32_t countRows(Separators *s, const qchar *text, int32_t from, int32_t rowEndLength) {
+static int32_t countRows(Separators* s, const qchar* text, int32_t from, int32_t rowEndLength) {
   int32_t at = SearchFrom(&s->rowSep, text, from);
   if (at < 0) return 1;
   int32_t rows = 0;
@@ -126,8 +126,8 @@ static int32_t countRows(Separators *s, const qchar *text, int32_t from, int32_t
 
 /* Where the cell that starts at p ends, and how far past that end the next
  * cell starts. */
-static int32_t findCellEnd(Separators *s, const qchar *text, int32_t p, int last, int lastRow,
-                           int32_t i, int32_t textEnd, int32_t *step) {
+static int32_t findCellEnd(Separators* s, const qchar* text, int32_t p, int last, int lastRow, int32_t i,
+                           int32_t textEnd, int32_t* step) {
   int32_t end;
   if (last) {
     *step = s->rowSep.length;
@@ -137,7 +137,7 @@ static int32_t findCellEnd(Separators *s, const qchar *text, int32_t p, int last
       if (end < 0) end = SearchFrom(&s->lastSuffix, text, p);
     }
   } else {
-    TextSearcher *sep = s->flagged ? &s->columnSep[i] : &s->cellSep;
+    TextSearcher* sep = s->flagged ? &s->columnSep[i] : &s->cellSep;
     *step = sep->length;
     end = SearchFrom(sep, text, p);
   }
@@ -145,9 +145,9 @@ static int32_t findCellEnd(Separators *s, const qchar *text, int32_t p, int last
   return end < 0 ? textEnd : end;
 }
 
-static void storeCells(CommandCall *call, Separators *s, qchar *text, int32_t textEnd,
-                       int32_t rows, int32_t columns, int32_t from) {
-  const FormatSpec *f = &call->block->format;
+static void storeCells(CommandCall* call, Separators* s, qchar* text, int32_t textEnd, int32_t rows,
+                       int32_t columns, int32_t from) {
+  const FormatSpec* f = &call->block->format;
   int hasPrefix = f->colPrefix[0] != 0;
   int32_t p = from;
   for (int32_t row = 1; row <= rows; ++row) {
@@ -159,10 +159,9 @@ static void storeCells(CommandCall *call, Separators *s, qchar *text, int32_t te
         continue;
       }
       if (hasPrefix) {
-        const qchar *prefix = ColumnPrefix(f, i);
+        const qchar* prefix = ColumnPrefix(f, i);
         int32_t length = OMstrlen(prefix);
-        if (s->searchPrefix ? SearchFrom(&s->colPrefix, text, p) == p
-                            : startsWith(text + p, prefix, length))
+        if (s->searchPrefix ? SearchFrom(&s->colPrefix, text, p) == p : startsWith(text + p, prefix, length))
           p += length;
       }
       int32_t step = 0;
@@ -175,8 +174,8 @@ static void storeCells(CommandCall *call, Separators *s, qchar *text, int32_t te
 }
 
 /* Everything after the text has been delivered and locked. */
-static void parseText(CommandCall *call, qchar *text, int32_t count, int32_t columns) {
-  FormatSpec *f = &call->block->format;
+static void parseText(CommandCall* call, qchar* text, int32_t count, int32_t columns) {
+  FormatSpec* f = &call->block->format;
   int32_t rowDelimLength = OMstrlen(f->rowDelim);
   int32_t textEnd = count;
   text[textEnd] = 0;
@@ -207,9 +206,9 @@ static void parseText(CommandCall *call, qchar *text, int32_t count, int32_t col
   storeCells(call, &s, text, textEnd, rows, columns, rowStartLength);
 }
 
-void FormattedStringToList(CommandCall *call) {
-  InstanceBlock *block = call->block;
-  FormatSpec *f = &block->format;
+void FormattedStringToList(CommandCall* call) {
+  InstanceBlock* block = call->block;
+  FormatSpec* f = &block->format;
   HostCallback cb = call->cb;
   if (call->paramCount < 8) {
     call->result = kCvResultBadParams;
@@ -231,15 +230,19 @@ void FormattedStringToList(CommandCall *call) {
   ClearList(kListField, cb);
 
   int32_t rowDelimLength = OMstrlen(f->rowDelim);
-  int32_t extra = OMstrlen(ColumnSuffix(f, columns - 1)) + OMstrlen(f->rowSuffix) +
-                  rowDelimLength + 10;
+  int32_t extra = OMstrlen(ColumnSuffix(f, columns - 1)) + OMstrlen(f->rowSuffix) + rowDelimLength + 10;
   HostText text = {0, nullptr};
-  switch (CopyHostText(kStringField, extra, 4, rowDelimLength + 2, &call->stringHandle, &text,
-                       cb)) {
-    case kCopyEmptyField: call->result = kCvResultBadParams; return;
-    case kCopyNoMemory: call->result = kCvResultResource; return;
-    case kCopyNothing: return;
-    default: break;
+  switch (CopyHostText(kStringField, extra, 4, rowDelimLength + 2, &call->stringHandle, &text, cb)) {
+    case kCopyEmptyField:
+      call->result = kCvResultBadParams;
+      return;
+    case kCopyNoMemory:
+      call->result = kCvResultResource;
+      return;
+    case kCopyNothing:
+      return;
+    default:
+      break;
   }
   parseText(call, text.text, text.count, columns);
   UnlockXPHandle(call->stringHandle);

@@ -9,9 +9,9 @@
 #include "qchar.h"
 
 enum {
-  kFormatSlotChars = 258,      /* a format parameter: 255 characters and room */
+  kFormatSlotChars = 258,         /* a format parameter: 255 characters and room */
   kJoinedSlotChars = 5 * 255 + 1, /* a string joined from up to five parameters */
-  kVariantEntries = 128,       /* entries per side of a variant list */
+  kVariantEntries = 128,          /* entries per side of a variant list */
   kScratchInitialSize = 32500,
   kScratchGrowth = 32000,
   kScratchMargin = 500,
@@ -58,21 +58,21 @@ typedef struct InstanceBlock {
 /* One execute message: what a command reads and what it leaves behind for
  * the entry point to free. */
 typedef struct CommandCall {
-  InstanceBlock *block;
+  InstanceBlock* block;
   HostCallback cb;
   int16_t paramCount;
   int16_t result;
-  int16_t *columnRefs;   /* freed by the entry point */
+  int16_t* columnRefs;   /* freed by the entry point */
   XPHandle stringHandle; /* freed by the entry point */
-  void *workspace;       /* freed by the entry point */
+  void* workspace;       /* freed by the entry point */
 } CommandCall;
 
 /* A working buffer of the InstanceBlock while a command writes into it. */
 typedef struct WorkBuffer {
-  XPHandle *handle; /* the block's handle field */
-  XPSize *size;     /* the block's size field */
+  XPHandle* handle; /* the block's handle field */
+  XPSize* size;     /* the block's size field */
   XPSize step;      /* the least growth in bytes */
-  qchar *start;     /* while locked */
+  qchar* start;     /* while locked */
 } WorkBuffer;
 
 enum { kGrowOk = 0, kGrowRefused = 1, kGrowLost = 2 };
@@ -82,34 +82,34 @@ enum { kGrowOk = 0, kGrowRefused = 1, kGrowLost = 2 };
  * updated.  kGrowRefused: the resize failed; the old block, unchanged, is
  * locked again into start (null if that failed too).  kGrowLost: grown but
  * not locked again; start is null. */
-int GrowWorkBuffer(WorkBuffer *buffer);
+int GrowWorkBuffer(WorkBuffer* buffer);
 /* Grows until `chars` host characters fit; the result as GrowWorkBuffer. */
-int EnsureWorkRoom(WorkBuffer *buffer, int64_t chars);
+int EnsureWorkRoom(WorkBuffer* buffer, int64_t chars);
 
-void FormattedStringToList(CommandCall *call);
-void ListToFormattedString(CommandCall *call);
-void StringToList(CommandCall *call);
-void ListToString(CommandCall *call);
+void FormattedStringToList(CommandCall* call);
+void ListToFormattedString(CommandCall* call);
+void StringToList(CommandCall* call);
+void ListToString(CommandCall* call);
 
 /* Column references of a list: the array (n + 1 entries, the last 0) or
  * null, with n or -1 (over 400 columns), -2 (no memory), -3 (empty
  * definition or an unknown name) in *count. */
-int16_t *GetTheListRefs(int16_t list, int16_t *count, HostCallback cb);
+int16_t* GetTheListRefs(int16_t list, int16_t* count, HostCallback cb);
 /* The ResultCode for a failed GetTheListRefs count. */
 int16_t ColumnRefsResult(int16_t count);
 
 /* Reads parameters 3 to 8 into the format slots. */
-void ReadFormatStrings(FormatSpec *format, HostCallback cb);
+void ReadFormatStrings(FormatSpec* format, HostCallback cb);
 /* Splits a "VARIANT:" list in colPrefix (which != 0) or colSuffix. */
-void CheckForPrefixSuffixVariants(int32_t which, InstanceBlock *block);
+void CheckForPrefixSuffixVariants(int32_t which, InstanceBlock* block);
 /* Clears both flags and splits both sides. */
-void PrepareVariants(InstanceBlock *block);
+void PrepareVariants(InstanceBlock* block);
 /* The prefix and suffix of column k: a variant entry, the empty string for
  * a column the list has no entry for, or the whole slot. */
-const qchar *ColumnPrefix(const FormatSpec *format, int32_t k);
-const qchar *ColumnSuffix(const FormatSpec *format, int32_t k);
+const qchar* ColumnPrefix(const FormatSpec* format, int32_t k);
+const qchar* ColumnSuffix(const FormatSpec* format, int32_t k);
 
 /* Design help (message 3). */
-void doDesignInfo(void *designRecord, int16_t command, int16_t firstDeclaration, void *module);
+void doDesignInfo(void* designRecord, int16_t command, int16_t firstDeclaration, void* module);
 
 #endif

@@ -16,25 +16,23 @@ enum {
 };
 
 typedef struct Renderer {
-  CommandCall *call;
-  const FormatSpec *format;
+  CommandCall* call;
+  const FormatSpec* format;
   WorkBuffer buffer;
   int32_t used; /* characters written */
 } Renderer;
 
-static void append(Renderer *r, const qchar *text) {
-  r->used += OMappend(r->buffer.start + r->used, text);
-}
+static void append(Renderer* r, const qchar* text) { r->used += OMappend(r->buffer.start + r->used, text); }
 
 /* One column of one row; then the growth check.  Returns kGrowOk or how
  * growth failed. */
-static int renderCell(Renderer *r, int32_t row, int32_t k, int16_t ref, int last) {
+static int renderCell(Renderer* r, int32_t row, int32_t k, int16_t ref, int last) {
   /* The Unicode build's 64,000-byte margin is less than a cell: make room
    * before writing.  The 8-bit build's margin always covers it. */
   int grown = EnsureWorkRoom(&r->buffer, (int64_t)r->used + kColumnRoom);
   if (grown != kGrowOk) return grown;
   append(r, ColumnPrefix(r->format, k));
-  qchar *cell = r->buffer.start + r->used;
+  qchar* cell = r->buffer.start + r->used;
   cell[0] = 0;
   GetLstVal(kListField, row, ref, kCvKindString, kCellMaximum, cell, r->call->cb);
   r->used += OMstrnlen(cell, kCellMaximum);
@@ -46,7 +44,7 @@ static int renderCell(Renderer *r, int32_t row, int32_t k, int16_t ref, int last
   return kGrowOk;
 }
 
-static int renderRows(Renderer *r, int32_t rows, const int16_t *refs, int32_t columns) {
+static int renderRows(Renderer* r, int32_t rows, const int16_t* refs, int32_t columns) {
   for (int32_t row = 1; row <= rows; ++row) {
     append(r, r->format->rowPrefix);
     for (int32_t k = 0; k < columns; ++k) {
@@ -60,8 +58,8 @@ static int renderRows(Renderer *r, int32_t rows, const int16_t *refs, int32_t co
   return kGrowOk;
 }
 
-void ListToFormattedString(CommandCall *call) {
-  InstanceBlock *block = call->block;
+void ListToFormattedString(CommandCall* call) {
+  InstanceBlock* block = call->block;
   HostCallback cb = call->cb;
   if (call->paramCount < 8) {
     call->result = kCvResultBadParams;
@@ -84,14 +82,13 @@ void ListToFormattedString(CommandCall *call) {
   }
 
   Renderer r = {call, &block->format, {&block->bigBuffer, &block->bigSize, kBigGrowth, nullptr}, 0};
-  r.buffer.start = static_cast<qchar *>(LockXPHandle(block->bigBuffer));
+  r.buffer.start = static_cast<qchar*>(LockXPHandle(block->bigBuffer));
   if (r.buffer.start == nullptr) {
     call->result = kCvResultResource;
     return;
   }
   r.buffer.start[0] = 0;
-  if (renderRows(&r, rows, call->columnRefs, columns) != kGrowOk)
-    call->result = kCvResultGrowth;
+  if (renderRows(&r, rows, call->columnRefs, columns) != kGrowOk) call->result = kCvResultGrowth;
   /* After a refused growth the text built so far is delivered from the old
    * block locked again; when no block could be locked, the field stays empty. */
   if (r.buffer.start != nullptr) {

@@ -16,17 +16,17 @@ enum {
 
 /* Reads the cells into the buffer.  Returns kGrowOk, or how growth failed;
  * buffer->start is then the old block locked again, or null. */
-static int appendCells(CommandCall *call, WorkBuffer *buffer, const int16_t *refs,
-                       int32_t lines, qchar delimiter) {
+static int appendCells(CommandCall* call, WorkBuffer* buffer, const int16_t* refs, int32_t lines,
+                       qchar delimiter) {
   int32_t used = 0;
   buffer->start[0] = 0;
   for (int32_t row = 1; row <= lines; ++row) {
-    for (const int16_t *ref = refs; *ref != 0; ++ref) {
+    for (const int16_t* ref = refs; *ref != 0; ++ref) {
       /* A 255-character cell takes 1,028 bytes in the Unicode build, more
        * than the margin below: make room for a whole one first. */
       int grown = EnsureWorkRoom(buffer, (int64_t)used + kCellRoom);
       if (grown != kGrowOk) return grown;
-      qchar *cell = buffer->start + used;
+      qchar* cell = buffer->start + used;
       cell[0] = 0;
       GetLstVal(kListField, row, *ref, kCvKindString, kCellMaximum, cell, call->cb);
       used += OMstrnlen(cell, kCellMaximum);
@@ -41,8 +41,8 @@ static int appendCells(CommandCall *call, WorkBuffer *buffer, const int16_t *ref
   return kGrowOk;
 }
 
-void ListToString(CommandCall *call) {
-  InstanceBlock *block = call->block;
+void ListToString(CommandCall* call) {
+  InstanceBlock* block = call->block;
   HostCallback cb = call->cb;
   if (block->scratchBuffer == nullptr || block->scratchSize == 0) {
     call->result = kCvResultResource;
@@ -66,7 +66,7 @@ void ListToString(CommandCall *call) {
   }
 
   WorkBuffer buffer = {&block->scratchBuffer, &block->scratchSize, kScratchGrowth, nullptr};
-  buffer.start = static_cast<qchar *>(LockXPHandle(block->scratchBuffer));
+  buffer.start = static_cast<qchar*>(LockXPHandle(block->scratchBuffer));
   if (buffer.start == nullptr) {
     call->result = kCvResultResource;
     return;

@@ -11,18 +11,18 @@ enum {
   kDefaultDelimiter = 252
 };
 
-static int32_t countDelimiters(const qchar *text, int32_t count, qchar delimiter) {
+static int32_t countDelimiters(const qchar* text, int32_t count, qchar delimiter) {
   int32_t found = 0;
   for (int32_t i = 0; i < count; ++i) found += text[i] == delimiter;
   return found;
 }
 
 /* Stores the first rows x columns cells; the delimiters become terminators. */
-static void storeCells(CommandCall *call, qchar *text, int32_t rows, qchar delimiter) {
-  qchar *cursor = text;
+static void storeCells(CommandCall* call, qchar* text, int32_t rows, qchar delimiter) {
+  qchar* cursor = text;
   for (int32_t line = 1; line <= rows; ++line) {
-    for (const int16_t *ref = call->columnRefs; *ref != 0; ++ref) {
-      qchar *cell = cursor;
+    for (const int16_t* ref = call->columnRefs; *ref != 0; ++ref) {
+      qchar* cell = cursor;
       while (*cursor != delimiter) ++cursor; /* rows x columns delimiters exist */
       *cursor++ = 0;
       SetLstVal(kListField, line, *ref, kCvKindString, cell, call->cb);
@@ -30,7 +30,7 @@ static void storeCells(CommandCall *call, qchar *text, int32_t rows, qchar delim
   }
 }
 
-void StringToList(CommandCall *call) {
+void StringToList(CommandCall* call) {
   HostCallback cb = call->cb;
   if (call->paramCount < 2) {
     call->result = kCvResultBadParams;
@@ -48,10 +48,16 @@ void StringToList(CommandCall *call) {
 
   HostText text = {0, nullptr};
   switch (CopyHostText(kStringField, 0, 0, 0, &call->stringHandle, &text, cb)) {
-    case kCopyEmptyField: call->result = kCvResultBadParams; return;
-    case kCopyNoMemory: call->result = kCvResultResource; return;
-    case kCopyNothing: return;
-    default: break;
+    case kCopyEmptyField:
+      call->result = kCvResultBadParams;
+      return;
+    case kCopyNoMemory:
+      call->result = kCvResultResource;
+      return;
+    case kCopyNothing:
+      return;
+    default:
+      break;
   }
   int32_t rows = countDelimiters(text.text, text.count, delimiter) / columns;
   if (!SetListLines(kListField, rows, call->block->lineCountRef, cb)) {

@@ -1,7 +1,7 @@
 /* TextSearch.cpp - resumable Knuth-Morris-Pratt over host characters. */
 #include "TextSearch.h"
 
-void SearcherInit(TextSearcher *searcher, const qchar *pattern, int32_t length, int32_t *border) {
+void SearcherInit(TextSearcher* searcher, const qchar* pattern, int32_t length, int32_t* border) {
   searcher->pattern = pattern;
   searcher->length = length;
   searcher->border = border;
@@ -16,14 +16,14 @@ void SearcherInit(TextSearcher *searcher, const qchar *pattern, int32_t length, 
   SearcherReset(searcher);
 }
 
-void SearcherReset(TextSearcher *searcher) {
+void SearcherReset(TextSearcher* searcher) {
   searcher->scanned = 0;
   searcher->state = 0;
   searcher->found = -1;
   searcher->stopped = -1;
 }
 
-int32_t SearchFrom(TextSearcher *s, const qchar *text, int32_t from) {
+int32_t SearchFrom(TextSearcher* s, const qchar* text, int32_t from) {
   if (s->length == 0) return from;
   if (s->found >= from) return s->found;
   if (s->stopped >= from) return -1;
@@ -37,7 +37,7 @@ int32_t SearchFrom(TextSearcher *s, const qchar *text, int32_t from) {
   s->found = -1;
   s->stopped = -1;
 
-  const qchar *pattern = s->pattern;
+  const qchar* pattern = s->pattern;
   const qchar first = pattern[0];
   int32_t pos = s->scanned;
   int32_t state = s->state;

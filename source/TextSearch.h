@@ -16,9 +16,9 @@
 #include "qchar.h"
 
 typedef struct TextSearcher {
-  const qchar *pattern;
+  const qchar* pattern;
   int32_t length;
-  int32_t *border; /* length + 1 entries: the KMP failure function */
+  int32_t* border; /* length + 1 entries: the KMP failure function */
   int32_t scanned; /* characters before this position have been read */
   int32_t state;   /* pattern characters matched just before `scanned` */
   int32_t found;   /* start of the last occurrence found, or -1 */
@@ -26,11 +26,11 @@ typedef struct TextSearcher {
 } TextSearcher;
 
 /* border has room for length + 1 entries. */
-void SearcherInit(TextSearcher *searcher, const qchar *pattern, int32_t length, int32_t *border);
+void SearcherInit(TextSearcher* searcher, const qchar* pattern, int32_t length, int32_t* border);
 /* Forgets what was scanned, keeps the pattern. */
-void SearcherReset(TextSearcher *searcher);
+void SearcherReset(TextSearcher* searcher);
 /* The first occurrence at or after `from`, or -1 when the text reaches a
  * zero character first.  An empty pattern is found at `from`. */
-int32_t SearchFrom(TextSearcher *searcher, const qchar *text, int32_t from);
+int32_t SearchFrom(TextSearcher* searcher, const qchar* text, int32_t from);
 
 #endif

@@ -17,7 +17,7 @@ static XPSize grownBy(XPSize size, int64_t by) {
 
 /* Resizes to half as large again, or else to one step more; 0 on success
  * with the new size in *size, 1 when neither can be had. */
-static int resizeWorkBlock(WorkBuffer *buffer, XPSize *size) {
+static int resizeWorkBlock(WorkBuffer* buffer, XPSize* size) {
   XPSize now = *buffer->size;
   XPSize stepped = grownBy(now, buffer->step);
   XPSize larger = grownBy(now, now / 2 > buffer->step ? now / 2 : buffer->step);
@@ -31,20 +31,20 @@ static int resizeWorkBlock(WorkBuffer *buffer, XPSize *size) {
   return 0;
 }
 
-int GrowWorkBuffer(WorkBuffer *buffer) {
+int GrowWorkBuffer(WorkBuffer* buffer) {
   UnlockXPHandle(*buffer->handle);
   buffer->start = nullptr;
   XPSize grown = 0;
   if (resizeWorkBlock(buffer, &grown) != 0) {
-    buffer->start = static_cast<qchar *>(LockXPHandle(*buffer->handle));
+    buffer->start = static_cast<qchar*>(LockXPHandle(*buffer->handle));
     return kGrowRefused;
   }
   *buffer->size = grown;
-  buffer->start = static_cast<qchar *>(LockXPHandle(*buffer->handle));
+  buffer->start = static_cast<qchar*>(LockXPHandle(*buffer->handle));
   return buffer->start != nullptr ? kGrowOk : kGrowLost;
 }
 
-int EnsureWorkRoom(WorkBuffer *buffer, int64_t chars) {
+int EnsureWorkRoom(WorkBuffer* buffer, int64_t chars) {
   while (chars * (int64_t)sizeof(qchar) > *buffer->size) {
     int grown = GrowWorkBuffer(buffer);
     if (grown != kGrowOk) return grown;

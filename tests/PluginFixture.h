@@ -23,15 +23,14 @@ using corvane::host::Plugin;
 using Rows = std::vector<std::vector<std::u32string>>;
 
 struct Build {
-  const char* file;      // plug-in file name without suffix
-  const char* faultFile; // the same build with fault points
+  const char* file;       // plug-in file name without suffix
+  const char* faultFile;  // the same build with fault points
   bool unicode;
 };
 
 inline void PrintTo(const Build& build, std::ostream* os) { *os << build.file; }
 
-inline const Build kBuilds[] = {{"Corvane", "CorvaneFaults", false},
-                                {"CorvaneU", "CorvaneUFaults", true}};
+inline const Build kBuilds[] = {{"Corvane", "CorvaneFaults", false}, {"CorvaneU", "CorvaneUFaults", true}};
 
 inline std::string pluginPath(const char* file) {
   return std::string(CORVANE_PLUGIN_DIR) + "/" + file + CORVANE_PLUGIN_SUFFIX;
@@ -58,8 +57,7 @@ struct Faults {
   corvane::host::FaultPointsFunction points = nullptr;
 
   explicit Faults(const Plugin& p)
-      : arm(reinterpret_cast<corvane::host::ArmFaultsFunction>(
-            p.symbol(corvane::host::kArmFaultsSymbol))),
+      : arm(reinterpret_cast<corvane::host::ArmFaultsFunction>(p.symbol(corvane::host::kArmFaultsSymbol))),
         points(reinterpret_cast<corvane::host::FaultPointsFunction>(
             p.symbol(corvane::host::kFaultPointsSymbol))) {}
   void failOnly(int32_t n) const { arm(n, 0); }
@@ -108,9 +106,7 @@ class PluginTest : public ::testing::TestWithParam<Build> {
   std::unique_ptr<Host> host;
 };
 
-inline std::string buildName(const ::testing::TestParamInfo<Build>& info) {
-  return info.param.file;
-}
+inline std::string buildName(const ::testing::TestParamInfo<Build>& info) { return info.param.file; }
 
 #define CORVANE_BOTH_BUILDS(Suite) \
   INSTANTIATE_TEST_SUITE_P(Builds, Suite, ::testing::ValuesIn(cvtest::kBuilds), cvtest::buildName)

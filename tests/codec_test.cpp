@@ -66,8 +66,8 @@ TEST(Transcoder, NamesTheOffsetOfInvalidInputAcrossChunks) {
       std::string out;
       std::optional<TranscodeProblem> problem;
       for (std::size_t at = 0; at < c.bytes.size() && !problem; at += chunk)
-        problem = converter.convert(std::string_view(c.bytes).substr(at, chunk), out,
-                                    at + chunk >= c.bytes.size());
+        problem =
+            converter.convert(std::string_view(c.bytes).substr(at, chunk), out, at + chunk >= c.bytes.size());
       ASSERT_TRUE(problem);
       EXPECT_EQ(problem->byteOffset, c.offset);
       EXPECT_EQ(problem->line, c.line);

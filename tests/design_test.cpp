@@ -17,8 +17,10 @@ struct HelpCase {
 
 const HelpCase kHelp[] = {
     {0, "Parms: ", 7},
-    {1, "Parms: (stringField, listField, rowPrefix, rowSuffix, rowDelim, colPrefix, colSuffix, colDelim)", 95},
-    {2, "Parms: (listField, stringField, rowPrefix, rowSuffix, rowDelim, colPrefix, colSuffix, colDelim)", 95},
+    {1, "Parms: (stringField, listField, rowPrefix, rowSuffix, rowDelim, colPrefix, colSuffix, colDelim)",
+     95},
+    {2, "Parms: (listField, stringField, rowPrefix, rowSuffix, rowDelim, colPrefix, colSuffix, colDelim)",
+     95},
     {3, "Parms: (stringField, listField [,delimByte])", 44},
     {4, "Parms: (listField, stringField [,delimByte])", 44},
     {5, "Parms: ", 7},  // the group name has neither ':' nor '('

@@ -113,10 +113,11 @@ class FaultSweep : public PluginTest {
         if (HasFailure()) return;
       }
       const int32_t points = n - 1;
-      std::cout << "[ sweep    ] " << GetParam().file << " " << s.name << (onward ? ", failing onward: " : ", failing alone: ")
-                << points << " failure points\n";
+      std::cout << "[ sweep    ] " << GetParam().file << " " << s.name
+                << (onward ? ", failing onward: " : ", failing alone: ") << points << " failure points\n";
       RecordProperty(std::string(s.name) + (onward ? " onward" : " alone"), points);
-      EXPECT_GE(points, 3) << "every command passes at least the column definition, the references and one block";
+      EXPECT_GE(points, 3)
+          << "every command passes at least the column definition, the references and one block";
     }
   }
 };
@@ -174,8 +175,8 @@ TEST_P(FaultSweep, Load) {
       }
       EXPECT_EQ(rerun, 0) << "loading again gives a ready block";
     }
-    std::cout << "[ sweep    ] " << GetParam().file << " load" << (onward ? ", failing onward: " : ", failing alone: ")
-              << n - 1 << " failure points\n";
+    std::cout << "[ sweep    ] " << GetParam().file << " load"
+              << (onward ? ", failing onward: " : ", failing alone: ") << n - 1 << " failure points\n";
     EXPECT_EQ(n - 1, 3) << "the block and its two working buffers";
   }
 }

@@ -27,15 +27,15 @@ class Formatted : public PluginTest {
     host->setText(P7, f.colSuffix);
     host->setText(P8, f.colDelim);
   }
-  std::u32string render(const std::vector<std::u32string>& columns, const Rows& rows,
-                        const FormatStrings& f, int* result, int params = 8) {
+  std::u32string render(const std::vector<std::u32string>& columns, const Rows& rows, const FormatStrings& f,
+                        int* result, int params = 8) {
     host->setList(P1, columns, rows);
     setFormats(f);
     *result = run(kLtfs, params);
     return host->text(P2);
   }
-  Rows parse(const std::u32string& text, const std::vector<std::u32string>& columns,
-             const FormatStrings& f, int* result, int params = 8) {
+  Rows parse(const std::u32string& text, const std::vector<std::u32string>& columns, const FormatStrings& f,
+             int* result, int params = 8) {
     host->setText(P1, text);
     host->setList(P2, columns, {{U"untouched"}});
     setFormats(f);
@@ -71,18 +71,26 @@ TEST_P(Formatted, RendersTheWorkedExamples) {
   const FormatStrings worked{U"[", U"]", U";", U"<", U">", U","};
   const RenderCase cases[] = {
       {"worked example", worked, kWorkedList, U"[<x1>,<y1>];[<x2>,<y2>]"},
-      {"variant lists", {U"[", U"]", U";", U"VARIANT:(,{", U"VARIANT:),}", U","}, kWorkedList,
+      {"variant lists",
+       {U"[", U"]", U";", U"VARIANT:(,{", U"VARIANT:),}", U","},
+       kWorkedList,
        U"[(x1),{y1}];[(x2),{y2}]"},
       {"only colDelim", {U"", U"", U"", U"", U"", U","}, kWorkedList, U"x1,y1x2,y2"},
       {"one row", worked, {{U"a", U"b"}}, U"[<a>,<b>]"},
       {"no rows", worked, {}, U""},
       {"empty cells keep their frame", worked, {{U"", U"y"}}, U"[<>,<y>]"},
       {"the keyword only counts in colPrefix and colSuffix",
-       {U"VARIANT:a,b", U"", U";", U"", U"", U","}, {{U"1", U"2"}}, U"VARIANT:a,b1,2"},
-      {"a list that is not a variant list", {U"", U"", U";", U"variant:a,b", U" VARIANT:x", U","},
-       {{U"1", U"2"}}, U"variant:a,b1 VARIANT:x,variant:a,b2 VARIANT:x"},
-      {"fewer entries than columns", {U"", U"", U";", U"VARIANT:<", U"VARIANT:", U","},
-       {{U"1", U"2"}}, U"<1,2"},
+       {U"VARIANT:a,b", U"", U";", U"", U"", U","},
+       {{U"1", U"2"}},
+       U"VARIANT:a,b1,2"},
+      {"a list that is not a variant list",
+       {U"", U"", U";", U"variant:a,b", U" VARIANT:x", U","},
+       {{U"1", U"2"}},
+       U"variant:a,b1 VARIANT:x,variant:a,b2 VARIANT:x"},
+      {"fewer entries than columns",
+       {U"", U"", U";", U"VARIANT:<", U"VARIANT:", U","},
+       {{U"1", U"2"}},
+       U"<1,2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -123,8 +131,8 @@ TEST_P(Formatted, ResultCodesOfListToFormattedString) {
   render(kTwoColumns, kWorkedList, {U"[", U"]", U";", U"<", U">", U","}, &result, 7);
   EXPECT_EQ(result, 3);
   EXPECT_EQ(host->text(P2), U"keep") << "seven parameters leave parameter 2 alone";
-  for (const FormatStrings& same : {FormatStrings{U"", U"", U",", U"", U"", U","},
-                                    FormatStrings{U"a", U"b", U"", U"c", U"d", U""}}) {
+  for (const FormatStrings& same :
+       {FormatStrings{U"", U"", U",", U"", U"", U","}, FormatStrings{U"a", U"b", U"", U"c", U"d", U""}}) {
     host->setText(P2, U"keep");
     EXPECT_EQ(render(kTwoColumns, kWorkedList, same, &result), U"");
     EXPECT_EQ(result, 3) << "identical delimiters";
@@ -153,7 +161,10 @@ TEST_P(Formatted, ParsesTheWorkedExamples) {
       {"no row separator", U"a,b", plain, {{U"a", U"b"}}},
       {"a row with more cells", U"a,b,c;x,y", plain, {{U"a", U"b,c"}, {U"x", U"y"}}},
       {"a row with fewer cells", U"a;x,y", plain, {{U"a;x", U"y"}, {U"", U""}}},
-      {"equal delimiters", U"a;b;x;y", {U"", U"", U";", U"", U"", U";"}, {{U"a", U"b"}, {U"x", U"y"}, {U"", U""}, {U"", U""}}},
+      {"equal delimiters",
+       U"a;b;x;y",
+       {U"", U"", U";", U"", U"", U";"},
+       {{U"a", U"b"}, {U"x", U"y"}, {U"", U""}, {U"", U""}}},
       {"a cell that begins with its prefix", U"{[[a],[b]}", one, {{U"a", U"b"}}},
   };
   for (const auto& c : cases) {
@@ -235,8 +246,12 @@ TEST_P(Formatted, AllocationFailuresGiveTheirResultCodes) {
   h.load();
   const FormatStrings f{U"{", U"}", U";", U"VARIANT:[,<", U"]", U","};
   auto setFormats = [&] {
-    h.setText(P3, f.rowPrefix); h.setText(P4, f.rowSuffix); h.setText(P5, f.rowDelim);
-    h.setText(P6, f.colPrefix); h.setText(P7, f.colSuffix); h.setText(P8, f.colDelim);
+    h.setText(P3, f.rowPrefix);
+    h.setText(P4, f.rowSuffix);
+    h.setText(P5, f.rowDelim);
+    h.setText(P6, f.colPrefix);
+    h.setText(P7, f.colSuffix);
+    h.setText(P8, f.colDelim);
   };
   // ListToFormattedString: definition, ColumnRefs, lock of the BigBuffer.
   for (int32_t point : {1, 2, 3}) {
@@ -281,8 +296,12 @@ TEST_P(Formatted, TheBigBufferGrowsAndKeepsItsSize) {
                     ascii(std::to_string(r))});
   const FormatStrings f{U"<tr>", U"</tr>", U"\n", U"<td>", U"</td>", U""};
   h.setList(P1, kTwoColumns, rows);
-  h.setText(P3, f.rowPrefix); h.setText(P4, f.rowSuffix); h.setText(P5, f.rowDelim);
-  h.setText(P6, f.colPrefix); h.setText(P7, f.colSuffix); h.setText(P8, f.colDelim);
+  h.setText(P3, f.rowPrefix);
+  h.setText(P4, f.rowSuffix);
+  h.setText(P5, f.rowDelim);
+  h.setText(P6, f.colPrefix);
+  h.setText(P7, f.colSuffix);
+  h.setText(P8, f.colDelim);
   h.setCommand(kLtfs);
   h.setParamCount(8);
   faults.count();
@@ -299,16 +318,18 @@ TEST_P(Formatted, TheBigBufferGrowsAndKeepsItsSize) {
 
   // The first growth: a larger resize (point 4), one step instead (5), the
   // lock of the grown block.
-  const struct {
-    int32_t first, count, result;
-  } cases[] = {{4, 1, 0}, {4, 2, 4}, {4, 3, 4}, {5, 1, 4}};
+  const struct { int32_t first, count, result; } cases[] = {{4, 1, 0}, {4, 2, 4}, {4, 3, 4}, {5, 1, 4}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "points " << c.first << " to " << c.first + c.count - 1 << " fail");
     Host g(withFaults());
     g.load();
     g.setList(P1, kTwoColumns, rows);
-    g.setText(P3, f.rowPrefix); g.setText(P4, f.rowSuffix); g.setText(P5, f.rowDelim);
-    g.setText(P6, f.colPrefix); g.setText(P7, f.colSuffix); g.setText(P8, f.colDelim);
+    g.setText(P3, f.rowPrefix);
+    g.setText(P4, f.rowSuffix);
+    g.setText(P5, f.rowDelim);
+    g.setText(P6, f.colPrefix);
+    g.setText(P7, f.colSuffix);
+    g.setText(P8, f.colDelim);
     g.setCommand(kLtfs);
     g.setParamCount(8);
     faults.failRun(c.first, c.count);
@@ -343,8 +364,8 @@ TEST_P(Formatted, RandomListsRoundTrip) {
   };
   for (int round = 0; round < 60; ++round) {
     size_t columns = 1 + rng() % 12;
-    FormatStrings f{frameText(4), frameText(4), U"\n" + frameText(2), frameText(4), frameText(4),
-                    frameText(2) + U"|"};
+    FormatStrings f{frameText(4), frameText(4), U"\n" + frameText(2),
+                    frameText(4), frameText(4), frameText(2) + U"|"};
     if (rng() % 2) f.colPrefix = variantList(columns);
     if (rng() % 2) f.colSuffix = variantList(columns + rng() % 3);
     std::vector<std::u32string> names;
@@ -354,7 +375,8 @@ TEST_P(Formatted, RandomListsRoundTrip) {
       for (size_t c = 0; c < columns; ++c) {
         std::u32string cell;
         for (size_t n = 1 + rng() % 8; n > 0; --n)
-          cell += unicode() ? static_cast<char32_t>(0x4E00 + rng() % 0x5000) : static_cast<char32_t>('a' + rng() % 26);
+          cell += unicode() ? static_cast<char32_t>(0x4E00 + rng() % 0x5000)
+                            : static_cast<char32_t>('a' + rng() % 26);
         row.push_back(cell);
       }
     SCOPED_TRACE(round);

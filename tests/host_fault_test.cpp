@@ -22,7 +22,8 @@ const FormatStrings kFormats{U"{", U"}", U";", U"VARIANT:[,<,(", U"VARIANT:],>,)
 // by the plug-in shows in the heap count.
 Rows sampleRows() {
   Rows rows;
-  for (int r = 0; r < 300; ++r) rows.push_back({ascii("r" + std::to_string(r)), U"", ascii(std::string(r % 7, 'z'))});
+  for (int r = 0; r < 300; ++r)
+    rows.push_back({ascii("r" + std::to_string(r)), U"", ascii(std::string(r % 7, 'z'))});
   return rows;
 }
 
@@ -50,7 +51,10 @@ const TextFault kTextFaults[] = {
     {"DoListOp answers false (only high bits set)", [](HostFaults& f) { f.listOpHighBitsOnly = true; },
      [](const HostFaultCounts& c) { return c.listOpHighBits; }, 0, -1},
     {"DoListOp answers false and sets one line more",
-     [](HostFaults& f) { f.listOpHighBitsOnly = true; f.lineCountDelta = 1; },
+     [](HostFaults& f) {
+       f.listOpHighBitsOnly = true;
+       f.lineCountDelta = 1;
+     },
      [](const HostFaultCounts& c) { return c.lineCountDeltas; }, 0, -1, 1},
     {"a line count read back one more", [](HostFaults& f) { f.lineCountDelta = 1; },
      [](const HostFaultCounts& c) { return c.lineCountDeltas; }, 2, 301},
@@ -65,10 +69,16 @@ const TextFault kTextFaults[] = {
     {"more characters delivered than announced", [](HostFaults& f) { f.lengthShortBy = 1000; },
      [](const HostFaultCounts& c) { return c.fakedLengths; }, 0, -1},
     {"more characters than announced, in a block just large enough",
-     [](HostFaults& f) { f.lengthShortBy = 1000; f.exactHandleSize = true; },
+     [](HostFaults& f) {
+       f.lengthShortBy = 1000;
+       f.exactHandleSize = true;
+     },
      [](const HostFaultCounts& c) { return c.exactHandles; }, 0, -1},
     {"more characters than announced, in a replaced block",
-     [](HostFaults& f) { f.lengthShortBy = 1000; f.replaceHandle = true; },
+     [](HostFaults& f) {
+       f.lengthShortBy = 1000;
+       f.replaceHandle = true;
+     },
      [](const HostFaultCounts& c) { return c.replacedHandles; }, 0, -1},
     {"all characters but one unannounced", [](HostFaults& f) { f.forcedLength = 1; },
      [](const HostFaultCounts& c) { return c.fakedLengths; }, 0, -1},
@@ -116,33 +126,35 @@ class HostFaultMatrix : public PluginTest {
 TEST_P(HostFaultMatrix, StringToListMeetsEveryHostFault) {
   const Rows full = sampleRows();
   for (const TextFault& fault : kTextFaults) {
-    check(kStl,
-          [&](Host& h) {
-            h.setText(P1, delimited(full));
-            h.setText(P3, U"|");
-            h.setList(P2, kColumns, {{U"old"}});
-            h.setParamCount(3);
-          },
-          fault, full);
+    check(
+        kStl,
+        [&](Host& h) {
+          h.setText(P1, delimited(full));
+          h.setText(P3, U"|");
+          h.setList(P2, kColumns, {{U"old"}});
+          h.setParamCount(3);
+        },
+        fault, full);
   }
 }
 
 TEST_P(HostFaultMatrix, FormattedStringToListMeetsEveryHostFault) {
   const Rows full = sampleRows();
   for (const TextFault& fault : kTextFaults) {
-    check(kFstl,
-          [&](Host& h) {
-            h.setText(P1, literalRender(full, 3, kFormats));
-            h.setList(P2, kColumns, {{U"old"}});
-            h.setText(P3, kFormats.rowPrefix);
-            h.setText(P4, kFormats.rowSuffix);
-            h.setText(P5, kFormats.rowDelim);
-            h.setText(P6, kFormats.colPrefix);
-            h.setText(P7, kFormats.colSuffix);
-            h.setText(P8, kFormats.colDelim);
-            h.setParamCount(8);
-          },
-          fault, full);
+    check(
+        kFstl,
+        [&](Host& h) {
+          h.setText(P1, literalRender(full, 3, kFormats));
+          h.setList(P2, kColumns, {{U"old"}});
+          h.setText(P3, kFormats.rowPrefix);
+          h.setText(P4, kFormats.rowSuffix);
+          h.setText(P5, kFormats.rowDelim);
+          h.setText(P6, kFormats.colPrefix);
+          h.setText(P7, kFormats.colSuffix);
+          h.setText(P8, kFormats.colDelim);
+          h.setParamCount(8);
+        },
+        fault, full);
   }
 }
 
@@ -162,7 +174,8 @@ TEST_P(HostFaultMatrix, CellsLongerThanTheMaximumAreCutByTheHost) {
   EXPECT_EQ(h.stats().cellsRead, 4u);
 
   h.setList(P1, {U"a", U"b"}, {{std::u32string(40000, wide), U"x"}, {std::u32string(32001, U'y'), U""}});
-  for (int16_t i = 0; i < 6; ++i) h.setText(static_cast<int16_t>(P3 + i), i == 2 ? U";" : i == 5 ? U"," : U"");
+  for (int16_t i = 0; i < 6; ++i)
+    h.setText(static_cast<int16_t>(P3 + i), i == 2 ? U";" : i == 5 ? U"," : U"");
   h.setCommand(kLtfs);
   h.setParamCount(8);
   h.execute();
@@ -212,7 +225,8 @@ TEST_P(HostFaultMatrix, AColumnDefinitionOfExactly64000Bytes) {
   EXPECT_EQ(h.list(P2).rows, rows);
   // The formatted commands round-trip it too.
   h.setList(P1, names, rows);
-  for (int16_t i = 0; i < 6; ++i) h.setText(static_cast<int16_t>(P3 + i), i == 2 ? U";" : i == 5 ? U"," : U"");
+  for (int16_t i = 0; i < 6; ++i)
+    h.setText(static_cast<int16_t>(P3 + i), i == 2 ? U";" : i == 5 ? U"," : U"");
   h.setCommand(kLtfs);
   h.setParamCount(8);
   h.execute();
@@ -257,7 +271,7 @@ TEST_P(HostFaultMatrix, AHostThatIgnoresMaximaGetsWhatAnObeyingHostGets) {
   std::u32string suffixes = U"VARIANT:";
   while (suffixes.size() < 300) suffixes += U">,";
   const std::vector<std::u32string> formats{longer(U"<", U'p'), longer(U">", U's'), longer(U";", U'd'),
-                                            longer(U"[", U'q'),  suffixes,             longer(U",", U'c')};
+                                            longer(U"[", U'q'), suffixes,           longer(U",", U'c')};
   const char32_t wide = ch(U'\U0010FFFF', U'\xFF');
   const Rows cells{{std::u32string(300, wide), U"x"}, {std::u32string(32010, U'y'), U""}};
   Rows cut = cells;

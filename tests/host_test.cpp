@@ -45,14 +45,13 @@ struct Elf {
   std::size_t sizeAt(std::size_t i) const { return header(i) + (is64 ? 32 : 20); }
   std::size_t resourceOffset() const {
     std::size_t v = 0;
-    for (unsigned i = 0; i < word(); ++i) v |= static_cast<std::size_t>(bytes[offsetAt(resourceIndex) + i]) << (8 * i);
+    for (unsigned i = 0; i < word(); ++i)
+      v |= static_cast<std::size_t>(bytes[offsetAt(resourceIndex) + i]) << (8 * i);
     return v;
   }
 };
 
-void copyText(char* field, std::size_t capacity, const char* text) {
-  std::strncpy(field, text, capacity);
-}
+void copyText(char* field, std::size_t capacity, const char* text) { std::strncpy(field, text, capacity); }
 
 CorvaneResourceImage shippedImage() {
   CorvaneResourceImage image;
@@ -86,7 +85,10 @@ Elf makeElf(bool is64, const std::string& sectionName = CORVANE_RESOURCE_SECTION
   const std::size_t imageAt = namesAt + names.size();
   elf.shoff = imageAt + sizeof image;
   elf.bytes.assign(elf.shoff + 3 * elf.shentsize, 0);
-  std::memcpy(elf.bytes.data(), "\x7f" "ELF", 4);
+  std::memcpy(elf.bytes.data(),
+              "\x7f"
+              "ELF",
+              4);
   elf.bytes[4] = is64 ? 2 : 1;
   elf.bytes[5] = 1;
   elf.bytes[6] = 1;
@@ -143,9 +145,10 @@ TEST_P(ElfResources, DamagedFilesAreRefusedWithAReason) {
       {"no section headers", [](Elf& e) { e.put(e.shoffAt(), 0, e.word()); }, "no section headers"},
       {"headers past the end", [](Elf& e) { e.put(e.shoffAt(), e.bytes.size() - 8, e.word()); },
        "outside the file"},
-      {"header offset overflows", [](Elf& e) { e.put(e.shoffAt(), e.is64 ? ~0ull - 16 : 0xFFFFFFF0u, e.word()); },
+      {"header offset overflows",
+       [](Elf& e) { e.put(e.shoffAt(), e.is64 ? ~0ull - 16 : 0xFFFFFFF0u, e.word()); }, "outside the file"},
+      {"more sections than the file holds", [](Elf& e) { e.put(e.shnumAt(), 0xFFF0, 2); },
        "outside the file"},
-      {"more sections than the file holds", [](Elf& e) { e.put(e.shnumAt(), 0xFFF0, 2); }, "outside the file"},
       {"header size too small", [](Elf& e) { e.put(e.shentsizeAt(), 12, 2); }, "section header size"},
       {"name table index out of range", [](Elf& e) { e.put(e.shstrndxAt(), 7, 2); }, "name table"},
       {"name table past the end", [](Elf& e) { e.put(e.sizeAt(1), 1u << 30, e.word()); }, "name table"},
@@ -172,7 +175,8 @@ TEST_P(ElfResources, DamagedFilesAreRefusedWithAReason) {
 TEST_P(ElfResources, EveryTruncationFailsCleanly) {
   const Elf elf = makeElf(GetParam());
   for (std::size_t length = 0; length < elf.bytes.size(); ++length) {
-    const std::vector<unsigned char> cut(elf.bytes.begin(), elf.bytes.begin() + static_cast<std::ptrdiff_t>(length));
+    const std::vector<unsigned char> cut(elf.bytes.begin(),
+                                         elf.bytes.begin() + static_cast<std::ptrdiff_t>(length));
     std::string error;
     EXPECT_FALSE(readElfResources(cut.data(), cut.size(), &error)) << "length " << length;
     EXPECT_FALSE(error.empty());
@@ -195,8 +199,9 @@ TEST(Declarations, ParseIntoNameParametersAndNumber) {
   EXPECT_EQ(fstl->parameters.size(), 8u);
   EXPECT_EQ(fstl->optional, std::vector<bool>(8, false));
 
-  for (const char* bad : {"*Corvane", "Corvane.X(a):130100", "Corvane.X(a)1301001", "Corvane.X(a [,b):1301001",
-                          ".X(a):1301001", "Corvane.X(a]):1301001", "Corvane.X(a):13010x1", "Corvane.X(a"}) {
+  for (const char* bad :
+       {"*Corvane", "Corvane.X(a):130100", "Corvane.X(a)1301001", "Corvane.X(a [,b):1301001", ".X(a):1301001",
+        "Corvane.X(a]):1301001", "Corvane.X(a):13010x1", "Corvane.X(a"}) {
     EXPECT_FALSE(parseDeclaration(bad)) << bad;
   }
 }
@@ -207,8 +212,8 @@ class TempFile {
  public:
   TempFile(const std::string& name, const std::vector<unsigned char>& bytes)
       : path_(std::filesystem::temp_directory_path() / (name + std::to_string(std::random_device{}()))) {
-    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path_, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
   ~TempFile() {
     std::error_code ec;
@@ -248,12 +253,13 @@ TEST(PluginOpen, BuiltPluginsAnnounceTheirWidthAndControls) {
     CharWidth width;
     bool faults;
   };
-  for (const Expect& e : {Expect{"Corvane", CharWidth::Byte, false}, Expect{"CorvaneU", CharWidth::Unicode, false},
-                          Expect{"CorvaneFaults", CharWidth::Byte, true},
-                          Expect{"CorvaneUFaults", CharWidth::Unicode, true}}) {
+  for (const Expect& e :
+       {Expect{"Corvane", CharWidth::Byte, false}, Expect{"CorvaneU", CharWidth::Unicode, false},
+        Expect{"CorvaneFaults", CharWidth::Byte, true}, Expect{"CorvaneUFaults", CharWidth::Unicode, true}}) {
     SCOPED_TRACE(e.file);
     std::string error;
-    const auto plugin = Plugin::open(std::string(CORVANE_PLUGIN_DIR) + "/" + e.file + CORVANE_PLUGIN_SUFFIX, &error);
+    const auto plugin =
+        Plugin::open(std::string(CORVANE_PLUGIN_DIR) + "/" + e.file + CORVANE_PLUGIN_SUFFIX, &error);
     ASSERT_TRUE(plugin) << error;
     EXPECT_EQ(plugin->width(), e.width);
     EXPECT_NE(plugin->entry(), nullptr);
@@ -641,7 +647,8 @@ TEST(CellListStorage, BulkListsAndTheirStringFormFollowTheCallback) {
   bulk.appendRow({std::u32string_view(buffer).substr(0, 3), std::u32string_view(buffer).substr(3, 3)});
   bulk.appendRow({std::u32string_view(buffer).substr(6, 5)});
   host.setList(211, std::move(bulk));
-  EXPECT_EQ(host.list(211).rows, (std::vector<std::vector<std::u32string>>{{U"one", U"two"}, {U"three", U""}}));
+  EXPECT_EQ(host.list(211).rows,
+            (std::vector<std::vector<std::u32string>>{{U"one", U"two"}, {U"three", U""}}));
 
   const std::int16_t v = host.reference(U"v");
   const std::int32_t pair[2] = {2, 255};

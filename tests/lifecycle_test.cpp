@@ -164,9 +164,9 @@ struct LoadFailure {
 
 TEST_P(Lifecycle, EveryAllocationFailureOfLoadGivesItsState) {
   const LoadFailure cases[] = {
-      {1, false, 0},                   // the block: a beep, the slot stays empty
-      {2, true, CORVANE_STATE_MERR},   // ScratchBuffer
-      {3, true, CORVANE_STATE_MERR},   // BigBuffer
+      {1, false, 0},                  // the block: a beep, the slot stays empty
+      {2, true, CORVANE_STATE_MERR},  // ScratchBuffer
+      {3, true, CORVANE_STATE_MERR},  // BigBuffer
   };
   Faults faults(withFaults());
   for (bool onward : {false, true}) {
@@ -206,7 +206,10 @@ TEST_P(Lifecycle, ThousandsOfCyclesLeaveTheHeapAsTheyFoundIt) {
   };
   for (int i = 0; i < 50; ++i) cycle(shipped());  // warm up the host's own caches
   // Blocks this large are mapped, not taken from the arena: count both.
-  auto inUse = [] { struct mallinfo2 m = mallinfo2(); return m.uordblks + m.hblkhd; };
+  auto inUse = [] {
+    struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+  };
   size_t before = inUse();
   for (int i = 0; i < 3000; ++i) cycle(shipped());
   size_t after = inUse();

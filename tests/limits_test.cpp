@@ -127,7 +127,8 @@ class Limits : public PluginTest {
   }
   // ListToFormattedString then FormattedStringToList on `rows`; gives the
   // rendered text.
-  std::u32string roundTrip(const std::vector<std::u32string>& names, const Rows& rows, const FormatStrings& f) {
+  std::u32string roundTrip(const std::vector<std::u32string>& names, const Rows& rows,
+                           const FormatStrings& f) {
     host->setList(P1, names, rows);
     setFormats(*host, f);
     EXPECT_EQ(run(kLtfs, 8), 0);
@@ -185,7 +186,8 @@ TEST_P(Limits, CellsOfExactly255And32000Characters) {
   const std::vector<std::u32string> cols = names(400);
   Rows rows(4, std::vector<std::u32string>(400));
   for (size_t r = 0; r < rows.size(); ++r)
-    for (size_t c = 0; c < 400; ++c) rows[r][c] = std::u32string(255, c % 2 ? top : static_cast<char32_t>(U'a' + r));
+    for (size_t c = 0; c < 400; ++c)
+      rows[r][c] = std::u32string(255, c % 2 ? top : static_cast<char32_t>(U'a' + r));
   host->setList(P1, cols, rows);
   host->setText(P3, U",");
   ASSERT_EQ(run(kLts, 3), 0);
@@ -233,7 +235,8 @@ TEST_P(Limits, FormatStringsOfExactly255Characters) {
   // list whose 129th entry and later would be X: each side keeps 128
   // entries, so no column gets an X.
   std::u32string prefixes = U"VARIANT:";
-  for (int e = 0; e < 123; ++e) prefixes += ascii(std::string(e ? "," : "") + static_cast<char>('a' + e % 26));
+  for (int e = 0; e < 123; ++e)
+    prefixes += ascii(std::string(e ? "," : "") + static_cast<char>('a' + e % 26));
   prefixes.resize(255, U'z');
   std::u32string suffixes = U"VARIANT:" + std::u32string(128, U',');
   while (suffixes.size() < 255) suffixes += suffixes.size() % 2 ? U"X" : U",";

@@ -61,13 +61,11 @@ TEST_P(DelimitedText, TheTextSplitsBackIntoLines) {
             (Rows{{U"one", U"two"}, {U"three", U"four"}}));
   EXPECT_EQ(result, 0);
   EXPECT_EQ(stringToList(U"x,y", {U"a"}, U",", &result), (Rows{{U"x"}}));
-  EXPECT_EQ(stringToList(U",a,,b,", {U"a", U"b"}, U",", &result),
-            (Rows{{U"", U"a"}, {U"", U"b"}}));
+  EXPECT_EQ(stringToList(U",a,,b,", {U"a", U"b"}, U",", &result), (Rows{{U"", U"a"}, {U"", U"b"}}));
   EXPECT_EQ(stringToList(U"no delimiter", {U"a"}, U",", &result), Rows{});
   EXPECT_EQ(result, 0);
   EXPECT_EQ(stringToList(U"a,", {U"a", U"b"}, U",", &result), Rows{}) << "fewer than K";
-  EXPECT_EQ(stringToList(U"a\u00FCb\u00FC", {U"a", U"b"}, std::nullopt, &result),
-            (Rows{{U"a", U"b"}}));
+  EXPECT_EQ(stringToList(U"a\u00FCb\u00FC", {U"a", U"b"}, std::nullopt, &result), (Rows{{U"a", U"b"}}));
   EXPECT_EQ(stringToList(U"", {U"a"}, U",", &result), Rows{});
   EXPECT_EQ(result, 3) << "an empty text is a bad parameter, and the list is cleared";
 }

@@ -112,9 +112,9 @@ class Soak : public PluginTest {
     const size_t residentEnd = residentBytes();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-    std::cout << "[ soak     ] " << GetParam().file << ": " << cycles << " cycles in " << seconds << " s; heap "
-              << heapStart << " -> " << heapEnd << " bytes; resident " << residentStart << " -> " << residentEnd
-              << " bytes\n";
+    std::cout << "[ soak     ] " << GetParam().file << ": " << cycles << " cycles in " << seconds
+              << " s; heap " << heapStart << " -> " << heapEnd << " bytes; resident " << residentStart
+              << " -> " << residentEnd << " bytes\n";
     RecordProperty("cycles", static_cast<int>(cycles));
     RecordProperty("heap_start", std::to_string(heapStart));
     RecordProperty("heap_end", std::to_string(heapEnd));

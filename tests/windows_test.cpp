@@ -20,11 +20,11 @@
 namespace {
 
 struct PluginBuild {
-  const char *file;
+  const char* file;
   bool unicode;
-  const char *tag;
-  const char *description;
-  const char *originalName;
+  const char* tag;
+  const char* description;
+  const char* originalName;
 };
 
 const PluginBuild kBuilds[] = {
@@ -32,7 +32,7 @@ const PluginBuild kBuilds[] = {
     {"CorvaneU", true, "UCMD", "Extended commands for Omnis Studio Unicode", "CorvaneU.DLL"},
 };
 
-const char *const kDeclarations[] = {
+const char* const kDeclarations[] = {
     "Corvane.FormattedStringToList(stringField, listField, rowPrefix, rowSuffix, rowDelim, "
     "colPrefix, colSuffix, colDelim):1301004",
     "Corvane.ListToFormattedString(listField, stringField, rowPrefix, rowSuffix, rowDelim, "
@@ -42,9 +42,9 @@ const char *const kDeclarations[] = {
     "*Corvane",
 };
 
-void PrintTo(const PluginBuild &build, std::ostream *os) { *os << build.file; }
+void PrintTo(const PluginBuild& build, std::ostream* os) { *os << build.file; }
 
-std::string PluginPath(const char *file) {
+std::string PluginPath(const char* file) {
   return std::string(CORVANE_PLUGIN_DIR) + "/" + file + CORVANE_PLUGIN_SUFFIX;
 }
 
@@ -61,38 +61,38 @@ struct FakeHost {
   std::vector<int32_t> otherOps;
 };
 
-FakeHost *gHost = nullptr;
+FakeHost* gHost = nullptr;
 
 int32_t FakeCallback(int32_t op, ...) {
   va_list ap;
   va_start(ap, op);
   int32_t result = 0;
   switch (op) {
-  case kCvOpGetFldRef:
-    (void)va_arg(ap, void *);
-    result = gHost->lineCountRef;
-    break;
-  case kCvOpGetFldInt: {
-    int field = va_arg(ap, int);
-    double *out = va_arg(ap, double *);
-    *out = field == kCvFieldParamCount ? gHost->paramCount : 0.0;
-    break;
-  }
-  case kCvOpSetFldInt: {
-    int field = va_arg(ap, int);
-    const double *value = va_arg(ap, const double *);
-    gHost->setInts[field] = *value;
-    break;
-  }
-  case kCvOpGetPackageId:
-    *va_arg(ap, int32_t *) = gHost->packageId;
-    break;
-  case kCvOpGetDesignPtr:
-    *va_arg(ap, void **) = gHost->design.data();
-    break;
-  default:
-    gHost->otherOps.push_back(op);
-    break;
+    case kCvOpGetFldRef:
+      (void)va_arg(ap, void*);
+      result = gHost->lineCountRef;
+      break;
+    case kCvOpGetFldInt: {
+      int field = va_arg(ap, int);
+      double* out = va_arg(ap, double*);
+      *out = field == kCvFieldParamCount ? gHost->paramCount : 0.0;
+      break;
+    }
+    case kCvOpSetFldInt: {
+      int field = va_arg(ap, int);
+      const double* value = va_arg(ap, const double*);
+      gHost->setInts[field] = *value;
+      break;
+    }
+    case kCvOpGetPackageId:
+      *va_arg(ap, int32_t*) = gHost->packageId;
+      break;
+    case kCvOpGetDesignPtr:
+      *va_arg(ap, void**) = gHost->design.data();
+      break;
+    default:
+      gHost->otherOps.push_back(op);
+      break;
   }
   va_end(ap);
   return result;
@@ -105,36 +105,37 @@ int32_t FakeCallback(int32_t op, ...) {
 
 #if defined(__GNUC__) && defined(__i386__)
 #define CORVANE_HAVE_STACK_PROBE 1
-extern "C" int32_t windows_test_stack_delta(CorvaneEntryPoint entry, int32_t message,
-                                            void **slot, HostCallback callback);
+extern "C" int32_t windows_test_stack_delta(CorvaneEntryPoint entry, int32_t message, void** slot,
+                                            HostCallback callback);
 // cdecl; after the two pushes: 12(%esp) entry, 16 message, 20 slot, 24 callback.
 // ESI holds ESP across the call (callee-saved), EBX the target.
-__asm__(".text\n"
-        ".globl _windows_test_stack_delta\n"
-        "_windows_test_stack_delta:\n"
-        "  pushl %ebx\n"
-        "  pushl %esi\n"
-        "  movl %esp, %esi\n"
-        "  movl 12(%esi), %ebx\n"
-        "  pushl 24(%esi)\n"
-        "  pushl $0x33333333\n"
-        "  pushl $0x22222222\n"
-        "  pushl $0x11111111\n"
-        "  pushl 20(%esi)\n"
-        "  pushl 16(%esi)\n"
-        "  call *%ebx\n"
-        "  movl %esp, %eax\n"
-        "  subl %esi, %eax\n"
-        "  movl %esi, %esp\n"
-        "  popl %esi\n"
-        "  popl %ebx\n"
-        "  ret\n");
+__asm__(
+    ".text\n"
+    ".globl _windows_test_stack_delta\n"
+    "_windows_test_stack_delta:\n"
+    "  pushl %ebx\n"
+    "  pushl %esi\n"
+    "  movl %esp, %esi\n"
+    "  movl 12(%esi), %ebx\n"
+    "  pushl 24(%esi)\n"
+    "  pushl $0x33333333\n"
+    "  pushl $0x22222222\n"
+    "  pushl $0x11111111\n"
+    "  pushl 20(%esi)\n"
+    "  pushl 16(%esi)\n"
+    "  call *%ebx\n"
+    "  movl %esp, %eax\n"
+    "  subl %esi, %eax\n"
+    "  movl %esi, %esp\n"
+    "  popl %esi\n"
+    "  popl %ebx\n"
+    "  ret\n");
 #endif
 
 // The string block "040904E4" of the version resource, in order.
-std::vector<std::pair<std::string, std::string>> VersionStrings(const PluginBuild &b) {
-  return {{"FileDescription", b.description}, {"FileVersion", "3.3"},
-          {"InternalName", "Corvane"},        {"OriginalName", b.originalName},
+std::vector<std::pair<std::string, std::string>> VersionStrings(const PluginBuild& b) {
+  return {{"FileDescription", b.description},  {"FileVersion", "3.3"},
+          {"InternalName", "Corvane"},         {"OriginalName", b.originalName},
           {"ProductName", "Corvane Commands"}, {"ProductVersion", "3.3"}};
 }
 
@@ -151,50 +152,43 @@ struct VersionNode {
 
 size_t Align4(size_t n) { return (n + 3) & ~size_t(3); }
 
-uint16_t Word(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 // Parses the node at `offset`; false if any length runs past `end`.
-bool ParseVersionNode(const uint8_t *data, size_t offset, size_t end, VersionNode *node) {
-  if (offset + 6 > end)
-    return false;
+bool ParseVersionNode(const uint8_t* data, size_t offset, size_t end, VersionNode* node) {
+  if (offset + 6 > end) return false;
   const size_t nodeEnd = offset + Word(data + offset);
   const size_t valueLength = Word(data + offset + 2);
   node->type = Word(data + offset + 4);
-  if (nodeEnd > end || nodeEnd < offset + 6)
-    return false;
+  if (nodeEnd > end || nodeEnd < offset + 6) return false;
   size_t pos = offset + 6;
   for (;; pos += 2) {
-    if (pos + 2 > nodeEnd)
-      return false;
+    if (pos + 2 > nodeEnd) return false;
     const uint16_t unit = Word(data + pos);
-    if (unit == 0)
-      break;
+    if (unit == 0) break;
     node->key.push_back(unit < 128 ? static_cast<char>(unit) : '?');
   }
   pos = Align4(pos + 2);
   const size_t valueBytes = node->type == 1 ? 2 * valueLength : valueLength;
-  if (pos + valueBytes > nodeEnd)
-    return false;
+  if (pos + valueBytes > nodeEnd) return false;
   node->value.assign(data + pos, data + pos + valueBytes);
   pos = Align4(pos + valueBytes);
   while (pos < nodeEnd) {
     node->children.emplace_back();
-    if (!ParseVersionNode(data, pos, nodeEnd, &node->children.back()))
-      return false;
+    if (!ParseVersionNode(data, pos, nodeEnd, &node->children.back())) return false;
     pos = Align4(pos + Word(data + pos));
   }
   return true;
 }
 
-std::vector<std::string> Keys(const VersionNode &node) {
+std::vector<std::string> Keys(const VersionNode& node) {
   std::vector<std::string> keys;
-  for (const VersionNode &child : node.children)
-    keys.push_back(child.key);
+  for (const VersionNode& child : node.children) keys.push_back(child.key);
   return keys;
 }
 
 // A text value as stored: UTF-16LE units with the terminator.
-std::vector<uint8_t> StoredText(const std::string &text) {
+std::vector<uint8_t> StoredText(const std::string& text) {
   std::vector<uint8_t> bytes;
   for (char c : text) {
     bytes.push_back(static_cast<uint8_t>(c));
@@ -207,20 +201,18 @@ std::vector<uint8_t> StoredText(const std::string &text) {
 // ---------------------------------------------------------------------------
 
 class WindowsPlugin : public ::testing::TestWithParam<PluginBuild> {
-protected:
+ protected:
   void SetUp() override {
     module_ = LoadLibraryA(PluginPath(GetParam().file).c_str());
-    ASSERT_NE(module_, nullptr) << PluginPath(GetParam().file) << ": error "
-                                << GetLastError();
+    ASSERT_NE(module_, nullptr) << PluginPath(GetParam().file) << ": error " << GetLastError();
     entry_ = reinterpret_cast<CorvaneEntryPoint>(
-        reinterpret_cast<void *>(GetProcAddress(module_, CORVANE_ENTRY_NAME)));
+        reinterpret_cast<void*>(GetProcAddress(module_, CORVANE_ENTRY_NAME)));
     ASSERT_NE(entry_, nullptr);
     gHost = &host_;
   }
   void TearDown() override {
     gHost = nullptr;
-    if (module_ != nullptr)
-      FreeLibrary(module_);
+    if (module_ != nullptr) FreeLibrary(module_);
     EXPECT_TRUE(cvtest::heapsIntact()) << "a heap of the process is damaged";
   }
 
@@ -236,7 +228,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Builds, WindowsPlugin, ::testing::ValuesIn(kBuilds),
-                         [](const ::testing::TestParamInfo<PluginBuild> &param) {
+                         [](const ::testing::TestParamInfo<PluginBuild>& param) {
                            return std::string(param.param.file);
                          });
 
@@ -253,7 +245,7 @@ TEST_P(WindowsPlugin, EntryPointRemovesItsSixArgumentsOnEveryMessage) {
 #ifndef CORVANE_HAVE_STACK_PROBE
   GTEST_SKIP() << "needs a 32-bit x86 GNU compiler";
 #else
-  void *slot = nullptr;
+  void* slot = nullptr;
   HostCallback cb = &FakeCallback;
   host_.design[kCvDesignKind] = kCvDesignReturnHelp;
   host_.design[kCvDesignKind + 1] = 0;
@@ -265,12 +257,10 @@ TEST_P(WindowsPlugin, EntryPointRemovesItsSixArgumentsOnEveryMessage) {
   };
   // Load, execute an unknown command, execute ListToString with too few
   // parameters, design help and design flag, unload twice, unknown messages.
-  const Step steps[] = {{kCvMsgLoad, 0, 0},       {kCvMsgExecute, 99, 0},
-                        {kCvMsgExecute, 4, 1},    {kCvMsgDesignHelp, 4, 0},
-                        {kCvMsgDesignFlag, 0, 0}, {kCvMsgUnload, 0, 0},
-                        {kCvMsgUnload, 0, 0},     {0x7FFF, 0, 0},
-                        {-1, 0, 0}};
-  for (const Step &step : steps) {
+  const Step steps[] = {{kCvMsgLoad, 0, 0},       {kCvMsgExecute, 99, 0},   {kCvMsgExecute, 4, 1},
+                        {kCvMsgDesignHelp, 4, 0}, {kCvMsgDesignFlag, 0, 0}, {kCvMsgUnload, 0, 0},
+                        {kCvMsgUnload, 0, 0},     {0x7FFF, 0, 0},           {-1, 0, 0}};
+  for (const Step& step : steps) {
     host_.packageId = step.packageId;
     host_.paramCount = step.paramCount;
     host_.setInts.clear();
@@ -308,20 +298,22 @@ TEST_P(WindowsPlugin, EntryPointRemovesItsSixArgumentsOnEveryMessage) {
 TEST_P(WindowsPlugin, DesignHelpReadsTheDeclarationsFromTheModule) {
   const struct {
     int32_t command;
-    const char *text;
+    const char* text;
   } cases[] = {
-      {1, "Parms: (stringField, listField, rowPrefix, rowSuffix, rowDelim, colPrefix, "
-          "colSuffix, colDelim)"},
-      {2, "Parms: (listField, stringField, rowPrefix, rowSuffix, rowDelim, colPrefix, "
-          "colSuffix, colDelim)"},
+      {1,
+       "Parms: (stringField, listField, rowPrefix, rowSuffix, rowDelim, colPrefix, "
+       "colSuffix, colDelim)"},
+      {2,
+       "Parms: (listField, stringField, rowPrefix, rowSuffix, rowDelim, colPrefix, "
+       "colSuffix, colDelim)"},
       {3, "Parms: (stringField, listField [,delimByte])"},
       {4, "Parms: (listField, stringField [,delimByte])"},
       {5, "Parms: "},
       {6, "Parms: "},
       {0, "Parms: "},
   };
-  void *slot = nullptr;
-  for (const auto &c : cases) {
+  void* slot = nullptr;
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
     host_.design.assign(host_.design.size(), 0xCD);
     host_.design[kCvDesignKind] = kCvDesignParamHelp;
@@ -329,7 +321,7 @@ TEST_P(WindowsPlugin, DesignHelpReadsTheDeclarationsFromTheModule) {
     host_.packageId = c.command;
     entry_(kCvMsgDesignHelp, &slot, 0, 0, 0, &FakeCallback);
 
-    const uint8_t *rec = host_.design.data();
+    const uint8_t* rec = host_.design.data();
     const size_t n = std::strlen(c.text);
     EXPECT_EQ(rec[kCvDesignAnswered], 0);
     std::string text;
@@ -340,13 +332,12 @@ TEST_P(WindowsPlugin, DesignHelpReadsTheDeclarationsFromTheModule) {
       for (size_t i = 0;; ++i) {
         uint32_t ch;
         std::memcpy(&ch, rec + kCvDesignTextUnicode + 4 * i, 4);
-        if (ch == 0 || i > 200)
-          break;
+        if (ch == 0 || i > 200) break;
         text.push_back(ch < 128 ? static_cast<char>(ch) : '?');
       }
     } else {
       EXPECT_EQ(rec[kCvDesignCount], n);
-      text.assign(reinterpret_cast<const char *>(rec + kCvDesignTextByte));
+      text.assign(reinterpret_cast<const char*>(rec + kCvDesignTextByte));
     }
     EXPECT_EQ(text, c.text);
   }
@@ -354,13 +345,13 @@ TEST_P(WindowsPlugin, DesignHelpReadsTheDeclarationsFromTheModule) {
 }
 
 TEST_P(WindowsPlugin, Q7InfRecordTagsTheBuild) {
-  HRSRC res = FindResourceExA(module_, MAKEINTRESOURCEA(10), "Q7INF",
-                              MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+  HRSRC res =
+      FindResourceExA(module_, MAKEINTRESOURCEA(10), "Q7INF", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
   ASSERT_NE(res, nullptr);
   ASSERT_EQ(SizeofResource(module_, res), 14u);
   HGLOBAL loaded = LoadResource(module_, res);
   ASSERT_NE(loaded, nullptr);
-  const auto *bytes = static_cast<const uint8_t *>(LockResource(loaded));
+  const auto* bytes = static_cast<const uint8_t*>(LockResource(loaded));
   ASSERT_NE(bytes, nullptr);
 
   std::vector<uint8_t> expected(GetParam().tag, GetParam().tag + 4);
@@ -402,9 +393,9 @@ TEST_P(WindowsPlugin, VersionResourceDescribesTheBuild) {
   std::vector<char> info(size);
   ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
 
-  VS_FIXEDFILEINFO *fixed = nullptr;
+  VS_FIXEDFILEINFO* fixed = nullptr;
   UINT len = 0;
-  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void **>(&fixed), &len));
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &len));
   ASSERT_EQ(len, sizeof(VS_FIXEDFILEINFO));
   EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
   EXPECT_EQ(fixed->dwFileVersionMS, 0x00030003u);
@@ -415,20 +406,18 @@ TEST_P(WindowsPlugin, VersionResourceDescribesTheBuild) {
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
   EXPECT_EQ(fixed->dwFileFlags & fixed->dwFileFlagsMask, 0u);
 
-  WORD *translation = nullptr;
+  WORD* translation = nullptr;
   ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
-                             reinterpret_cast<void **>(&translation), &len));
+                             reinterpret_cast<void**>(&translation), &len));
   ASSERT_EQ(len, 4u);
   EXPECT_EQ(translation[0], 0x0409);
   EXPECT_EQ(translation[1], 0x04E4);
 
-  for (const auto &s : VersionStrings(GetParam())) {
+  for (const auto& s : VersionStrings(GetParam())) {
     const std::string key = std::string("\\StringFileInfo\\040904E4\\") + s.first;
-    wchar_t *value = nullptr;
+    wchar_t* value = nullptr;
     const std::wstring wkey(key.begin(), key.end());
-    ASSERT_TRUE(VerQueryValueW(info.data(), wkey.c_str(), reinterpret_cast<void **>(&value),
-                               &len))
-        << s.first;
+    ASSERT_TRUE(VerQueryValueW(info.data(), wkey.c_str(), reinterpret_cast<void**>(&value), &len)) << s.first;
     const std::string expected = s.second;
     EXPECT_EQ(std::wstring(value), std::wstring(expected.begin(), expected.end())) << s.first;
   }
@@ -442,7 +431,7 @@ TEST_P(WindowsPlugin, VersionResourceHoldsNothingElse) {
                               MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
   ASSERT_NE(res, nullptr);
   const DWORD size = SizeofResource(module_, res);
-  const auto *data = static_cast<const uint8_t *>(LockResource(LoadResource(module_, res)));
+  const auto* data = static_cast<const uint8_t*>(LockResource(LoadResource(module_, res)));
   ASSERT_NE(data, nullptr);
   ASSERT_EQ(Word(data), size);
 
@@ -452,20 +441,20 @@ TEST_P(WindowsPlugin, VersionResourceHoldsNothingElse) {
   EXPECT_EQ(root.value.size(), sizeof(VS_FIXEDFILEINFO));
   ASSERT_EQ(Keys(root), (std::vector<std::string>{"StringFileInfo", "VarFileInfo"}));
 
-  const VersionNode &stringInfo = root.children[0];
+  const VersionNode& stringInfo = root.children[0];
   ASSERT_EQ(Keys(stringInfo), std::vector<std::string>{"040904E4"});
-  const VersionNode &table = stringInfo.children[0];
+  const VersionNode& table = stringInfo.children[0];
   const auto expected = VersionStrings(GetParam());
   ASSERT_EQ(table.children.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
-    const VersionNode &entry = table.children[i];
+    const VersionNode& entry = table.children[i];
     EXPECT_EQ(entry.key, expected[i].first);
     EXPECT_EQ(entry.type, 1) << entry.key;
     EXPECT_EQ(entry.value, StoredText(expected[i].second)) << entry.key;
     EXPECT_TRUE(entry.children.empty()) << entry.key;
   }
 
-  const VersionNode &varInfo = root.children[1];
+  const VersionNode& varInfo = root.children[1];
   ASSERT_EQ(Keys(varInfo), std::vector<std::string>{"Translation"});
   EXPECT_EQ(varInfo.children[0].type, 0);
   EXPECT_EQ(varInfo.children[0].value, (std::vector<uint8_t>{0x09, 0x04, 0xE4, 0x04}));
@@ -482,11 +471,11 @@ TEST(WindowsPlugins, BothBuildsLoadSideBySide) {
   for (HMODULE m : {narrow, wide}) {
     HRSRC res = FindResourceA(m, "Q7INF", MAKEINTRESOURCEA(10));
     ASSERT_NE(res, nullptr);
-    const char *tag = static_cast<const char *>(LockResource(LoadResource(m, res)));
+    const char* tag = static_cast<const char*>(LockResource(LoadResource(m, res)));
     EXPECT_EQ(std::string(tag, 4), m == narrow ? "7CMD" : "UCMD");
   }
   FreeLibrary(wide);
   FreeLibrary(narrow);
 }
 
-} // namespace
+}  // namespace

@@ -66,11 +66,16 @@ std::optional<CellProblem> unescapeEntities(std::u32string_view cell, bool xmlOn
     if (semicolon == std::u32string_view::npos || semicolon - i > 12)
       return CellProblem{i + 1, "an \"&\" that begins no character reference (a cell writes & as &amp;)"};
     char32_t decoded = 0;
-    if (name == U"amp") decoded = U'&';
-    else if (name == U"lt") decoded = U'<';
-    else if (name == U"gt") decoded = U'>';
-    else if (name == U"quot") decoded = U'"';
-    else if (name == U"apos") decoded = U'\'';
+    if (name == U"amp")
+      decoded = U'&';
+    else if (name == U"lt")
+      decoded = U'<';
+    else if (name == U"gt")
+      decoded = U'>';
+    else if (name == U"quot")
+      decoded = U'"';
+    else if (name == U"apos")
+      decoded = U'\'';
     else if (!name.empty() && name.front() == U'#') {
       const bool hex = name.size() > 1 && (name[1] == U'x' || name[1] == U'X');
       std::uint32_t n = 0;
@@ -119,14 +124,30 @@ std::optional<CellProblem> unescapeJson(std::u32string_view cell, TextMode mode,
     char32_t decoded = 0;
     std::size_t next = i + 2;
     switch (kind) {
-      case U'"': decoded = U'"'; break;
-      case U'\\': decoded = U'\\'; break;
-      case U'/': decoded = U'/'; break;
-      case U'b': decoded = U'\b'; break;
-      case U'f': decoded = U'\f'; break;
-      case U'n': decoded = U'\n'; break;
-      case U'r': decoded = U'\r'; break;
-      case U't': decoded = U'\t'; break;
+      case U'"':
+        decoded = U'"';
+        break;
+      case U'\\':
+        decoded = U'\\';
+        break;
+      case U'/':
+        decoded = U'/';
+        break;
+      case U'b':
+        decoded = U'\b';
+        break;
+      case U'f':
+        decoded = U'\f';
+        break;
+      case U'n':
+        decoded = U'\n';
+        break;
+      case U'r':
+        decoded = U'\r';
+        break;
+      case U't':
+        decoded = U'\t';
+        break;
       case U'u': {
         const int unit = hex4(i + 2);
         if (unit < 0) return CellProblem{i + 1, "\\u needs four hex digits"};
@@ -135,12 +156,13 @@ std::optional<CellProblem> unescapeJson(std::u32string_view cell, TextMode mode,
           const bool paired = next + 1 < cell.size() && cell[next] == U'\\' && cell[next + 1] == U'u';
           const int low = paired ? hex4(next + 2) : -1;
           if (low < 0xDC00 || low > 0xDFFF)
-            return CellProblem{i + 1, "a high surrogate \\u" + shown(cell.substr(i + 2, 4)) +
-                                          " without its low surrogate"};
+            return CellProblem{
+                i + 1, "a high surrogate \\u" + shown(cell.substr(i + 2, 4)) + " without its low surrogate"};
           decoded = static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
           next += 6;
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-          return CellProblem{i + 1, "a low surrogate \\u" + shown(cell.substr(i + 2, 4)) + " without a high one"};
+          return CellProblem{i + 1,
+                             "a low surrogate \\u" + shown(cell.substr(i + 2, 4)) + " without a high one"};
         } else {
           decoded = static_cast<char32_t>(unit);
         }
@@ -242,13 +264,27 @@ std::optional<CellProblem> CellEscaper::escape(std::u32string_view cell, std::u3
     const char32_t c = cell[i];
     if (json) {
       switch (c) {
-        case U'"': append(escaped, "\\\""); continue;
-        case U'\\': append(escaped, "\\\\"); continue;
-        case U'\b': append(escaped, "\\b"); continue;
-        case U'\f': append(escaped, "\\f"); continue;
-        case U'\n': append(escaped, "\\n"); continue;
-        case U'\r': append(escaped, "\\r"); continue;
-        case U'\t': append(escaped, "\\t"); continue;
+        case U'"':
+          append(escaped, "\\\"");
+          continue;
+        case U'\\':
+          append(escaped, "\\\\");
+          continue;
+        case U'\b':
+          append(escaped, "\\b");
+          continue;
+        case U'\f':
+          append(escaped, "\\f");
+          continue;
+        case U'\n':
+          append(escaped, "\\n");
+          continue;
+        case U'\r':
+          append(escaped, "\\r");
+          continue;
+        case U'\t':
+          append(escaped, "\\t");
+          continue;
         default:
           if (c < 0x20)
             appendReference(c, escaped);
@@ -259,20 +295,38 @@ std::optional<CellProblem> CellEscaper::escape(std::u32string_view cell, std::u3
     }
     const bool xml = kind_ == CellEscape::Xml;
     switch (c) {
-      case U'&': append(escaped, "&amp;"); continue;
-      case U'<': append(escaped, "&lt;"); continue;
-      case U'>': append(escaped, "&gt;"); continue;
-      case U'"': append(escaped, "&quot;"); continue;
-      case U'\'': append(escaped, xml ? "&apos;" : "&#39;"); continue;
-      case U'\r': append(escaped, "&#13;"); continue;
-      case U'\n': append(escaped, "&#10;"); continue;
+      case U'&':
+        append(escaped, "&amp;");
+        continue;
+      case U'<':
+        append(escaped, "&lt;");
+        continue;
+      case U'>':
+        append(escaped, "&gt;");
+        continue;
+      case U'"':
+        append(escaped, "&quot;");
+        continue;
+      case U'\'':
+        append(escaped, xml ? "&apos;" : "&#39;");
+        continue;
+      case U'\r':
+        append(escaped, "&#13;");
+        continue;
+      case U'\n':
+        append(escaped, "&#10;");
+        continue;
       case U'\t':
-        if (xml) appendReference(c, escaped);
-        else escaped.push_back(c);
+        if (xml)
+          appendReference(c, escaped);
+        else
+          escaped.push_back(c);
         continue;
       case U'|':
-        if (xml) escaped.push_back(c);
-        else append(escaped, "&#124;");
+        if (xml)
+          escaped.push_back(c);
+        else
+          append(escaped, "&#124;");
         continue;
       default:
         if (xml && !xmlHolds(c))
@@ -284,7 +338,8 @@ std::optional<CellProblem> CellEscaper::escape(std::u32string_view cell, std::u3
   // A separator inside the escaped cell loses its first character to a reference.
   const std::u32string_view written(out.data() + start, out.size() - start);
   bool clean = true;
-  for (const auto& separator : separators_) clean = clean && written.find(separator) == std::u32string_view::npos;
+  for (const auto& separator : separators_)
+    clean = clean && written.find(separator) == std::u32string_view::npos;
   if (clean) return std::nullopt;
   const std::u32string plain(written);
   out.resize(start);
@@ -302,13 +357,19 @@ std::optional<CellProblem> CellEscaper::escape(std::u32string_view cell, std::u3
   return std::nullopt;
 }
 
-std::optional<CellProblem> CellEscaper::unescape(std::u32string_view cell, TextMode mode, std::u32string& out) const {
+std::optional<CellProblem> CellEscaper::unescape(std::u32string_view cell, TextMode mode,
+                                                 std::u32string& out) const {
   switch (kind_) {
-    case CellEscape::Html: return unescapeEntities(cell, false, mode, out);
-    case CellEscape::Xml: return unescapeEntities(cell, true, mode, out);
-    case CellEscape::Json: return unescapeJson(cell, mode, out);
-    case CellEscape::Csv: return unescapeCsv(cell, out);
-    case CellEscape::None: break;
+    case CellEscape::Html:
+      return unescapeEntities(cell, false, mode, out);
+    case CellEscape::Xml:
+      return unescapeEntities(cell, true, mode, out);
+    case CellEscape::Json:
+      return unescapeJson(cell, mode, out);
+    case CellEscape::Csv:
+      return unescapeCsv(cell, out);
+    case CellEscape::None:
+      break;
   }
   out.append(cell);
   return std::nullopt;
@@ -324,14 +385,16 @@ std::vector<std::u32string> formatSeparators(const Format& format, std::size_t c
     if (prefixList || !suffixList) between += columnEntry(format.colPrefix, i + 1);
     out.push_back(std::move(between));
   }
-  out.push_back(columnEntry(format.colSuffix, columns == 0 ? 0 : columns - 1) + format.rowSuffix + format.rowDelim);
+  out.push_back(columnEntry(format.colSuffix, columns == 0 ? 0 : columns - 1) + format.rowSuffix +
+                format.rowDelim);
   return out;
 }
 
 namespace {
 
 std::string columnName(const std::vector<std::u32string>& columns, std::size_t c, TextMode mode) {
-  return c < columns.size() ? "column \"" + showEscaped(columns[c], mode) + "\"" : "cell " + std::to_string(c + 1);
+  return c < columns.size() ? "column \"" + showEscaped(columns[c], mode) + "\""
+                            : "cell " + std::to_string(c + 1);
 }
 
 }  // namespace

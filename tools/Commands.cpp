@@ -40,8 +40,8 @@ void countLongCells(const Table& table, std::size_t limit, TextMode mode, LongCe
     for (std::size_t c = 0; c < table.rows[r].size(); ++c) {
       if (table.rows[r][c].size() <= limit) continue;
       if (out.count++ == 0)
-        out.first = "line " + std::to_string(table.rowLines.empty() ? r + 2 : table.rowLines[r]) + ", column " +
-                    quoted(table.columns[c], mode);
+        out.first = "line " + std::to_string(table.rowLines.empty() ? r + 2 : table.rowLines[r]) +
+                    ", column " + quoted(table.columns[c], mode);
     }
   }
 }
@@ -102,7 +102,8 @@ void checkCellsStored(Host& host) {
                                    groupDigits(attempted) +
                                    " cells: the list could not take all the lines the command asked for "
                                    "(the host's lists hold at most " +
-                                   groupDigits(static_cast<std::uint64_t>(host.limits().maxLines)) + " lines)");
+                                   groupDigits(static_cast<std::uint64_t>(host.limits().maxLines)) +
+                                   " lines)");
 }
 
 // The list the command filled, as CSV records.
@@ -171,14 +172,15 @@ bool Session::unicode() const { return plugin_->width() == CharWidth::Unicode; }
 std::u32string firstColumnPrefix(const std::u32string& colPrefix) {
   if (colPrefix.compare(0, kVariantKeyword.size(), kVariantKeyword) != 0) return colPrefix;
   const std::size_t comma = colPrefix.find(U',', kVariantKeyword.size());
-  return colPrefix.substr(kVariantKeyword.size(),
-                          comma == std::u32string::npos ? std::u32string::npos : comma - kVariantKeyword.size());
+  return colPrefix.substr(kVariantKeyword.size(), comma == std::u32string::npos
+                                                      ? std::u32string::npos
+                                                      : comma - kVariantKeyword.size());
 }
 
 std::size_t variantEntries(const std::u32string& text) {
   if (text.compare(0, kVariantKeyword.size(), kVariantKeyword) != 0) return 0;
-  return 1 + static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(kVariantKeyword.size()),
-                                                 text.end(), U','));
+  return 1 + static_cast<std::size_t>(std::count(
+                 text.begin() + static_cast<std::ptrdiff_t>(kVariantKeyword.size()), text.end(), U','));
 }
 
 void LongCells::add(const LongCells& other) {
@@ -270,7 +272,8 @@ void warnVariantCounts(const Format& format, std::size_t columns) {
 
 void warnDroppedTail(const std::u32string& text, const Job& job) {
   const std::size_t columns = job.columns.size();
-  const char32_t delimiter = job.delimiter && !job.delimiter->empty() ? job.delimiter->front() : kDefaultDelimiter;
+  const char32_t delimiter =
+      job.delimiter && !job.delimiter->empty() ? job.delimiter->front() : kDefaultDelimiter;
   if (columns == 0 || text.empty()) return;
   const std::size_t delimiters = static_cast<std::size_t>(std::count(text.begin(), text.end(), delimiter));
   const std::size_t used = delimiters / columns * columns;
@@ -283,7 +286,8 @@ void warnDroppedTail(const std::u32string& text, const Job& job) {
   const std::size_t after = last == std::u32string::npos ? text.size() : text.size() - last - 1;
   if (after != 0) {
     std::string what = plural(after, "character", "characters");
-    if (after <= 16) what += " (" + quoted(std::u32string_view(text).substr(text.size() - after), job.mode) + ")";
+    if (after <= 16)
+      what += " (" + quoted(std::u32string_view(text).substr(text.size() - after), job.mode) + ")";
     warn(what + " after the last delimiter " + (after == 1 ? "was" : "were") +
          " dropped: every cell must be followed by the delimiter");
   }

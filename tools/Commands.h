@@ -49,12 +49,12 @@ class Session {
 struct Job {
   TextMode mode = TextMode::Unicode;
   bool unicode = true;
-  std::vector<std::u32string> columns;        // of the list read or filled
-  std::optional<std::u32string> delimiter;    // the delimited commands
-  Format format;                              // the formatted commands
-  CsvDialect dialect;                         // the lists read and written
-  CellEscape escape = CellEscape::None;       // the formatted commands: how cells are escaped
-  std::optional<CellEscaper> escaper;         // set from `escape` once the columns are known
+  std::vector<std::u32string> columns;      // of the list read or filled
+  std::optional<std::u32string> delimiter;  // the delimited commands
+  Format format;                            // the formatted commands
+  CsvDialect dialect;                       // the lists read and written
+  CellEscape escape = CellEscape::None;     // the formatted commands: how cells are escaped
+  std::optional<CellEscaper> escaper;       // set from `escape` once the columns are known
 };
 
 // Cells longer than a command reads, which the host cuts: counted over the
@@ -89,7 +89,8 @@ struct FilledRows {
 std::u32string runListToString(corvane::host::Host& host, const Job& job, Table table, LongCells& longCells);
 
 // ListToFormattedString.
-std::u32string runListToFormatted(corvane::host::Host& host, const Job& job, Table table, LongCells& longCells);
+std::u32string runListToFormatted(corvane::host::Host& host, const Job& job, Table table,
+                                  LongCells& longCells);
 
 // StringToList: the cells of the text into the job's columns, as CSV records.
 FilledRows runStringToList(corvane::host::Host& host, const Job& job, std::u32string_view text);

@@ -83,8 +83,7 @@ class Reader {
                                ? "a quote inside an unquoted cell (quote the whole cell and double the quote)"
                                : "text after the closing quote of a cell";
         throw Failure(kExitInput, std::string(source_) + ": " +
-                                      describePosition(bytes, column, mode_, firstLine_) + ": " +
-                                      what);
+                                      describePosition(bytes, column, mode_, firstLine_) + ": " + what);
       }
       atBoundary = rowEnded_ && !fieldAfterRow_;
       pos = end;
@@ -100,8 +99,10 @@ class Reader {
  private:
   Table finish() {
     if (!haveHeader_)
-      throw Failure(kExitInput, std::string(source_) + ": no header row (the first record names the columns)");
-    if (!piece_ && !headerless_) checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
+      throw Failure(kExitInput,
+                    std::string(source_) + ": no header row (the first record names the columns)");
+    if (!piece_ && !headerless_)
+      checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
     return std::move(table_);
   }
 
@@ -111,7 +112,8 @@ class Reader {
     while (pos < bytes.size() && !(headerOnly_ && haveHeader_)) {
       const std::size_t newline = bytes.find('\n', pos);
       const std::size_t end = newline == std::string_view::npos ? bytes.size() : newline + 1;
-      std::string_view record = bytes.substr(pos, newline == std::string_view::npos ? end - pos : newline - pos);
+      std::string_view record =
+          bytes.substr(pos, newline == std::string_view::npos ? end - pos : newline - pos);
       if (!record.empty() && record.back() == '\r') record.remove_suffix(1);
       ++line_;
       const bool oneColumn = haveHeader_ && table_.columns.size() == 1;
@@ -124,8 +126,8 @@ class Reader {
       if (error_) throw Failure(kExitInput, *error_);
       if (problem)
         throw Failure(kExitInput, std::string(source_) + ": " +
-                                      describePosition(bytes, pos + problem->byteOffset, mode_, firstLine_) + ": " +
-                                      problem->what);
+                                      describePosition(bytes, pos + problem->byteOffset, mode_, firstLine_) +
+                                      ": " + problem->what);
       row();
       if (error_) throw Failure(kExitInput, *error_);
       pos = end;
@@ -154,7 +156,7 @@ class Reader {
                : static_cast<std::size_t>(std::count(
                      bytes.begin() + static_cast<std::ptrdiff_t>(problem->byteOffset), bytes.end(), '\n'));
       const std::size_t k = current_.size();
-      std::string column = !haveHeader_                     ? "header cell " + std::to_string(k + 1)
+      std::string column = !haveHeader_                ? "header cell " + std::to_string(k + 1)
                            : k < table_.columns.size() ? "column " + quoted(table_.columns[k], mode_)
                                                        : "cell " + std::to_string(k + 1);
       error_ = where(line_ - after) + column + ": " + problem->what;
@@ -171,7 +173,8 @@ class Reader {
       table_.columns = std::move(current_);
       haveHeader_ = true;
     } else if (current_.size() != table_.columns.size() && !fitRagged()) {
-      error_ = where(recordLine_) + std::to_string(current_.size()) + " cell" + (current_.size() == 1 ? "" : "s") +
+      error_ = where(recordLine_) + std::to_string(current_.size()) + " cell" +
+               (current_.size() == 1 ? "" : "s") +
                (headerless_ ? " where the list has " + std::to_string(table_.columns.size()) + " columns"
                             : " where the header has " + std::to_string(table_.columns.size()));
     } else {
@@ -224,8 +227,9 @@ std::vector<std::u32string> readCsvHeader(std::string_view bytes, const CsvDiale
   return reader.read(bytes).columns;
 }
 
-Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode mode, std::string_view source,
-                     std::size_t firstLine, const std::vector<std::u32string>& columns) {
+Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode mode,
+                     std::string_view source, std::size_t firstLine,
+                     const std::vector<std::u32string>& columns) {
   Reader reader(dialect, mode, source, false, &columns, firstLine);
   return reader.read(bytes);
 }
@@ -277,8 +281,8 @@ std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect
   return ends;
 }
 
-void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool alone, const CsvDialect& dialect,
-                   TextMode mode) {
+void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool alone,
+                   const CsvDialect& dialect, TextMode mode) {
   if (!first) out.push_back(dialect.delimiter);
   const std::size_t start = out.size();
   encodeText(cell, mode, out);

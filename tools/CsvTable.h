@@ -38,8 +38,8 @@ enum class Ragged {
 struct CsvDialect {
   char delimiter = ',';  // ',' or another separator for CSV, '\t' for TSV
   LineEnd lineEnd = LineEnd::CrLf;
-  bool tsv = false;     // tab-separated, escapes instead of quotes
-  bool header = true;   // the first record names the columns
+  bool tsv = false;                     // tab-separated, escapes instead of quotes
+  bool header = true;                   // the first record names the columns
   std::vector<std::u32string> columns;  // the column names when there is no header row
   Ragged ragged = Ragged::Refuse;
 };
@@ -48,9 +48,8 @@ struct CsvDialect {
 // no complete line).
 LineEnd lineEndOf(std::string_view bytes);
 
-// Reads a whole table (small files; data is read in pieces below).  Blank lines between records are skipped (in TSV
-// only when there is more than one column: there a blank line is a record
-// of one empty cell); a UTF-8
+// Reads a whole table (small files; data is read in pieces below).  Blank lines between records are skipped
+// (in TSV only when there is more than one column: there a blank line is a record of one empty cell); a UTF-8
 // byte order mark before the header is dropped (not in Bytes mode).  Throws
 // Failure (input) naming `source`, the line and what is wrong: a misplaced
 // quote, a quoted cell never closed, a record whose number of cells differs
@@ -70,22 +69,22 @@ std::vector<std::u32string> readCsvHeader(std::string_view bytes, const CsvDiale
 // whole file.
 
 // Where records end: the offsets just past the line breaks of `bytes` that
-// are not inside a quoted cell (in TSV, which has no quotes, every one), scanning on from the state `inQuotes` (which
-// is updated), at most `most` of them.  A quote inside an unquoted cell
-// (which the reader refuses) only moves the cut; the reader still reports
-// it at its place.
+// are not inside a quoted cell (in TSV, which has no quotes, every one), scanning on from the state
+// `inQuotes` (which is updated), at most `most` of them.  A quote inside an unquoted cell (which the reader
+// refuses) only moves the cut; the reader still reports it at its place.
 std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect& dialect, bool& inQuotes,
                                         std::size_t most);
 
 // The records of a piece that begins at line `firstLine` of the file,
 // checked against the header's columns.  Throws Failure (input) as readCsv.
-Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode mode, std::string_view source,
-                     std::size_t firstLine, const std::vector<std::u32string>& columns);
+Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode mode,
+                     std::string_view source, std::size_t firstLine,
+                     const std::vector<std::u32string>& columns);
 
 // Writing a table a record at a time: each cell (a quoted one when it
 // needs that; `alone` when it is the record's only cell), then the line end.
-void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool alone, const CsvDialect& dialect,
-                   TextMode mode);
+void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool alone,
+                   const CsvDialect& dialect, TextMode mode);
 void appendCsvLineEnd(std::string& out, const CsvDialect& dialect);
 
 // The table as CSV: every record ends with the dialect's line end; a cell is

@@ -24,8 +24,8 @@ std::string describeCharacter(char32_t c) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(c));
   std::string text = buffer;
-  const bool printable = c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0) && c <= 0x10FFFF &&
-                         !(c >= 0xD800 && c <= 0xDFFF);
+  const bool printable =
+      c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0) && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
   if (printable) {
     text += " \"";
     utf8::unchecked::append(static_cast<std::uint32_t>(c), std::back_inserter(text));
@@ -75,11 +75,12 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, s
       continue;
     }
     const char* at = p;
-    if (byte == 0) return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(0, mode)});
+    if (byte == 0)
+      return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(0, mode)});
     std::uint32_t c = 0;
     if (utf8::internal::validate_next(p, end, c) != utf8::internal::UTF8_OK)
-      return finish(DecodeProblem{static_cast<std::size_t>(at - begin),
-                                  "invalid UTF-8 (byte " + hexByte(byte) + ")"});
+      return finish(
+          DecodeProblem{static_cast<std::size_t>(at - begin), "invalid UTF-8 (byte " + hexByte(byte) + ")"});
     if (mode == TextMode::Latin1 && c > 0xFF)
       return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
     to[n++] = static_cast<char32_t>(c);

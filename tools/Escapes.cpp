@@ -17,8 +17,7 @@ int hexValue(char c) {
 }
 
 [[noreturn]] void fail(std::string_view what, std::size_t character, const std::string& problem) {
-  throw Failure(kExitUsage,
-                std::string(what) + ", character " + std::to_string(character) + ": " + problem);
+  throw Failure(kExitUsage, std::string(what) + ", character " + std::to_string(character) + ": " + problem);
 }
 
 // Characters, not bytes, are counted for positions (bytes in Bytes mode).
@@ -54,12 +53,24 @@ std::u32string unescape(std::string_view value, TextMode mode, std::string_view 
     std::size_t next = i + 2;
     char32_t c = 0;
     switch (kind) {
-      case 'n': c = U'\n'; break;
-      case 'r': c = U'\r'; break;
-      case 't': c = U'\t'; break;
-      case '\\': c = U'\\'; break;
-      case '"': c = U'"'; break;
-      case '\'': c = U'\''; break;
+      case 'n':
+        c = U'\n';
+        break;
+      case 'r':
+        c = U'\r';
+        break;
+      case 't':
+        c = U'\t';
+        break;
+      case '\\':
+        c = U'\\';
+        break;
+      case '"':
+        c = U'"';
+        break;
+      case '\'':
+        c = U'\'';
+        break;
       case 'x': {
         const int high = i + 2 < value.size() ? hexValue(value[i + 2]) : -1;
         const int low = i + 3 < value.size() ? hexValue(value[i + 3]) : -1;
@@ -109,11 +120,20 @@ std::string showEscaped(std::u32string_view text, TextMode mode) {
   char buffer[16];
   for (char32_t c : text) {
     switch (c) {
-      case U'\n': out += "\\n"; continue;
-      case U'\r': out += "\\r"; continue;
-      case U'\t': out += "\\t"; continue;
-      case U'\\': out += "\\\\"; continue;
-      default: break;
+      case U'\n':
+        out += "\\n";
+        continue;
+      case U'\r':
+        out += "\\r";
+        continue;
+      case U'\t':
+        out += "\\t";
+        continue;
+      case U'\\':
+        out += "\\\\";
+        continue;
+      default:
+        break;
     }
     const bool control = c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0);
     if (control || (mode == TextMode::Bytes && c >= 0x80)) {

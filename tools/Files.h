@@ -86,7 +86,7 @@ class OutputFile {
   std::string path_;
   std::string shownName_;
   int fd_ = -1;
-  bool direct_ = false;   // standard output or a device: no temporary file
+  bool direct_ = false;  // standard output or a device: no temporary file
   bool ownsFd_ = false;
   std::string temporary_;  // the temporary file's name while it exists
   unsigned mode_ = 0;

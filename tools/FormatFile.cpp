@@ -11,9 +11,9 @@ namespace corvane::cli {
 
 namespace {
 
-constexpr std::array<std::string_view, 9> kKeys = {"before",     "after",      "row-prefix",
-                                                   "row-suffix", "row-delim",  "col-prefix",
-                                                   "col-suffix", "col-delim",  "escape"};
+constexpr std::array<std::string_view, 9> kKeys = {"before",     "after",     "row-prefix",
+                                                   "row-suffix", "row-delim", "col-prefix",
+                                                   "col-suffix", "col-delim", "escape"};
 
 std::string_view trimmed(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -35,8 +35,7 @@ FormatValues parseFormatFile(std::string_view text, std::string_view path) {
     const std::string origin = std::string(path) + ", line " + std::to_string(lineNumber);
     if (trimmed(line).empty() || trimmed(line).front() == '#') continue;
     const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos)
-      throw Failure(kExitUsage, origin + ": expected key=value");
+    if (equals == std::string_view::npos) throw Failure(kExitUsage, origin + ": expected key=value");
     const std::string_view key = trimmed(line.substr(0, equals));
     bool known = false;
     for (auto k : kKeys) known = known || k == key;
@@ -45,7 +44,8 @@ FormatValues parseFormatFile(std::string_view text, std::string_view path) {
                                     "\" (known: before, after, row-prefix, row-suffix, row-delim, "
                                     "col-prefix, col-suffix, col-delim, escape)");
     std::string_view value = line.substr(equals + 1);
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
     const auto [at, fresh] = values.emplace(std::string(key), FormatValue{std::string(value), origin});
     if (!fresh) throw Failure(kExitUsage, origin + ": \"" + printableBytes(key) + "\" is given twice");
   }

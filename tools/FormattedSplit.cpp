@@ -18,7 +18,8 @@ std::optional<std::vector<std::u32string>> variantEntries(const std::u32string& 
   std::size_t start = kVariantKeyword.size();
   for (;;) {
     const std::size_t comma = text.find(U',', start);
-    entries.push_back(text.substr(start, comma == std::u32string::npos ? std::u32string::npos : comma - start));
+    entries.push_back(
+        text.substr(start, comma == std::u32string::npos ? std::u32string::npos : comma - start));
     if (comma == std::u32string::npos) break;
     start = comma + 1;
   }
@@ -28,8 +29,8 @@ std::optional<std::vector<std::u32string>> variantEntries(const std::u32string& 
 
 // Column k's prefix or suffix: its entry of a list (none past the list's
 // end) or the whole string.
-std::u32string columnString(const std::u32string& text, const std::optional<std::vector<std::u32string>>& list,
-                            std::size_t k) {
+std::u32string columnString(const std::u32string& text,
+                            const std::optional<std::vector<std::u32string>>& list, std::size_t k) {
   if (!list) return text;
   return k < list->size() ? (*list)[k] : std::u32string();
 }
@@ -66,7 +67,8 @@ class Joined {
 
 std::size_t lineAt(std::u32string_view text, std::size_t at) {
   at = std::min(at, text.size());
-  return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), U'\n'));
+  return 1 + static_cast<std::size_t>(
+                 std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), U'\n'));
 }
 
 }  // namespace
@@ -87,7 +89,8 @@ FormatShape::FormatShape(const Format& format, std::size_t columnCount) : column
       cellEnds.push_back(format.colSuffix + format.colDelim + format.colPrefix);
     }
   }
-  const std::u32string lastSuffix = columns == 0 ? std::u32string() : columnString(format.colSuffix, suffixList, columns - 1);
+  const std::u32string lastSuffix =
+      columns == 0 ? std::u32string() : columnString(format.colSuffix, suffixList, columns - 1);
   rowEnd = lastSuffix + format.rowSuffix + format.rowDelim;
   rowStart = format.rowPrefix + (columns == 0 ? std::u32string() : prefixes[0]);
   rowSep = rowEnd + rowStart;
@@ -153,11 +156,13 @@ std::optional<std::string> checkCut(const FormatShape& shape, std::u32string_vie
         // Here the batch alone searched rowEnd where the whole text finds
         // the row separator that runs across the cut.
         if (end != cut)
-          return problem("the last row does not end at the row separator (a cell holds a separator, or a row has "
-                         "more or fewer cells than the list has columns)");
+          return problem(
+              "the last row does not end at the row separator (a cell holds a separator, or a row has "
+              "more or fewer cells than the list has columns)");
       } else if (!joined.holds(end, separator, false)) {
-        return problem("a cell does not end at its separator (a cell holds a separator, or a row has more or "
-                       "fewer cells than the list has columns)");
+        return problem(
+            "a cell does not end at its separator (a cell holds a separator, or a row has more or "
+            "fewer cells than the list has columns)");
       }
       if (joined.runsAcross(separator, pos, end))
         return problem("a separator runs across the row separator the text would be cut at");

@@ -38,8 +38,8 @@ struct FormatShape {
   FormatShape(const Format& format, std::size_t columns);
 
   std::size_t columns = 0;
-  std::vector<std::u32string> prefixes;    // of each column
-  std::vector<std::u32string> cellEnds;    // what ends cell i of a row, i < columns - 1
+  std::vector<std::u32string> prefixes;  // of each column
+  std::vector<std::u32string> cellEnds;  // what ends cell i of a row, i < columns - 1
   std::u32string rowStart, rowEnd, rowSep;
   bool hasPrefix = false;  // colPrefix is not empty: every cell gets the prefix step
   bool cuttable = false;   // both delimiters are given: the command reads the text at all

@@ -18,8 +18,8 @@ constexpr std::size_t kDefinitionBytes = 64000;
 std::string columnNames(const ResultContext& c) {
   if (c.columns == 0) return "the list has no columns";
   if (c.longestName > kMaxName)
-    return "a column name has " + std::to_string(c.longestName) + " characters; the host resolves names of at most " +
-           std::to_string(kMaxName);
+    return "a column name has " + std::to_string(c.longestName) +
+           " characters; the host resolves names of at most " + std::to_string(kMaxName);
   const std::size_t room = kDefinitionBytes / (c.unicodeBuild ? 4 : 1) - 1;
   if (c.definitionChars > room)
     return "the column names take " + std::to_string(c.definitionChars) +
@@ -58,11 +58,16 @@ std::string badParameters(const ResultContext& c) {
 
 const char* subcommandName(std::int32_t id) {
   switch (id) {
-    case 1: return "formatted-to-list";
-    case 2: return "list-to-formatted";
-    case 3: return "string-to-list";
-    case 4: return "list-to-string";
-    default: return "";
+    case 1:
+      return "formatted-to-list";
+    case 2:
+      return "list-to-formatted";
+    case 3:
+      return "string-to-list";
+    case 4:
+      return "list-to-string";
+    default:
+      return "";
   }
 }
 
@@ -74,16 +79,17 @@ std::string describeResult(const ResultContext& c) {
       what = "the plug-in could not set up its working memory and refuses to run commands";
       break;
     case 2:
-      what = fillsList(c.command) ? "the plug-in ran out of memory, or the list did not get the lines it asked for"
-                                  : "the plug-in ran out of memory";
+      what = fillsList(c.command)
+                 ? "the plug-in ran out of memory, or the list did not get the lines it asked for"
+                 : "the plug-in ran out of memory";
       break;
     case 3:
       what = badParameters(c);
       break;
     case 4:
-      what = c.columns > kMaxColumns ? "the list has " + std::to_string(c.columns) +
-                                           " columns; the plug-in handles at most 400"
-                                     : "the text grew larger than the plug-in could make its buffer";
+      what = c.columns > kMaxColumns
+                 ? "the list has " + std::to_string(c.columns) + " columns; the plug-in handles at most 400"
+                 : "the text grew larger than the plug-in could make its buffer";
       break;
     case 5:
       what = columnNames(c);

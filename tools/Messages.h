@@ -27,14 +27,14 @@ const char* subcommandName(std::int32_t id);
 struct ResultContext {
   CommandId command = CommandId::ListToString;
   int code = 0;
-  std::size_t columns = 0;   // columns of the list
+  std::size_t columns = 0;          // columns of the list
   std::size_t longestName = 0;      // characters of the longest column name
   std::size_t definitionChars = 0;  // the names joined with commas
   bool unicodeBuild = true;
-  bool emptyInput = false;   // the input text was empty
-  std::u32string rowDelim;   // the formatted commands' delimiters
+  bool emptyInput = false;  // the input text was empty
+  std::u32string rowDelim;  // the formatted commands' delimiters
   std::u32string colDelim;
-  std::u32string rowStart;   // row prefix and first column's prefix
+  std::u32string rowStart;  // row prefix and first column's prefix
   TextMode mode = TextMode::Unicode;
 };
 

@@ -51,7 +51,8 @@ void ProgressMeter::show(std::uint64_t done, bool last) {
   std::string line = "\r" + label_ + ": " + groupDigits(done);
   if (total_) line += " of " + groupDigits(*total_);
   line += " bytes";
-  if (total_ && *total_ != 0) line += " (" + std::to_string(done >= *total_ ? 100 : done * 100 / *total_) + "%)";
+  if (total_ && *total_ != 0)
+    line += " (" + std::to_string(done >= *total_ ? 100 : done * 100 / *total_) + "%)";
   const double seconds = std::chrono::duration<double>(now - start_).count();
   if (seconds > 0) line += ", " + megabytes(static_cast<double>(done) / seconds) + "/s";
   line += last ? "\n" : "   ";

@@ -26,14 +26,14 @@ constexpr std::size_t kReadBlock = 1 << 20;
 
 struct Batch {
   std::size_t index = 0;
-  std::size_t firstLine = 1;    // the input line the batch begins on
-  std::string bytes;            // CSV records (list-to-string, list-to-formatted)
-  std::u32string text;          // the text (string-to-list, formatted-to-list)
-  std::u32string lookahead;     // formatted-to-list: what follows a cut
-  std::size_t rows = 0;         // formatted-to-list: the row separators the batch holds
+  std::size_t firstLine = 1;  // the input line the batch begins on
+  std::string bytes;          // CSV records (list-to-string, list-to-formatted)
+  std::u32string text;        // the text (string-to-list, formatted-to-list)
+  std::u32string lookahead;   // formatted-to-list: what follows a cut
+  std::size_t rows = 0;       // formatted-to-list: the row separators the batch holds
   bool last = false;
-  bool rowless = false;         // formatted-to-list: a last stretch in which a single call finds no row
-  std::uint64_t inputEnd = 0;   // bytes of input read when the batch was cut
+  bool rowless = false;        // formatted-to-list: a last stretch in which a single call finds no row
+  std::uint64_t inputEnd = 0;  // bytes of input read when the batch was cut
 };
 
 struct BatchResult {
@@ -41,10 +41,10 @@ struct BatchResult {
   std::size_t rows = 0;
   LongCells longCells;
   std::optional<Failure> failure;
-  std::optional<std::string> uncut;  // formatted-to-list: the cut could not be proven
-  std::optional<FilledRows::Fault> fault;  // formatted-to-list: a cell that does not unescape
+  std::optional<std::string> uncut;               // formatted-to-list: the cut could not be proven
+  std::optional<FilledRows::Fault> fault;         // formatted-to-list: a cell that does not unescape
   std::size_t paddedRows = 0, truncatedRows = 0;  // --ragged
-  Batch batch;                       // given back
+  Batch batch;                                    // given back
 };
 
 using Work = std::function<void(Host& host, const Batch& batch, BatchResult& result)>;
@@ -179,8 +179,8 @@ void reportRagged(std::size_t padded, std::size_t truncated, const Job& job) {
   std::string what;
   if (padded != 0) what = std::to_string(padded) + " padded with empty cells";
   if (truncated != 0) what += (what.empty() ? "" : ", ") + std::to_string(truncated) + " cut";
-  warn(std::string("--ragged ") + (job.dialect.ragged == Ragged::Truncate ? "truncate" : "pad") + " changed " +
-       std::to_string(changed) + (changed == 1 ? " row" : " rows") + " to the " +
+  warn(std::string("--ragged ") + (job.dialect.ragged == Ragged::Truncate ? "truncate" : "pad") +
+       " changed " + std::to_string(changed) + (changed == 1 ? " row" : " rows") + " to the " +
        std::to_string(job.columns.size()) + " cells of " +
        (job.dialect.header ? "the header" : "the list's columns") + " (" + what + ")");
 }
@@ -242,7 +242,8 @@ class CsvSource {
     }
     auto columns = readCsvHeader(std::string_view(pending_).substr(0, end), dialect_, mode_, in_.name());
     if (lineEnd != nullptr) *lineEnd = lineEndOf(pending_);
-    line_ += static_cast<std::size_t>(std::count(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+    line_ += static_cast<std::size_t>(
+        std::count(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
     pending_.erase(0, end);
     scanned_ = 0;
     inQuotes_ = false;
@@ -254,7 +255,8 @@ class CsvSource {
     for (;;) {
       if (scanned_ < pending_.size() && records_ < options_.batchRows) {
         const std::size_t most = options_.batchRows - records_;
-        const auto ends = findRecordEnds(std::string_view(pending_).substr(scanned_), dialect_, inQuotes_, most);
+        const auto ends =
+            findRecordEnds(std::string_view(pending_).substr(scanned_), dialect_, inQuotes_, most);
         if (!ends.empty()) cut_ = scanned_ + ends.back();
         records_ += ends.size();
         scanned_ = ends.size() == most ? scanned_ + ends.back() : pending_.size();
@@ -265,8 +267,9 @@ class CsvSource {
         return take(pending_.size());
       }
       if (pending_.size() > kMaxBatchChars)
-        throw Failure(kExitInput, in_.name() + ": line " + std::to_string(line_) + ": a record of more than " +
-                                      groupDigits(kMaxBatchChars) + " bytes, more than one batch may hold");
+        throw Failure(kExitInput, in_.name() + ": line " + std::to_string(line_) +
+                                      ": a record of more than " + groupDigits(kMaxBatchChars) +
+                                      " bytes, more than one batch may hold");
       if (in_.read(pending_, kReadBlock) == 0) eof_ = true;
     }
   }
@@ -315,7 +318,8 @@ class TextSource {
     std::size_t complete = bytes_.size();
     if (!eof_ && mode_ != TextMode::Bytes) {
       std::size_t back = 0;
-      while (back < 4 && back < complete && (static_cast<unsigned char>(bytes_[complete - 1 - back]) & 0xC0) == 0x80)
+      while (back < 4 && back < complete &&
+             (static_cast<unsigned char>(bytes_[complete - 1 - back]) & 0xC0) == 0x80)
         ++back;
       if (back < complete) {
         const auto lead = static_cast<unsigned char>(bytes_[complete - 1 - back]);
@@ -325,7 +329,8 @@ class TextSource {
     }
     const std::string_view block(bytes_.data(), complete);
     if (auto problem = decodeText(block, mode_, out))
-      throw Failure(kExitInput, in_.name() + ": " + position(block, problem->byteOffset) + ": " + problem->what);
+      throw Failure(kExitInput,
+                    in_.name() + ": " + position(block, problem->byteOffset) + ": " + problem->what);
     advance(block);
     bytes_.erase(0, complete);
     return got != 0 || out.size() != before;
@@ -333,7 +338,9 @@ class TextSource {
   std::uint64_t position() const { return in_.position(); }
 
  private:
-  bool isCharacterStart(unsigned char byte) const { return mode_ == TextMode::Bytes || (byte & 0xC0) != 0x80; }
+  bool isCharacterStart(unsigned char byte) const {
+    return mode_ == TextMode::Bytes || (byte & 0xC0) != 0x80;
+  }
 
   std::string position(std::string_view block, std::size_t offset) const {
     std::size_t line = line_;
@@ -356,7 +363,8 @@ class TextSource {
     }
     line_ += static_cast<std::size_t>(std::count(block.begin(), block.end(), '\n'));
     column_ = 0;
-    for (char c : block.substr(lastBreak + 1)) column_ += isCharacterStart(static_cast<unsigned char>(c)) ? 1 : 0;
+    for (char c : block.substr(lastBreak + 1))
+      column_ += isCharacterStart(static_cast<unsigned char>(c)) ? 1 : 0;
   }
 
   InputFile& in_;
@@ -391,8 +399,9 @@ class Writer {
 
 }  // namespace
 
-std::vector<std::u32string> readCsvHeaderFile(const std::string& path, const CsvDialect& dialect, TextMode mode,
-                                              const std::string& encoding, std::optional<LineEnd>* lineEnd) {
+std::vector<std::u32string> readCsvHeaderFile(const std::string& path, const CsvDialect& dialect,
+                                              TextMode mode, const std::string& encoding,
+                                              std::optional<LineEnd>* lineEnd) {
   InputFile in(path, encoding);
   const StreamOptions options;
   CsvSource source(in, dialect, mode, options);
@@ -452,7 +461,8 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
         tail += rowDelim;
       }
       writer.write(result.out);
-      tail += std::string_view(result.out).substr(result.out.size() - std::min<std::size_t>(result.out.size(), 4096));
+      tail += std::string_view(result.out)
+                  .substr(result.out.size() - std::min<std::size_t>(result.out.size(), 4096));
       if (tail.size() > 8192) tail.erase(0, tail.size() - 4096);
       rows += result.rows;
     }
@@ -463,14 +473,15 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
     writer.done(done);
   };
   BatchPool pool(session, options.jobs, work);
-  drive(pool,
-        [&]() -> std::optional<Batch> {
-          auto batch = source.next();
-          if (!batch && !any) batch = Batch{};
-          any = true;
-          return batch;
-        },
-        consume);
+  drive(
+      pool,
+      [&]() -> std::optional<Batch> {
+        auto batch = source.next();
+        if (!batch && !any) batch = Batch{};
+        any = true;
+        return batch;
+      },
+      consume);
   writer.write(encodeText(after, job.mode));
   warnLongCells(longCells, command);
   reportRagged(padded, truncated, job);
@@ -499,8 +510,8 @@ void streamListToString(Session& session, const StreamOptions& options, Job job)
   streamFromList(session, options, std::move(job), CommandId::ListToString, {}, {});
 }
 
-void streamListToFormatted(Session& session, const StreamOptions& options, Job job, const std::u32string& before,
-                           const std::u32string& after) {
+void streamListToFormatted(Session& session, const StreamOptions& options, Job job,
+                           const std::u32string& before, const std::u32string& after) {
   streamFromList(session, options, std::move(job), CommandId::ListToFormatted, before, after);
 }
 
@@ -511,7 +522,8 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
   Writer writer(options, "string-to-list", in);
   TextSource text(in, job.mode);
   const std::size_t columns = job.columns.size();
-  const char32_t delimiter = job.delimiter && !job.delimiter->empty() ? job.delimiter->front() : char32_t{252};
+  const char32_t delimiter =
+      job.delimiter && !job.delimiter->empty() ? job.delimiter->front() : char32_t{252};
 
   std::u32string pending;
   std::size_t scanned = 0, delimiters = 0, cut = 0, line = 1;
@@ -521,7 +533,8 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
     Batch batch;
     batch.firstLine = line;
     batch.last = last;
-    batch.inputEnd = last ? in.position() : in.position() - std::min<std::uint64_t>(in.position(), pending.size() - end);
+    batch.inputEnd =
+        last ? in.position() : in.position() - std::min<std::uint64_t>(in.position(), pending.size() - end);
     splitOff(pending, end, batch.text);
     line += linesIn(batch.text);
     scanned -= std::min(scanned, end);
@@ -547,10 +560,11 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
         }
       }
       if (pending.size() > kMaxBatchChars)
-        throw Failure(kExitInput, in.name() + ": from line " + std::to_string(line) + " on, " +
-                                      groupDigits(pending.size()) + " characters hold no whole row of " +
-                                      std::to_string(columns) +
-                                      " delimited cells the text could be cut after, more than one batch may hold");
+        throw Failure(kExitInput,
+                      in.name() + ": from line " + std::to_string(line) + " on, " +
+                          groupDigits(pending.size()) + " characters hold no whole row of " +
+                          std::to_string(columns) +
+                          " delimited cells the text could be cut after, more than one batch may hold");
       if (!text.more(pending)) {
         if (pending.empty() && any) return std::nullopt;
         if (!any || !pending.empty()) return take(pending.size(), true);
@@ -582,9 +596,9 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
 
 // --- formatted-to-list ----------------------------------------------------------------
 
-void streamFormattedToList(Session& session, const StreamOptions& options, Job job, const std::u32string& before,
-                           const std::u32string& after, const std::string& beforeOrigin,
-                           const std::string& afterOrigin) {
+void streamFormattedToList(Session& session, const StreamOptions& options, Job job,
+                           const std::u32string& before, const std::u32string& after,
+                           const std::string& beforeOrigin, const std::string& afterOrigin) {
   InputFile in(options.input, options.encoding);
   if (job.escape != CellEscape::None) job.escaper.emplace(job.escape);
   Writer writer(options, "formatted-to-list", in);
@@ -643,7 +657,8 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
       // separator (or the final rowDelim the command adds) ends one.
       std::u32string closed = pending;
       const std::u32string& delim = job.format.rowDelim;
-      if (closed.size() < delim.size() || closed.compare(closed.size() - delim.size(), delim.size(), delim) != 0)
+      if (closed.size() < delim.size() ||
+          closed.compare(closed.size() - delim.size(), delim.size(), delim) != 0)
         closed += delim;
       if (countRowSeparators(shape, closed) == 0) {
         Batch batch = take(pending.size(), 0, true);
@@ -671,10 +686,10 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
         }
       }
       if (pending.size() > kMaxBatchChars)
-        throw Failure(kExitInput, name + ": from line " + std::to_string(line) + " on, " +
-                                      groupDigits(pending.size()) +
-                                      " characters hold no row separator the text could be cut at, more than one "
-                                      "batch may hold");
+        throw Failure(kExitInput,
+                      name + ": from line " + std::to_string(line) + " on, " + groupDigits(pending.size()) +
+                          " characters hold no row separator the text could be cut at, more than one "
+                          "batch may hold");
       if (!text.more(pending)) return lastBatch();
     }
   };
@@ -698,8 +713,9 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
   std::size_t listRows = 0;  // rows written so far
   auto write = [&](const BatchResult& result) {
     if (result.fault)
-      throw Failure(kExitInput, describeUnescapeProblem(name, listRows + result.fault->row, job.columns,
-                                                        result.fault->column, result.fault->problem, job.mode));
+      throw Failure(kExitInput,
+                    describeUnescapeProblem(name, listRows + result.fault->row, job.columns,
+                                            result.fault->column, result.fault->problem, job.mode));
     listRows += result.rows;
     if (!started) writer.write(csvHeader(job));
     started = true;
@@ -736,8 +752,8 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
       }
       if (merged.text.size() > kMaxBatchChars)
         throw Failure(kExitInput, name + ": the text from line " + std::to_string(from) +
-                                      " on cannot be cut where a single call would find the same rows (" + why +
-                                      "), and more than " + groupDigits(kMaxBatchChars) +
+                                      " on cannot be cut where a single call would find the same rows (" +
+                                      why + "), and more than " + groupDigits(kMaxBatchChars) +
                                       " characters of it do not make one batch");
       if (!merged.last && merged.text.size() < 2 * tried) continue;
       tried = merged.text.size();

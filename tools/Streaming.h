@@ -49,19 +49,20 @@ constexpr std::size_t kMaxBatchChars = std::size_t{1} << 28;
 
 // The header row of a CSV file, read without the rest of the file.
 // `encoding` as StreamOptions; `lineEnd` gets how the header row ends.
-std::vector<std::u32string> readCsvHeaderFile(const std::string& path, const CsvDialect& dialect, TextMode mode,
-                                              const std::string& encoding, std::optional<LineEnd>* lineEnd);
+std::vector<std::u32string> readCsvHeaderFile(const std::string& path, const CsvDialect& dialect,
+                                              TextMode mode, const std::string& encoding,
+                                              std::optional<LineEnd>* lineEnd);
 
 // `job` holds the mode, delimiter, format and the dialect of the lists
 // written; the columns of the lists read come from the input's header.
 void streamListToString(Session& session, const StreamOptions& options, Job job);
-void streamListToFormatted(Session& session, const StreamOptions& options, Job job, const std::u32string& before,
-                           const std::u32string& after);
+void streamListToFormatted(Session& session, const StreamOptions& options, Job job,
+                           const std::u32string& before, const std::u32string& after);
 void streamStringToList(Session& session, const StreamOptions& options, Job job);
 // `beforeOrigin` and `afterOrigin` name where --before and --after came from.
-void streamFormattedToList(Session& session, const StreamOptions& options, Job job, const std::u32string& before,
-                           const std::u32string& after, const std::string& beforeOrigin,
-                           const std::string& afterOrigin);
+void streamFormattedToList(Session& session, const StreamOptions& options, Job job,
+                           const std::u32string& before, const std::u32string& after,
+                           const std::string& beforeOrigin, const std::string& afterOrigin);
 
 }  // namespace corvane::cli
 

@@ -120,7 +120,8 @@ std::string transcodeAll(std::string_view bytes, std::string_view from, std::str
   if (auto p = converter.convert(bytes, out, true)) {
     if (isUtf8(from))
       throw Failure(kExitInput, std::string(source) + ": " +
-                                    describePosition(bytes, p->byteOffset, TextMode::Unicode) + ": " + p->what);
+                                    describePosition(bytes, p->byteOffset, TextMode::Unicode) + ": " +
+                                    p->what);
     throw Failure(kExitInput, std::string(source) + ": line " + std::to_string(p->line) + ", byte offset " +
                                   std::to_string(p->byteOffset) + ": " + p->what);
   }

@@ -43,7 +43,7 @@ class Transcoder {
 
   iconv_t cd_;
   std::string from_, to_;
-  std::string pending_;     // an incomplete sequence from the end of the last chunk
+  std::string pending_;       // an incomplete sequence from the end of the last chunk
   std::size_t consumed_ = 0;  // input bytes converted so far
   std::size_t line_ = 1;      // of the input, counted by the line breaks it converted to
 };

@@ -11,10 +11,18 @@ void appendTsvCell(std::string_view cell, std::string& out) {
     if (stop == std::string_view::npos) return;
     out.push_back('\\');
     switch (cell[stop]) {
-      case '\t': out.push_back('t'); break;
-      case '\n': out.push_back('n'); break;
-      case '\r': out.push_back('r'); break;
-      default: out.push_back('\\'); break;
+      case '\t':
+        out.push_back('t');
+        break;
+      case '\n':
+        out.push_back('n');
+        break;
+      case '\r':
+        out.push_back('r');
+        break;
+      default:
+        out.push_back('\\');
+        break;
     }
     i = stop + 1;
   }
@@ -23,11 +31,16 @@ void appendTsvCell(std::string_view cell, std::string& out) {
 std::optional<char> tsvEscaped(std::string_view record, std::size_t at) {
   if (at + 1 >= record.size()) return std::nullopt;
   switch (record[at + 1]) {
-    case 't': return '\t';
-    case 'n': return '\n';
-    case 'r': return '\r';
-    case '\\': return '\\';
-    default: return std::nullopt;
+    case 't':
+      return '\t';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case '\\':
+      return '\\';
+    default:
+      return std::nullopt;
   }
 }
 

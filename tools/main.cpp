@@ -31,7 +31,8 @@
 namespace corvane::cli {
 namespace {
 
-constexpr std::size_t kFormatMaximum = 255;  // the host hands the plug-in at most this much of a format string
+constexpr std::size_t kFormatMaximum =
+    255;  // the host hands the plug-in at most this much of a format string
 
 const char* const kFormatKeys[] = {"row-prefix", "row-suffix", "row-delim", "col-prefix",
                                    "col-suffix", "col-delim",  "before",    "after"};
@@ -84,8 +85,9 @@ void addCommonOptions(CLI::App& sub, Options& o, bool files = true) {
                  "utf-16 (with its byte order mark), ... (default UTF-8)")
       ->type_name("NAME")
       ->excludes(raw);
-  sub.add_option("--progress", o.progress,
-                 "Show progress on standard error: auto (on a terminal, for jobs that take a while), always, never")
+  sub.add_option(
+         "--progress", o.progress,
+         "Show progress on standard error: auto (on a terminal, for jobs that take a while), always, never")
       ->check(CLI::IsMember({"auto", "always", "never"}))
       ->type_name("WHEN")
       ->capture_default_str();
@@ -94,8 +96,9 @@ void addCommonOptions(CLI::App& sub, Options& o, bool files = true) {
                  "the output is the same")
       ->check(CLI::Range(std::size_t{1}, std::size_t{256}))
       ->type_name("N");
-  sub.add_option("--batch-rows", o.batchRows,
-                 "At most this many rows go to the plug-in in one call; the output is the same whatever the batch")
+  sub.add_option(
+         "--batch-rows", o.batchRows,
+         "At most this many rows go to the plug-in in one call; the output is the same whatever the batch")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30))
       ->type_name("N")
       ->capture_default_str();
@@ -110,10 +113,10 @@ void addListFileOptions(CLI::App& sub, Options& o, bool writes) {
   auto* tsv = sub.add_flag("--tsv", o.tsv,
                            "Tab-separated values without quotes: a tab, line break or backslash in a cell "
                            "is \\t, \\n, \\r or \\\\");
-  o.separatorOption =
-      sub.add_option("--separator", o.separator, "The character between the cells of a CSV record (default ,)")
-          ->type_name("CHAR")
-          ->excludes(tsv);
+  o.separatorOption = sub.add_option("--separator", o.separator,
+                                     "The character between the cells of a CSV record (default ,)")
+                          ->type_name("CHAR")
+                          ->excludes(tsv);
   sub.add_flag("--no-header", o.noHeader,
                writes ? "Write no header row (the names still come from --columns or --columns-from)"
                       : "The first record is data: the column names come from --columns or --columns-from");
@@ -133,8 +136,11 @@ void addListFileOptions(CLI::App& sub, Options& o, bool writes) {
 void addColumnOptions(CLI::App& sub, Options& o) {
   auto* names = sub.add_option("--columns", o.columns, "The list's column names, separated by commas")
                     ->type_name("NAMES");
-  auto* from = sub.add_option("--columns-from", o.columnsFrom, "Take the column names from the header row of this CSV file (TSV when its name ends in .tsv)")
-                   ->type_name("FILE");
+  auto* from =
+      sub.add_option(
+             "--columns-from", o.columnsFrom,
+             "Take the column names from the header row of this CSV file (TSV when its name ends in .tsv)")
+          ->type_name("FILE");
   names->excludes(from);
   from->excludes(names);
 }
@@ -270,14 +276,16 @@ Job baseJob(const Options& o, const Session& session) {
   return job;
 }
 
-std::vector<std::u32string> listColumns(const Options& o, TextMode mode, std::optional<LineEnd>* seen = nullptr);
+std::vector<std::u32string> listColumns(const Options& o, TextMode mode,
+                                        std::optional<LineEnd>* seen = nullptr);
 
 // The columns of a list read without its header row.
 void checkListColumns(const Options& o, Job& job) {
   if (!o.noHeader && (!o.columns.empty() || !o.columnsFrom.empty()))
-    throw Failure(kExitUsage, std::string(o.columns.empty() ? "--columns-from" : "--columns") +
-                                  " names the columns of a CSV without a header row: add --no-header, or leave "
-                                  "it out to take the names from the header");
+    throw Failure(kExitUsage,
+                  std::string(o.columns.empty() ? "--columns-from" : "--columns") +
+                      " names the columns of a CSV without a header row: add --no-header, or leave "
+                      "it out to take the names from the header");
   if (o.noHeader) job.dialect.columns = listColumns(o, job.mode);
 }
 
@@ -287,7 +295,8 @@ std::vector<std::u32string> listColumns(const Options& o, TextMode mode, std::op
     CsvDialect header;
     header.delimiter = o.tsv ? ',' : separator(o);
     const std::string& name = o.columnsFrom;
-    if (name.size() >= 4 && (name.compare(name.size() - 4, 4, ".tsv") == 0 || name.compare(name.size() - 4, 4, ".tab") == 0)) {
+    if (name.size() >= 4 &&
+        (name.compare(name.size() - 4, 4, ".tsv") == 0 || name.compare(name.size() - 4, 4, ".tab") == 0)) {
       header.delimiter = '\t';
       header.tsv = true;
     }
@@ -324,9 +333,9 @@ FullFormat readFormat(const Options& o, TextMode mode) {
   FormatValues file;
   if (!o.formatFile.empty()) file = readFormatFile(o.formatFile);
   FullFormat out;
-  std::u32string* slots[] = {&out.format.rowPrefix, &out.format.rowSuffix, &out.format.rowDelim,
-                             &out.format.colPrefix, &out.format.colSuffix, &out.format.colDelim,
-                             &out.before,           &out.after};
+  std::u32string* slots[] = {
+      &out.format.rowPrefix, &out.format.rowSuffix, &out.format.rowDelim, &out.format.colPrefix,
+      &out.format.colSuffix, &out.format.colDelim,  &out.before,          &out.after};
   for (std::size_t i = 0; i < 8; ++i) {
     const std::string key = kFormatKeys[i];
     std::string raw, origin = "--" + key;
@@ -350,8 +359,8 @@ FullFormat readFormat(const Options& o, TextMode mode) {
     while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
     const auto kind = cellEscapeNamed(name);
     if (!kind)
-      throw Failure(kExitUsage, at->second.origin + ": escape=" + at->second.text + " is none of " +
-                                    kCellEscapeNames);
+      throw Failure(kExitUsage,
+                    at->second.origin + ": escape=" + at->second.text + " is none of " + kCellEscapeNames);
     out.escape = *kind;
   }
   return out;
@@ -431,7 +440,8 @@ Run 'corvane COMMAND --help' for a command's options and an example.
 Example:
   corvane list-to-formatted --format examples/formats/markdown.fmt -i examples/elements.csv)";
 
-const char* const kListToStringFooter = R"(Every cell of the list, row by row, is followed by the delimiter, the last one too.
+const char* const kListToStringFooter =
+    R"(Every cell of the list, row by row, is followed by the delimiter, the last one too.
 The plug-in reads at most 255 characters of a cell.
 
 Example:
@@ -444,7 +454,8 @@ Other lists:
   corvane list-to-string --no-header --columns id,name -i rows.csv
   corvane list-to-string --ragged pad -i uneven.csv             short rows get empty cells)";
 
-const char* const kStringToListFooter = R"(Every delimiter ends a cell; cells fill the columns row by row, and only whole rows
+const char* const kStringToListFooter =
+    R"(Every delimiter ends a cell; cells fill the columns row by row, and only whole rows
 are kept.  The result is CSV with the column names as its header.
 
 Example:
@@ -458,7 +469,8 @@ The CSV ends its lines as the --columns-from file does (LF otherwise); other lis
   corvane string-to-list --separator ';' --line-end crlf --columns a,b -i text.txt
   corvane string-to-list --no-header --encoding utf-16 --columns a,b -i text.txt)";
 
-const char* const kListToFormattedFooter = R"(Each row is row-prefix, its cells and row-suffix; each cell is col-prefix, the value and
+const char* const kListToFormattedFooter =
+    R"(Each row is row-prefix, its cells and row-suffix; each cell is col-prefix, the value and
 col-suffix; col-delim stands between cells and row-delim between rows; the cells are escaped
 as --escape (or the format file's escape=) says, so that any text fits the document.
 Row and column delimiters must differ.
@@ -473,7 +485,8 @@ Examples:
   (2, He, Helium, Hélium, 4.0026)
   ...)";
 
-const char* const kFormattedToListFooter = R"(Reads back what list-to-formatted writes with the same format strings and escaping,
+const char* const kFormattedToListFooter =
+    R"(Reads back what list-to-formatted writes with the same format strings and escaping,
 as long as no value holds a delimiter or begins with its column's prefix (escaping keeps
 them out).  Row and column delimiters must not be empty.  The result is CSV with the
 column names as its header.
@@ -506,7 +519,8 @@ int run(int argc, char** argv) {
   Options infoOptions, ltsOptions, stlOptions, ltfOptions, ftlOptions;
   std::string positionalPlugin;
 
-  auto* info = app.add_subcommand("info", "What a host learns from a plug-in file: commands, version, design help");
+  auto* info =
+      app.add_subcommand("info", "What a host learns from a plug-in file: commands, version, design help");
   info->add_option("PLUGIN", positionalPlugin, "The plug-in file (default: the one --build names)");
   addCommonOptions(*info, infoOptions, false);
   info->footer(kInfoFooter);
@@ -525,14 +539,16 @@ int run(int argc, char** argv) {
   addDelimiterOption(*stl, stlOptions);
   stl->footer(kStringToListFooter);
 
-  auto* ltf = app.add_subcommand("list-to-formatted", "ListToFormattedString: a list (CSV) into a formatted text");
+  auto* ltf =
+      app.add_subcommand("list-to-formatted", "ListToFormattedString: a list (CSV) into a formatted text");
   addCommonOptions(*ltf, ltfOptions);
   addListFileOptions(*ltf, ltfOptions, false);
   addColumnOptions(*ltf, ltfOptions);
   addFormatOptions(*ltf, ltfOptions, false);
   ltf->footer(kListToFormattedFooter);
 
-  auto* ftl = app.add_subcommand("formatted-to-list", "FormattedStringToList: a formatted text into a list (CSV)");
+  auto* ftl =
+      app.add_subcommand("formatted-to-list", "FormattedStringToList: a formatted text into a list (CSV)");
   addCommonOptions(*ftl, ftlOptions);
   addListFileOptions(*ftl, ftlOptions, true);
   addColumnOptions(*ftl, ftlOptions);

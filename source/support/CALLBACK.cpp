@@ -6,7 +6,7 @@
 #include "OMstring.h"
 #include "kXPqUtil.h"
 
-int32_t GetFldRef(const qchar *name, HostCallback cb) {
+int32_t GetFldRef(const qchar* name, HostCallback cb) {
   qchar prefixed[256];
   sthandle(name, prefixed);
   return cb(kCvOpGetFldRef, prefixed);
@@ -20,7 +20,7 @@ int32_t GetFldInt(int16_t field, HostCallback cb) {
   return (int32_t)value;
 }
 
-int32_t SetFldVal(int16_t field, int16_t kind, const void *value, HostCallback cb) {
+int32_t SetFldVal(int16_t field, int16_t kind, const void* value, HostCallback cb) {
   return cb(kCvOpSetFldVal, (int)field, (int)kind, value);
 }
 
@@ -29,18 +29,17 @@ int32_t SetFldInt(int16_t field, int16_t value, HostCallback cb) {
   return cb(kCvOpSetFldInt, (int)field, &number);
 }
 
-int32_t GetFldVal(int16_t field, int16_t kind, int32_t maximum, void *destination,
-                  HostCallback cb) {
+int32_t GetFldVal(int16_t field, int16_t kind, int32_t maximum, void* destination, HostCallback cb) {
   return cb(kCvOpGetFldVal, (int)field, (int)kind, maximum, destination);
 }
 
-int32_t GetLstVal(int16_t list, int32_t row, int16_t column, int16_t kind, int32_t maximum,
-                  void *destination, HostCallback cb) {
+int32_t GetLstVal(int16_t list, int32_t row, int16_t column, int16_t kind, int32_t maximum, void* destination,
+                  HostCallback cb) {
   int32_t rowAndMaximum[2] = {row, maximum};
   return cb(kCvOpGetLstVal, (int)list, (int)column, (int)kind, destination, rowAndMaximum);
 }
 
-int32_t SetLstVal(int16_t list, int32_t row, int16_t column, int16_t kind, const void *value,
+int32_t SetLstVal(int16_t list, int32_t row, int16_t column, int16_t kind, const void* value,
                   HostCallback cb) {
   return cb(kCvOpSetLstVal, (int)list, row, (int)column, (int)kind, value);
 }
@@ -55,13 +54,13 @@ int32_t GetPackageId(HostCallback cb) {
   return id;
 }
 
-void *GetDesignPtr(HostCallback cb) {
-  void *record = nullptr;
+void* GetDesignPtr(HostCallback cb) {
+  void* record = nullptr;
   cb(kCvOpGetDesignPtr, &record);
   return record;
 }
 
-int32_t GetListDef(int16_t list, int16_t maximum, void *destination, HostCallback cb) {
+int32_t GetListDef(int16_t list, int16_t maximum, void* destination, HostCallback cb) {
   return cb(kCvOpGetListDef, (int)list, (int)maximum, destination);
 }
 
@@ -86,22 +85,22 @@ qchar ReadDelimiter(int16_t field, qchar fallback, HostCallback cb) {
   return shortString[0] != 0 ? shortString[1] : fallback;
 }
 
-void ReadStringParameter(int16_t field, qchar *destination, HostCallback cb) {
+void ReadStringParameter(int16_t field, qchar* destination, HostCallback cb) {
   GetFldVal(field, kCvKindString, 255, destination, cb);
 }
 
-void WriteStringResult(int16_t field, const qchar *text, HostCallback cb) {
+void WriteStringResult(int16_t field, const qchar* text, HostCallback cb) {
   SetFldVal(field, kCvKindString, text, cb);
 }
 
-static int32_t readCount(const void *block) {
-  const uint8_t *b = static_cast<const uint8_t *>(block);
+static int32_t readCount(const void* block) {
+  const uint8_t* b = static_cast<const uint8_t*>(block);
   uint32_t n = (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
   return (int32_t)n;
 }
 
 int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t reserveChars,
-                 XPHandle *handle, HostText *out, HostCallback cb) {
+                 XPHandle* handle, HostText* out, HostCallback cb) {
   const int32_t unit = (int32_t)sizeof(qchar);
   int32_t length = 0;
   GetFldVal(field, kCvKindLength, 4, &length, cb);
@@ -115,7 +114,7 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
   if (*handle == nullptr) return kCopyNoMemory;
   XPSize actual = XPHandleSize(*handle);
   if (actual < 4) return kCopyNoMemory;
-  void *block = LockXPHandle(*handle);
+  void* block = LockXPHandle(*handle);
   if (block == nullptr) return kCopyNoMemory;
   int32_t count = readCount(block);
   if (count == 0) {
@@ -135,6 +134,6 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
     if (block == nullptr) return kCopyNoMemory;
   }
   out->count = count;
-  out->text = reinterpret_cast<qchar *>(static_cast<uint8_t *>(block) + 4);
+  out->text = reinterpret_cast<qchar*>(static_cast<uint8_t*>(block) + 4);
   return kCopyOk;
 }

@@ -8,19 +8,19 @@
 #include "CorvaneAbi.h"
 #include "qchar.h"
 
-int32_t GetFldRef(const qchar *name, HostCallback cb);
+int32_t GetFldRef(const qchar* name, HostCallback cb);
 int32_t GetFldInt(int16_t field, HostCallback cb);
-int32_t SetFldVal(int16_t field, int16_t kind, const void *value, HostCallback cb);
+int32_t SetFldVal(int16_t field, int16_t kind, const void* value, HostCallback cb);
 int32_t SetFldInt(int16_t field, int16_t value, HostCallback cb);
-int32_t GetFldVal(int16_t field, int16_t kind, int32_t maximum, void *destination, HostCallback cb);
-int32_t GetLstVal(int16_t list, int32_t row, int16_t column, int16_t kind, int32_t maximum,
-                  void *destination, HostCallback cb);
-int32_t SetLstVal(int16_t list, int32_t row, int16_t column, int16_t kind, const void *value,
+int32_t GetFldVal(int16_t field, int16_t kind, int32_t maximum, void* destination, HostCallback cb);
+int32_t GetLstVal(int16_t list, int32_t row, int16_t column, int16_t kind, int32_t maximum, void* destination,
+                  HostCallback cb);
+int32_t SetLstVal(int16_t list, int32_t row, int16_t column, int16_t kind, const void* value,
                   HostCallback cb);
 int DoListOp(int16_t operation, int16_t list, int32_t number, HostCallback cb);
 int32_t GetPackageId(HostCallback cb);
-void *GetDesignPtr(HostCallback cb);
-int32_t GetListDef(int16_t list, int16_t maximum, void *destination, HostCallback cb);
+void* GetDesignPtr(HostCallback cb);
+int32_t GetListDef(int16_t list, int16_t maximum, void* destination, HostCallback cb);
 
 /* The idioms. */
 int32_t ListLineCount(int16_t list, int16_t lineCountRef, HostCallback cb);
@@ -29,22 +29,22 @@ void ClearList(int16_t list, HostCallback cb);
 int SetListLines(int16_t list, int32_t n, int16_t lineCountRef, HostCallback cb);
 /* The first character of the parameter, or `fallback` when it is empty. */
 qchar ReadDelimiter(int16_t field, qchar fallback, HostCallback cb);
-void ReadStringParameter(int16_t field, qchar *destination, HostCallback cb);
-void WriteStringResult(int16_t field, const qchar *text, HostCallback cb);
+void ReadStringParameter(int16_t field, qchar* destination, HostCallback cb);
+void WriteStringResult(int16_t field, const qchar* text, HostCallback cb);
 
 /* The whole text of a string field, copied by the host into a movable block
  * that the caller owns (handle) and must free whatever the outcome. */
 typedef struct HostText {
   int32_t count; /* the characters delivered */
-  qchar *text;   /* the first character, while the block is locked */
+  qchar* text;   /* the first character, while the block is locked */
 } HostText;
 
 /* Results of CopyHostText. */
 enum {
-  kCopyOk = 0,          /* locked, text and count valid, count > 0 */
-  kCopyEmptyField = 1,  /* announced length 0: ResultCode 3 */
-  kCopyNoMemory = 2,    /* no block, no handle back, or no lock: ResultCode 2 */
-  kCopyNothing = 3      /* delivered count 0: ResultCode 0, nothing locked */
+  kCopyOk = 0,         /* locked, text and count valid, count > 0 */
+  kCopyEmptyField = 1, /* announced length 0: ResultCode 3 */
+  kCopyNoMemory = 2,   /* no block, no handle back, or no lock: ResultCode 2 */
+  kCopyNothing = 3     /* delivered count 0: ResultCode 0, nothing locked */
 };
 
 /* Asks for the length T, allocates T + extraChars characters plus extraBytes
@@ -54,6 +54,6 @@ enum {
  * grown if needed so that that many characters fit behind the text.  The
  * caller frees *handle whatever the result, after unlocking on kCopyOk. */
 int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t reserveChars,
-                 XPHandle *handle, HostText *out, HostCallback cb);
+                 XPHandle* handle, HostText* out, HostCallback cb);
 
 #endif

@@ -2,43 +2,43 @@
  * string functions work in other units, so these are written out. */
 #include "OMstring.h"
 
-static void copyThroughTerminator(qchar *dst, const qchar *src) {
+static void copyThroughTerminator(qchar* dst, const qchar* src) {
   while ((*dst++ = *src++) != 0) {
   }
 }
 
-int32_t OMstrlen(const qchar *s) {
+int32_t OMstrlen(const qchar* s) {
   if (s == nullptr) return 0;
-  const qchar *p = s;
+  const qchar* p = s;
   while (*p != 0) ++p;
   return (int32_t)(p - s);
 }
 
-int32_t OMstrnlen(const qchar *s, int32_t limit) {
+int32_t OMstrnlen(const qchar* s, int32_t limit) {
   int32_t n = 0;
   while (n < limit && s[n] != 0) ++n;
   return n;
 }
 
-int32_t OMappend(qchar *dst, const qchar *src) {
+int32_t OMappend(qchar* dst, const qchar* src) {
   int32_t n = 0;
   for (; src[n] != 0; ++n) dst[n] = src[n];
   return n;
 }
 
-qchar *OMstrcpy(qchar *dst, const qchar *src) {
+qchar* OMstrcpy(qchar* dst, const qchar* src) {
   if (dst != nullptr && src != nullptr) copyThroughTerminator(dst, src);
   return dst;
 }
 
-qchar *OMstrcat(qchar *dst, const qchar *src) {
+qchar* OMstrcat(qchar* dst, const qchar* src) {
   if (dst != nullptr && src != nullptr) copyThroughTerminator(dst + OMstrlen(dst), src);
   return dst;
 }
 
-int OMmemcmp(const void *a, const void *b, int32_t n) {
-  const uint8_t *x = static_cast<const uint8_t *>(a);
-  const uint8_t *y = static_cast<const uint8_t *>(b);
+int OMmemcmp(const void* a, const void* b, int32_t n) {
+  const uint8_t* x = static_cast<const uint8_t*>(a);
+  const uint8_t* y = static_cast<const uint8_t*>(b);
   for (int32_t i = 0; i < n; ++i) {
     if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
   }
@@ -48,7 +48,7 @@ int OMmemcmp(const void *a, const void *b, int32_t n) {
 /* The literal search: measure both strings, then compare at every start
  * that leaves room for the pattern.  The commands that search long texts
  * use the linear search of TextSearch instead, which finds the same. */
-qchar *OMstrstr(qchar *s, const qchar *pattern) {
+qchar* OMstrstr(qchar* s, const qchar* pattern) {
   int32_t n = OMstrlen(pattern);
   if (n == 0) return s;
   int32_t m = OMstrlen(s);
@@ -58,7 +58,7 @@ qchar *OMstrstr(qchar *s, const qchar *pattern) {
   return nullptr;
 }
 
-int OMstrcmp(const qchar *a, const qchar *b) {
+int OMstrcmp(const qchar* a, const qchar* b) {
   for (;; ++a, ++b) {
     if (*a != 0 && *b != 0) {
       if (*a != *b) return *a < *b ? -1 : 1;
@@ -70,7 +70,7 @@ int OMstrcmp(const qchar *a, const qchar *b) {
   }
 }
 
-void sthandle(const qchar *src, qchar *dst) {
+void sthandle(const qchar* src, qchar* dst) {
   int32_t copied = 0;
   for (;;) {
     qchar c = src[copied];
@@ -87,7 +87,7 @@ void sthandle(const qchar *src, qchar *dst) {
   }
 }
 
-void CHRcopyAsciiStringToQchar(const char *src, qchar *dst, uint8_t terminate) {
+void CHRcopyAsciiStringToQchar(const char* src, qchar* dst, uint8_t terminate) {
   for (; *src != 0; ++src, ++dst) {
 #ifdef CORVANE_UNICODE
     *dst = (qchar)(int32_t)(signed char)*src;
@@ -99,7 +99,7 @@ void CHRcopyAsciiStringToQchar(const char *src, qchar *dst, uint8_t terminate) {
 }
 
 #ifdef CORVANE_UNICODE
-int32_t CHRoscharToChar(const uint16_t *src, qchar *dst) {
+int32_t CHRoscharToChar(const uint16_t* src, qchar* dst) {
   int32_t count = 0;
   while (*src != 0) {
     uint16_t first = *src++;

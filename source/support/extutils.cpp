@@ -14,18 +14,16 @@
 #include <windows.h>
 #endif
 
-void *hInstLib = nullptr;
+void* hInstLib = nullptr;
 
 #if defined(_WIN32)
 
-oschar *GetResourceOstr(oschar *destination, int32_t capacity, int32_t base, int32_t offset,
-                        void *module) {
+oschar* GetResourceOstr(oschar* destination, int32_t capacity, int32_t base, int32_t offset, void* module) {
 #ifdef CORVANE_UNICODE
   int loaded = LoadStringW(static_cast<HINSTANCE>(module), (UINT)(base + offset),
                            reinterpret_cast<LPWSTR>(destination), capacity);
 #else
-  int loaded = LoadStringA(static_cast<HINSTANCE>(module), (UINT)(base + offset), destination,
-                           capacity);
+  int loaded = LoadStringA(static_cast<HINSTANCE>(module), (UINT)(base + offset), destination, capacity);
 #endif
   if (loaded <= 0 && capacity > 0) destination[0] = 0;
   return destination;
@@ -33,14 +31,14 @@ oschar *GetResourceOstr(oschar *destination, int32_t capacity, int32_t base, int
 
 #else
 
-#define CORVANE_Q7INF_BYTES                                                              \
-  {(uint8_t)CORVANE_TAG[0], (uint8_t)CORVANE_TAG[1], (uint8_t)CORVANE_TAG[2],            \
-   (uint8_t)CORVANE_TAG[3], kCvFirstDeclaration & 0xFF, kCvFirstDeclaration >> 8, 0, 0, 0, \
-   0, 0, 0, 0, 0}
+#define CORVANE_Q7INF_BYTES                                                                              \
+  {                                                                                                      \
+    (uint8_t) CORVANE_TAG[0], (uint8_t)CORVANE_TAG[1], (uint8_t)CORVANE_TAG[2], (uint8_t)CORVANE_TAG[3], \
+        kCvFirstDeclaration & 0xFF, kCvFirstDeclaration >> 8, 0, 0, 0, 0, 0, 0, 0, 0                     \
+  }
 
 /* The resources of this build, in the file where a host looks for them. */
-__attribute__((section(CORVANE_RESOURCE_SECTION), used))
-const CorvaneResourceImage corvaneResources = {
+__attribute__((section(CORVANE_RESOURCE_SECTION), used)) const CorvaneResourceImage corvaneResources = {
     CORVANE_RESOURCE_MAGIC,
     CORVANE_Q7INF_BYTES,
     {0, 0},
@@ -55,13 +53,12 @@ const CorvaneResourceImage corvaneResources = {
     CORVANE_VERSION_TEXT,
 };
 
-oschar *GetResourceOstr(oschar *destination, int32_t capacity, int32_t base, int32_t offset,
-                        void *module) {
+oschar* GetResourceOstr(oschar* destination, int32_t capacity, int32_t base, int32_t offset, void* module) {
   if (capacity <= 0) return destination;
   destination[0] = 0;
   int32_t index = base + offset - kCvFirstDeclaration;
   if (module == nullptr || index < 0 || index >= kCvDeclarationCount) return destination;
-  const char *text = corvaneResources.strings[index];
+  const char* text = corvaneResources.strings[index];
   int32_t i = 0;
   for (; i < capacity - 1 && text[i] != 0; ++i) destination[i] = (oschar)(unsigned char)text[i];
   destination[i] = 0;
@@ -71,13 +68,12 @@ oschar *GetResourceOstr(oschar *destination, int32_t capacity, int32_t base, int
 #endif
 
 #ifdef CORVANE_UNICODE
-qchar *GetResourceStr(qchar *destination, int32_t capacity, int32_t base, int32_t offset,
-                      void *module) {
+qchar* GetResourceStr(qchar* destination, int32_t capacity, int32_t base, int32_t offset, void* module) {
   if (capacity <= 0) return destination;
   destination[0] = 0;
   /* Through the plug-in's own allocator, so that its fault points reach it. */
   XPSize bytes = XPByteCount((int64_t)capacity * 2, (int32_t)sizeof(oschar), 0);
-  oschar *wide = static_cast<oschar *>(NewXPPointer(bytes));
+  oschar* wide = static_cast<oschar*>(NewXPPointer(bytes));
   if (wide == nullptr) return destination;
   GetResourceOstr(wide, capacity * 2, base, offset, module);
   /* Twice the room in UTF-16 units could convert into more characters than

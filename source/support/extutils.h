@@ -8,7 +8,7 @@
 
 /* The module handle: set when the library is mapped, cleared when it is
  * unmapped; the only state the library keeps outside an instance. */
-extern void *hInstLib;
+extern void* hInstLib;
 
 /* The platform's own character: UTF-16 in the Unicode build, bytes in the
  * 8-bit build. */
@@ -21,13 +21,11 @@ typedef char oschar;
 /* String base + offset of the module's string table into destination, at
  * most capacity characters including the terminator; an empty string when
  * it cannot be loaded.  Returns the destination. */
-oschar *GetResourceOstr(oschar *destination, int32_t capacity, int32_t base, int32_t offset,
-                        void *module);
+oschar* GetResourceOstr(oschar* destination, int32_t capacity, int32_t base, int32_t offset, void* module);
 
 #ifdef CORVANE_UNICODE
 /* The same string in host characters. */
-qchar *GetResourceStr(qchar *destination, int32_t capacity, int32_t base, int32_t offset,
-                      void *module);
+qchar* GetResourceStr(qchar* destination, int32_t capacity, int32_t base, int32_t offset, void* module);
 #endif
 
 #endif

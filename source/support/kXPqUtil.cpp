@@ -23,12 +23,12 @@ XPSize XPByteCount(int64_t n, int32_t unit, int64_t extra) {
 
 #if defined(_WIN32)
 
-void *NewXPPointer(XPSize size) {
+void* NewXPPointer(XPSize size) {
   if (size < 0 || XPFaultPoint()) return nullptr;
   return GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, size == 0 ? 1 : (SIZE_T)size);
 }
 
-void DisposeXPPointer(void *block) { GlobalFree(block); }
+void DisposeXPPointer(void* block) { GlobalFree(block); }
 
 XPHandle NewXPHandle(XPSize size) {
   if (size < 0 || XPFaultPoint()) return nullptr;
@@ -36,7 +36,7 @@ XPHandle NewXPHandle(XPSize size) {
   return GlobalAlloc(flags, (SIZE_T)size);
 }
 
-int ResizeXPHandle(XPHandle *handle, XPSize size) {
+int ResizeXPHandle(XPHandle* handle, XPSize size) {
   if (size < 0 || XPFaultPoint()) return 1;
   HGLOBAL grown = GlobalReAlloc(*handle, (SIZE_T)size, GMEM_MOVEABLE | GMEM_ZEROINIT);
   if (grown == nullptr) return 1;
@@ -44,7 +44,7 @@ int ResizeXPHandle(XPHandle *handle, XPSize size) {
   return 0;
 }
 
-void *LockXPHandle(XPHandle handle) {
+void* LockXPHandle(XPHandle handle) {
   if (XPFaultPoint()) return nullptr;
   return GlobalLock(handle);
 }
@@ -63,47 +63,46 @@ void XPBeep(uint32_t frequency, uint32_t milliseconds) { Beep(frequency, millise
 
 #else
 
-static CorvanePortableHandle *recordOf(XPHandle handle) {
-  return static_cast<CorvanePortableHandle *>(handle);
+static CorvanePortableHandle* recordOf(XPHandle handle) {
+  return static_cast<CorvanePortableHandle*>(handle);
 }
 
-void *NewXPPointer(XPSize size) {
+void* NewXPPointer(XPSize size) {
   if (size < 0 || XPFaultPoint()) return nullptr;
   return calloc(1, size == 0 ? 1 : (size_t)size);
 }
 
-void DisposeXPPointer(void *block) { free(block); }
+void DisposeXPPointer(void* block) { free(block); }
 
 XPHandle NewXPHandle(XPSize size) {
   if (size < 0 || size > XP_HANDLE_SIZE_MAX || XPFaultPoint()) return nullptr;
   size_t total = (size_t)size + CORVANE_HANDLE_HEADER;
-  CorvanePortableHandle *record = static_cast<CorvanePortableHandle *>(
-      size <= 8192 ? calloc(1, total) : malloc(total));
+  CorvanePortableHandle* record =
+      static_cast<CorvanePortableHandle*>(size <= 8192 ? calloc(1, total) : malloc(total));
   if (record == nullptr) return nullptr;
   record->size = size;
   record->locks = 0;
   return record;
 }
 
-int ResizeXPHandle(XPHandle *handle, XPSize size) {
+int ResizeXPHandle(XPHandle* handle, XPSize size) {
   if (size < 0 || size > XP_HANDLE_SIZE_MAX || XPFaultPoint()) return 1;
-  CorvanePortableHandle *old = recordOf(*handle);
+  CorvanePortableHandle* old = recordOf(*handle);
   if (old == nullptr) return 1;
   XPSize oldSize = old->size;
-  CorvanePortableHandle *grown = static_cast<CorvanePortableHandle *>(
-      realloc(old, (size_t)size + CORVANE_HANDLE_HEADER));
+  CorvanePortableHandle* grown =
+      static_cast<CorvanePortableHandle*>(realloc(old, (size_t)size + CORVANE_HANDLE_HEADER));
   if (grown == nullptr) return 1;
-  if (size > oldSize)
-    memset((char *)grown + CORVANE_HANDLE_HEADER + oldSize, 0, (size_t)(size - oldSize));
+  if (size > oldSize) memset((char*)grown + CORVANE_HANDLE_HEADER + oldSize, 0, (size_t)(size - oldSize));
   grown->size = size;
   *handle = grown;
   return 0;
 }
 
-void *LockXPHandle(XPHandle handle) {
+void* LockXPHandle(XPHandle handle) {
   if (handle == nullptr || XPFaultPoint()) return nullptr;
   ++recordOf(handle)->locks;
-  return (char *)handle + CORVANE_HANDLE_HEADER;
+  return (char*)handle + CORVANE_HANDLE_HEADER;
 }
 
 void UnlockXPHandle(XPHandle handle) {

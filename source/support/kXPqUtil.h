@@ -6,16 +6,16 @@
 #include "qchar.h"
 
 /* A fixed, zero-filled block, or null.  A size below 0 fails. */
-void *NewXPPointer(XPSize size);
-void DisposeXPPointer(void *block);
+void* NewXPPointer(XPSize size);
+void DisposeXPPointer(void* block);
 
 /* A movable block, or null.  Zero-filled up to 8,192 bytes; larger blocks
  * have undefined contents.  A size below 0 fails. */
 XPHandle NewXPHandle(XPSize size);
 /* 0 on success (the variable may now hold a new handle; added bytes are
  * zero-filled), 1 on failure (variable, size and contents unchanged). */
-int ResizeXPHandle(XPHandle *handle, XPSize size);
-void *LockXPHandle(XPHandle handle);
+int ResizeXPHandle(XPHandle* handle, XPSize size);
+void* LockXPHandle(XPHandle handle);
 void UnlockXPHandle(XPHandle handle);
 void DisposeXPHandle(XPHandle handle);
 /* The block's actual size in bytes, 0 for null.  A host may have grown,

@@ -12,7 +12,7 @@ typedef uint8_t qchar; /* one 8-bit host character */
 
 /* A movable memory block: HGLOBAL on Windows, a CorvanePortableHandle
  * record elsewhere.  Only the memory routines look inside. */
-typedef void *XPHandle;
+typedef void* XPHandle;
 
 /* Sizes are signed 32-bit byte counts in both builds. */
 typedef int32_t XPSize;
