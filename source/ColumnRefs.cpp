@@ -1,7 +1,7 @@
 /* ColumnRefs.cpp - a list's column definition resolved into the host's
  * field references of its columns, in definition order. */
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "ColumnRefs.h"
 #include "kXPqUtil.h"
 
 enum {

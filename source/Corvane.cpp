@@ -3,7 +3,9 @@
 #include <string.h>
 
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "CommandCall.h"
+#include "DesignInfo.h"
+#include "Instance.h"
 #include "OMstring.h"
 #include "extutils.h"
 #include "kXPqUtil.h"

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "CorvaneAbi.h"
-#include "InstanceBlock.h"
+#include "DesignInfo.h"
 #include "OMstring.h"
 #include "extutils.h"
 

@@ -1,7 +1,8 @@
 /* FormatStrings.cpp - the six format strings and the "VARIANT:" lists that
  * give each column its own prefix or suffix. */
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "FormatSpec.h"
+#include "Instance.h"
 #include "OMstring.h"
 
 enum {

@@ -9,7 +9,9 @@
 #include <string.h>
 
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "ColumnRefs.h"
+#include "CommandCall.h"
+#include "FormatSpec.h"
 #include "OMstring.h"
 #include "TextSearch.h"
 #include "kXPqUtil.h"

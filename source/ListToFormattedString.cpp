@@ -1,7 +1,9 @@
 /* ListToFormattedString.cpp - a list rendered into one text framed by the
  * six format strings, built in the BigBuffer and stored into a field. */
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "ColumnRefs.h"
+#include "CommandCall.h"
+#include "FormatSpec.h"
 #include "OMstring.h"
 #include "kXPqUtil.h"
 

@@ -1,7 +1,8 @@
 /* ListToString.cpp - every cell of a list, row by row, each followed by one
  * delimiter character, built in the ScratchBuffer and stored into a field. */
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "ColumnRefs.h"
+#include "CommandCall.h"
 #include "OMstring.h"
 #include "kXPqUtil.h"
 

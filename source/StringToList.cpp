@@ -1,7 +1,8 @@
 /* StringToList.cpp - a text in which every cell is followed by a delimiter
  * character, split in place into the lines of a list. */
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "ColumnRefs.h"
+#include "CommandCall.h"
 #include "kXPqUtil.h"
 
 enum {

@@ -6,7 +6,7 @@
  * 32,000 bytes at a time there copies gigabytes.  When the larger block
  * cannot be had the buffer still grows by its step, so growth is refused
  * only where the step itself is. */
-#include "InstanceBlock.h"
+#include "Instance.h"
 #include "kXPqUtil.h"
 
 /* size + by, at most the largest block. */

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "InstanceBlock.h"
+#include "Instance.h"
 #include "OMstring.h"
 #include "TextSearch.h"
 #include "kXPqUtil.h"
