@@ -5,8 +5,8 @@
 #include "kXPqUtil.h"
 
 enum {
-  kDefinitionBytes = 64000, /* the host writes at most this much, terminator included */
-  kMaxColumns = 400,
+  kDefinitionBytes = kCvDefinitionBytes, /* the host writes at most this much, terminator included */
+  kMaxColumns = kCvMaxColumns,
   kTooManyColumns = -1,
   kNoMemory = -2,
   kUnknownColumn = -3

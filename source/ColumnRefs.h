@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 
 /* Column references of a list: the array (n + 1 entries, the last 0) or
  * null, with n or -1 (over 400 columns), -2 (no memory), -3 (empty

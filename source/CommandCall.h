@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "Instance.h"
 
 /* One execute message: what a command reads and what it leaves behind for

@@ -36,9 +36,9 @@ static void loadInstance(void** slot, HostCallback cb) {
   block->state = CORVANE_STATE_LOAD;
   block->bigBuffer = nullptr;
   block->bigSize = 0;
-  CHRcopyAsciiStringToQchar("VARIANT:", block->variantKeyword, 1);
-  qchar lineCountName[4];
-  CHRcopyAsciiStringToQchar("#LN", lineCountName, 1);
+  CHRcopyAsciiStringToQchar(CORVANE_VARIANT_KEYWORD, block->variantKeyword, 1);
+  qchar lineCountName[sizeof CORVANE_LINE_COUNT_NAME];
+  CHRcopyAsciiStringToQchar(CORVANE_LINE_COUNT_NAME, lineCountName, 1);
   block->lineCountRef = (int16_t)GetFldRef(lineCountName, cb);
 
   block->scratchBuffer = NewXPHandle(kScratchInitialSize);

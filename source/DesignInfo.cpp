@@ -2,7 +2,7 @@
  * of a command, taken from its declaration, or the return-value help. */
 #include <string.h>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "DesignInfo.h"
 #include "OMstring.h"
 #include "extutils.h"

@@ -7,13 +7,13 @@
 
 #include <stdint.h>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "qchar.h"
 
 enum {
-  kFormatSlotChars = 258,         /* a format parameter: 255 characters and room */
-  kJoinedSlotChars = 5 * 255 + 1, /* a string joined from up to five parameters */
-  kVariantEntries = 128           /* entries per side of a variant list */
+  kFormatSlotChars = kCvFormatStringChars + 3,     /* a format parameter: 255 characters and room */
+  kJoinedSlotChars = 5 * kCvFormatStringChars + 1, /* a string joined from up to five parameters */
+  kVariantEntries = kCvVariantEntries              /* entries per side of a variant list */
 };
 
 typedef qchar FormatSlot[kFormatSlotChars];

@@ -6,8 +6,8 @@
 #include "OMstring.h"
 
 enum {
-  kKeywordChars = 8,
-  kFormatMaximum = 255 /* characters asked of the host for each format string */
+  kKeywordChars = sizeof CORVANE_VARIANT_KEYWORD - 1,
+  kFormatMaximum = kCvFormatStringChars /* characters asked of the host for each format string */
 };
 
 static const qchar kNoText[1] = {0};

@@ -212,7 +212,7 @@ void FormattedStringToList(CommandCall* call) {
   InstanceBlock* block = call->block;
   FormatSpec* f = &block->format;
   HostCallback cb = call->cb;
-  if (call->paramCount < 8) {
+  if (call->paramCount < kCvFormattedParamsMin) {
     call->result = kCvResultBadParams;
     return;
   }

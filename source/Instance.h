@@ -7,17 +7,17 @@
 
 #include <stdint.h>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "FormatSpec.h"
 #include "qchar.h"
 
 enum {
-  kScratchInitialSize = 32500,
-  kScratchGrowth = 32000,
-  kScratchMargin = 500,
-  kBigInitialSize = 5306880,
-  kBigGrowth = 0x200000,
-  kBigMargin = 64000
+  kScratchInitialSize = kCvScratchInitialBytes,
+  kScratchGrowth = kCvScratchStepBytes,
+  kScratchMargin = kCvScratchMarginBytes,
+  kBigInitialSize = kCvBigInitialBytes,
+  kBigGrowth = kCvBigStepBytes,
+  kBigMargin = kCvBigMarginBytes
 };
 
 typedef struct InstanceBlock {

@@ -10,11 +10,11 @@
 enum {
   kListField = kCvFieldParam1,
   kStringField = kCvFieldParam1 + 1,
-  kCellMaximum = 32000,
+  kCellMaximum = kCvFormattedCellChars,
   /* The most written between two checks: a prefix, a cell and its
    * terminator, a suffix, colDelim, rowSuffix, rowDelim, the next rowPrefix
    * (each at most 255 characters) and a terminator. */
-  kColumnRoom = kCellMaximum + 1 + 6 * 255 + 1
+  kColumnRoom = kCellMaximum + 1 + 6 * kCvFormatStringChars + 1
 };
 
 typedef struct Renderer {
@@ -63,7 +63,7 @@ static int renderRows(Renderer* r, int32_t rows, const int16_t* refs, int32_t co
 void ListToFormattedString(CommandCall* call) {
   InstanceBlock* block = call->block;
   HostCallback cb = call->cb;
-  if (call->paramCount < 8) {
+  if (call->paramCount < kCvFormattedParamsMin) {
     call->result = kCvResultBadParams;
     return;
   }

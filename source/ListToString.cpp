@@ -10,8 +10,7 @@ enum {
   kListField = kCvFieldParam1,
   kStringField = kCvFieldParam1 + 1,
   kDelimField = kCvFieldParam1 + 2,
-  kDefaultDelimiter = 252,
-  kCellMaximum = 255,
+  kCellMaximum = kCvListCellChars,
   kCellRoom = kCellMaximum + 2 /* the cell, its delimiter, the terminator */
 };
 
@@ -49,11 +48,11 @@ void ListToString(CommandCall* call) {
     call->result = kCvResultResource;
     return;
   }
-  if (call->paramCount < 2) {
+  if (call->paramCount < kCvListParamsMin) {
     call->result = kCvResultBadParams;
     return;
   }
-  qchar delimiter = kDefaultDelimiter;
+  qchar delimiter = kCvDefaultDelimiter;
   if (call->paramCount >= 3) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
 
   const qchar empty[1] = {0};

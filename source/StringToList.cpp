@@ -5,12 +5,7 @@
 #include "CommandCall.h"
 #include "kXPqUtil.h"
 
-enum {
-  kStringField = kCvFieldParam1,
-  kListField = kCvFieldParam1 + 1,
-  kDelimField = kCvFieldParam1 + 2,
-  kDefaultDelimiter = 252
-};
+enum { kStringField = kCvFieldParam1, kListField = kCvFieldParam1 + 1, kDelimField = kCvFieldParam1 + 2 };
 
 static int32_t countDelimiters(const qchar* text, int32_t count, qchar delimiter) {
   int32_t found = 0;
@@ -33,11 +28,11 @@ static void storeCells(CommandCall* call, qchar* text, int32_t rows, qchar delim
 
 void StringToList(CommandCall* call) {
   HostCallback cb = call->cb;
-  if (call->paramCount < 2) {
+  if (call->paramCount < kCvListParamsMin) {
     call->result = kCvResultBadParams;
     return;
   }
-  qchar delimiter = kDefaultDelimiter;
+  qchar delimiter = kCvDefaultDelimiter;
   if (call->paramCount >= 3) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
   ClearList(kListField, cb);
   int16_t columns = 0;

@@ -7,7 +7,7 @@
 #include "kXPqUtil.h"
 
 int32_t GetFldRef(const qchar* name, HostCallback cb) {
-  qchar prefixed[256];
+  qchar prefixed[kCvCountedChars + 1];
   sthandle(name, prefixed);
   return cb(kCvOpGetFldRef, prefixed);
 }
@@ -80,13 +80,13 @@ int SetListLines(int16_t list, int32_t n, int16_t lineCountRef, HostCallback cb)
 
 qchar ReadDelimiter(int16_t field, qchar fallback, HostCallback cb) {
   /* The host writes a count and at most 15 characters; room for more. */
-  qchar shortString[256] = {0};
-  GetFldVal(field, kCvKindShortString, 15, shortString, cb);
+  qchar shortString[kCvCountedChars + 1] = {0};
+  GetFldVal(field, kCvKindShortString, kCvShortStringChars, shortString, cb);
   return shortString[0] != 0 ? shortString[1] : fallback;
 }
 
 void ReadStringParameter(int16_t field, qchar* destination, HostCallback cb) {
-  GetFldVal(field, kCvKindString, 255, destination, cb);
+  GetFldVal(field, kCvKindString, kCvFormatStringChars, destination, cb);
 }
 
 void WriteStringResult(int16_t field, const qchar* text, HostCallback cb) {

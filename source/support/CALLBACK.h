@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "qchar.h"
 
 int32_t GetFldRef(const qchar* name, HostCallback cb);

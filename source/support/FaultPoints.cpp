@@ -3,7 +3,7 @@
  * beyond the module handle. */
 #include "FaultPoints.h"
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 
 #ifdef CORVANE_FAULT_POINTS
 

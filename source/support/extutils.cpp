@@ -5,7 +5,7 @@
  * file before it loads it, and where this module finds them again. */
 #include "extutils.h"
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "CorvaneTexts.h"
 #include "OMstring.h"
 #include "kXPqUtil.h"

@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "FaultPoints.h"
 
 #if defined(_WIN32)

@@ -2,7 +2,7 @@
 #ifndef CORVANE_KXPQUTIL_H
 #define CORVANE_KXPQUTIL_H
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "qchar.h"
 
 /* A fixed, zero-filled block, or null.  A size below 0 fails. */
