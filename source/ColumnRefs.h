@@ -6,12 +6,13 @@
 #include <stdint.h>
 
 #include "corvane/CorvaneAbi.h"
+#include "qchar.h"
 
-/* Column references of a list: the array (n + 1 entries, the last 0) or
- * null, with n or -1 (over 400 columns), -2 (no memory), -3 (empty
- * definition or an unknown name) in *count. */
-int16_t* GetTheListRefs(int16_t list, int16_t* count, HostCallback cb);
-/* The ResultCode for a failed GetTheListRefs count. */
-int16_t ColumnRefsResult(int16_t count);
+/* Column references of a list into *refs (n + 1 entries, the last 0; the
+ * caller frees them) and n (at least 1) into *count.  kCvResultOk, or
+ * kCvResultGrowth (over 400 columns), kCvResultResource (no memory) or
+ * kCvResultColumns (an empty definition or an unknown name) with *refs null
+ * and *count 0. */
+ResultCode GetTheListRefs(int16_t list, int16_t** refs, int16_t* count, HostCallback cb);
 
 #endif

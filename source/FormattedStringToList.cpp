@@ -66,8 +66,8 @@ static int32_t columnSeparatorLength(const FormatSpec* f, int32_t i) {
 }
 
 /* Lays out the per-column searchers, their patterns and failure tables in
- * one block, which the entry point frees.  0 when it cannot be allocated. */
-static int prepareColumnSearchers(CommandCall* call, Separators* s, int32_t columns) {
+ * one block, which the entry point frees. */
+static ResultCode prepareColumnSearchers(CommandCall* call, Separators* s, int32_t columns) {
   const FormatSpec* f = &call->block->format;
   int32_t searchers = columns - 1;
   int64_t patternChars = 0, borderEntries = 0;
@@ -78,9 +78,9 @@ static int prepareColumnSearchers(CommandCall* call, Separators* s, int32_t colu
   }
   int64_t bytes =
       searchers * (int64_t)sizeof(TextSearcher) + borderEntries * 4 + patternChars * (int64_t)sizeof(qchar);
-  if (bytes > XP_SIZE_MAX) return 0;
+  if (bytes > XP_SIZE_MAX) return kCvResultResource;
   uint8_t* space = static_cast<uint8_t*>(NewXPPointer((XPSize)bytes));
-  if (space == nullptr) return 0;
+  if (space == nullptr) return kCvResultResource;
   call->workspace = space;
 
   TextSearcher* searcher = reinterpret_cast<TextSearcher*>(space);
@@ -96,7 +96,7 @@ static int prepareColumnSearchers(CommandCall* call, Separators* s, int32_t colu
     pattern += length + 1;
     border += length + 1;
   }
-  return 1;
+  return kCvResultOk;
 }
 
 static void initSearchers(Separators* s, const FormatSpec* f, int32_t columns) {
@@ -196,15 +196,13 @@ static void parseText(CommandCall* call, qchar* text, int32_t count, int32_t col
   static_assert(sizeof(Separators) < 64 * 1024, "the fixed searchers must stay small");
   Separators s;
   initSearchers(&s, f, columns);
-  if (s.flagged && !prepareColumnSearchers(call, &s, columns)) {
-    call->result = kCvResultResource;
-    return;
+  if (s.flagged) {
+    call->result = prepareColumnSearchers(call, &s, columns);
+    if (call->result != kCvResultOk) return;
   }
   int32_t rows = countRows(&s, text, rowStartLength, OMstrlen(f->rowEnd));
-  if (!SetListLines(kListField, rows, call->block->lineCountRef, call->cb)) {
-    call->result = kCvResultResource;
-    return;
-  }
+  call->result = SetListLines(kListField, rows, call->block->lineCountRef, call->cb);
+  if (call->result != kCvResultOk) return;
   storeCells(call, &s, text, textEnd, rows, columns, rowStartLength);
 }
 
@@ -217,11 +215,8 @@ void FormattedStringToList(CommandCall* call) {
     return;
   }
   int16_t columns = 0;
-  call->columnRefs = GetTheListRefs(kListField, &columns, cb);
-  if (call->columnRefs == nullptr || columns < 1) {
-    call->result = ColumnRefsResult(columns);
-    return;
-  }
+  call->result = GetTheListRefs(kListField, &call->columnRefs, &columns, cb);
+  if (call->result != kCvResultOk) return;
   ReadFormatStrings(f, cb);
   PrepareVariants(block);
   if (f->rowDelim[0] == 0 || f->colDelim[0] == 0) {

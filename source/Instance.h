@@ -39,15 +39,14 @@ typedef struct WorkBuffer {
   qchar* start;     /* while locked */
 } WorkBuffer;
 
-enum { kGrowOk = 0, kGrowRefused = 1, kGrowLost = 2 };
-
 /* Grows the buffer by half its size, or by its step when the larger block
- * cannot be had, at most to the largest block.  kGrowOk: grown and locked again, start
- * updated.  kGrowRefused: the resize failed; the old block, unchanged, is
- * locked again into start (null if that failed too).  kGrowLost: grown but
- * not locked again; start is null. */
-int GrowWorkBuffer(WorkBuffer* buffer);
+ * cannot be had, at most to the largest block.  kCvResultOk: grown and
+ * locked again, start updated.  kCvResultGrowth: either the resize failed
+ * and the old block, unchanged, is locked again into start (null if that
+ * failed too), or the block grew but could not be locked again and start is
+ * null. */
+ResultCode GrowWorkBuffer(WorkBuffer* buffer);
 /* Grows until `chars` host characters fit; the result as GrowWorkBuffer. */
-int EnsureWorkRoom(WorkBuffer* buffer, int64_t chars);
+ResultCode EnsureWorkRoom(WorkBuffer* buffer, int64_t chars);
 
 #endif

@@ -36,11 +36,8 @@ void StringToList(CommandCall* call) {
   if (call->paramCount >= 3) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
   ClearList(kListField, cb);
   int16_t columns = 0;
-  call->columnRefs = GetTheListRefs(kListField, &columns, cb);
-  if (call->columnRefs == nullptr || columns < 1) {
-    call->result = ColumnRefsResult(columns);
-    return;
-  }
+  call->result = GetTheListRefs(kListField, &call->columnRefs, &columns, cb);
+  if (call->result != kCvResultOk) return;
 
   HostText text = {0, nullptr};
   switch (CopyHostText(kStringField, 0, 0, 0, &call->stringHandle, &text, cb)) {
@@ -56,10 +53,7 @@ void StringToList(CommandCall* call) {
       break;
   }
   int32_t rows = countDelimiters(text.text, text.count, delimiter) / columns;
-  if (!SetListLines(kListField, rows, call->block->lineCountRef, cb)) {
-    call->result = kCvResultResource;
-  } else {
-    storeCells(call, text.text, rows, delimiter);
-  }
+  call->result = SetListLines(kListField, rows, call->block->lineCountRef, cb);
+  if (call->result == kCvResultOk) storeCells(call, text.text, rows, delimiter);
   UnlockXPHandle(call->stringHandle);
 }

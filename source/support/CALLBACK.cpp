@@ -73,9 +73,9 @@ int32_t ListLineCount(int16_t list, int16_t lineCountRef, HostCallback cb) {
 
 void ClearList(int16_t list, HostCallback cb) { DoListOp(kCvListClear, list, 0, cb); }
 
-int SetListLines(int16_t list, int32_t n, int16_t lineCountRef, HostCallback cb) {
-  if (!DoListOp(kCvListSetLines, list, n, cb)) return 1;
-  return ListLineCount(list, lineCountRef, cb) == n;
+ResultCode SetListLines(int16_t list, int32_t n, int16_t lineCountRef, HostCallback cb) {
+  if (!DoListOp(kCvListSetLines, list, n, cb)) return kCvResultOk;
+  return ListLineCount(list, lineCountRef, cb) == n ? kCvResultOk : kCvResultResource;
 }
 
 qchar ReadDelimiter(int16_t field, qchar fallback, HostCallback cb) {

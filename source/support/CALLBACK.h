@@ -25,8 +25,9 @@ int32_t GetListDef(int16_t list, int16_t maximum, void* destination, HostCallbac
 /* The idioms. */
 int32_t ListLineCount(int16_t list, int16_t lineCountRef, HostCallback cb);
 void ClearList(int16_t list, HostCallback cb);
-/* 1 when the host set n lines or could not say; 0 when it reports a different count. */
-int SetListLines(int16_t list, int32_t n, int16_t lineCountRef, HostCallback cb);
+/* kCvResultOk when the host set n lines or could not say; kCvResultResource
+ * when it reports a different count. */
+ResultCode SetListLines(int16_t list, int32_t n, int16_t lineCountRef, HostCallback cb);
 /* The first character of the parameter, or `fallback` when it is empty. */
 qchar ReadDelimiter(int16_t field, qchar fallback, HostCallback cb);
 void ReadStringParameter(int16_t field, qchar* destination, HostCallback cb);
