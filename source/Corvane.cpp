@@ -18,6 +18,9 @@
 #define CORVANE_EXPORT __attribute__((visibility("default")))
 #endif
 
+/* The only sign of a load that could not allocate its instance. */
+enum { kNoInstanceBeepHz = 1500, kNoInstanceBeepMs = 2 };
+
 static void releaseBlock(InstanceBlock* block) {
   if (block->scratchBuffer != nullptr) DisposeXPHandle(block->scratchBuffer);
   if (block->bigBuffer != nullptr) DisposeXPHandle(block->bigBuffer);
@@ -30,7 +33,7 @@ static void loadInstance(void** slot, HostCallback cb) {
 
   InstanceBlock* block = static_cast<InstanceBlock*>(NewXPPointer((XPSize)sizeof(InstanceBlock)));
   if (block == nullptr) {
-    XPBeep(1500, 2);
+    XPBeep(kNoInstanceBeepHz, kNoInstanceBeepMs);
     return;
   }
   block->state = CORVANE_STATE_LOAD;

@@ -16,7 +16,16 @@
 #include "TextSearch.h"
 #include "kXPqUtil.h"
 
-enum { kStringField = kCvFieldParam1, kListField = kCvFieldParam1 + 1 };
+enum {
+  kStringField = kCvFieldParam1,
+  kListField = kCvFieldParam1 + 1,
+  /* Characters the string handle has room for past the text and the last
+   * column's suffix, rowSuffix and rowDelim. */
+  kTextSpareChars = 10,
+  /* Behind the delivered text: a rowDelim appended, its terminator and one
+   * spare character. */
+  kTextReserveChars = 2
+};
 
 static const qchar kNoText[1] = {0};
 
@@ -76,8 +85,8 @@ static ResultCode prepareColumnSearchers(CommandCall* call, Separators* s, int32
     patternChars += length + 1;
     borderEntries += length + 1;
   }
-  int64_t bytes =
-      searchers * (int64_t)sizeof(TextSearcher) + borderEntries * 4 + patternChars * (int64_t)sizeof(qchar);
+  int64_t bytes = searchers * (int64_t)sizeof(TextSearcher) + borderEntries * (int64_t)sizeof(int32_t) +
+                  patternChars * (int64_t)sizeof(qchar);
   if (bytes > XP_SIZE_MAX) return kCvResultResource;
   uint8_t* space = static_cast<uint8_t*>(NewXPPointer((XPSize)bytes));
   if (space == nullptr) return kCvResultResource;
@@ -227,9 +236,11 @@ void FormattedStringToList(CommandCall* call) {
   ClearList(kListField, cb);
 
   int32_t rowDelimLength = OMstrlen(f->rowDelim);
-  int32_t extra = OMstrlen(ColumnSuffix(f, columns - 1)) + OMstrlen(f->rowSuffix) + rowDelimLength + 10;
+  int32_t extra =
+      OMstrlen(ColumnSuffix(f, columns - 1)) + OMstrlen(f->rowSuffix) + rowDelimLength + kTextSpareChars;
   HostText text = {0, nullptr};
-  switch (CopyHostText(kStringField, extra, 4, rowDelimLength + 2, &call->stringHandle, &text, cb)) {
+  switch (CopyHostText(kStringField, extra, kCvHandleCountBytes, rowDelimLength + kTextReserveChars,
+                       &call->stringHandle, &text, cb)) {
     case kCopyEmptyField:
       call->result = kCvResultBadParams;
       return;

@@ -10,6 +10,7 @@ enum {
   kListField = kCvFieldParam1,
   kStringField = kCvFieldParam1 + 1,
   kDelimField = kCvFieldParam1 + 2,
+  kDelimParams = 3, /* parameters that include the delimiter */
   kCellMaximum = kCvListCellChars,
   kCellRoom = kCellMaximum + 2 /* the cell, its delimiter, the terminator */
 };
@@ -53,7 +54,7 @@ void ListToString(CommandCall* call) {
     return;
   }
   qchar delimiter = kCvDefaultDelimiter;
-  if (call->paramCount >= 3) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
+  if (call->paramCount >= kDelimParams) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
 
   const qchar empty[1] = {0};
   WriteStringResult(kStringField, empty, cb);

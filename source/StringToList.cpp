@@ -5,7 +5,12 @@
 #include "CommandCall.h"
 #include "kXPqUtil.h"
 
-enum { kStringField = kCvFieldParam1, kListField = kCvFieldParam1 + 1, kDelimField = kCvFieldParam1 + 2 };
+enum {
+  kStringField = kCvFieldParam1,
+  kListField = kCvFieldParam1 + 1,
+  kDelimField = kCvFieldParam1 + 2,
+  kDelimParams = 3 /* parameters that include the delimiter */
+};
 
 static int32_t countDelimiters(const qchar* text, int32_t count, qchar delimiter) {
   int32_t found = 0;
@@ -33,7 +38,7 @@ void StringToList(CommandCall* call) {
     return;
   }
   qchar delimiter = kCvDefaultDelimiter;
-  if (call->paramCount >= 3) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
+  if (call->paramCount >= kDelimParams) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
   ClearList(kListField, cb);
   int16_t columns = 0;
   call->result = GetTheListRefs(kListField, &call->columnRefs, &columns, cb);

@@ -38,6 +38,7 @@ PIN(kCvFieldParam1, 211);
 PIN(kCvOpGetFldRef, 28);
 PIN(kCvOpGetListDef, 52);
 PIN(kCvKindHandle, 8);
+PIN(kCvHandleCountBytes, 4);
 
 /* The 16-bit slot of GetListDef's maximum: 64,000 arrives as -1536. */
 typedef char pinned_definitionSlot[(int16_t)(uint16_t)kCvDefinitionBytes == -1536 ? 1 : -1];

@@ -77,6 +77,8 @@ enum {
   kCvKindLength = 4,      /* int32 length in characters */
   kCvKindHandle = 8       /* whole text into a movable handle: int32 count, characters */
 };
+/* Kind 8: the characters follow a 32-bit count at the head of the block. */
+enum { kCvHandleCountBytes = 4 };
 
 /* DoListOp operations. */
 enum { kCvListClear = 0, kCvListSetLines = 6 };

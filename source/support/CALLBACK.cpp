@@ -64,9 +64,12 @@ int32_t GetListDef(int16_t list, int16_t maximum, void* destination, HostCallbac
   return cb(kCvOpGetListDef, (int)list, (int)maximum, destination);
 }
 
+/* Row 0 of a list holds its line count; the maximum passed with a number. */
+enum { kLineCountRow = 0, kNumberMaximum = 10 };
+
 int32_t ListLineCount(int16_t list, int16_t lineCountRef, HostCallback cb) {
   double lines = 0;
-  GetLstVal(list, 0, lineCountRef, kCvKindDouble, 10, &lines, cb);
+  GetLstVal(list, kLineCountRow, lineCountRef, kCvKindDouble, kNumberMaximum, &lines, cb);
   if (!(lines > -2147483649.0 && lines < 2147483648.0)) return 0;
   return (int32_t)lines;
 }
@@ -103,7 +106,7 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
                  XPHandle* handle, HostText* out, HostCallback cb) {
   const int32_t unit = (int32_t)sizeof(qchar);
   int32_t length = 0;
-  GetFldVal(field, kCvKindLength, 4, &length, cb);
+  GetFldVal(field, kCvKindLength, (int32_t)sizeof length, &length, cb);
   if (length == 0) return kCopyEmptyField;
   XPSize size = XPByteCount((int64_t)length + extraChars, unit, extraBytes);
   if (length < 0 || size < 0) return kCopyNoMemory;
@@ -113,7 +116,7 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
   GetFldVal(field, kCvKindHandle, 0, handle, cb);
   if (*handle == nullptr) return kCopyNoMemory;
   XPSize actual = XPHandleSize(*handle);
-  if (actual < 4) return kCopyNoMemory;
+  if (actual < kCvHandleCountBytes) return kCopyNoMemory;
   void* block = LockXPHandle(*handle);
   if (block == nullptr) return kCopyNoMemory;
   int32_t count = readCount(block);
@@ -121,8 +124,8 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
     UnlockXPHandle(*handle);
     return kCopyNothing;
   }
-  XPSize needed = XPByteCount(count, unit, 4);
-  XPSize wanted = XPByteCount((int64_t)count + reserveChars, unit, 4);
+  XPSize needed = XPByteCount(count, unit, kCvHandleCountBytes);
+  XPSize wanted = XPByteCount((int64_t)count + reserveChars, unit, kCvHandleCountBytes);
   if (count < 0 || needed < 0 || needed > actual || wanted < 0) {
     UnlockXPHandle(*handle);
     return kCopyNoMemory;
@@ -134,6 +137,6 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
     if (block == nullptr) return kCopyNoMemory;
   }
   out->count = count;
-  out->text = reinterpret_cast<qchar*>(static_cast<uint8_t*>(block) + 4);
+  out->text = reinterpret_cast<qchar*>(static_cast<uint8_t*>(block) + kCvHandleCountBytes);
   return kCopyOk;
 }

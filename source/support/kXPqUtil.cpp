@@ -32,7 +32,7 @@ void DisposeXPPointer(void* block) { GlobalFree(block); }
 
 XPHandle NewXPHandle(XPSize size) {
   if (size < 0 || XPFaultPoint()) return nullptr;
-  UINT flags = size <= 8192 ? (GMEM_MOVEABLE | GMEM_ZEROINIT) : GMEM_MOVEABLE;
+  UINT flags = size <= kXPZeroFilledBytes ? (GMEM_MOVEABLE | GMEM_ZEROINIT) : GMEM_MOVEABLE;
   return GlobalAlloc(flags, (SIZE_T)size);
 }
 
@@ -78,7 +78,7 @@ XPHandle NewXPHandle(XPSize size) {
   if (size < 0 || size > XP_HANDLE_SIZE_MAX || XPFaultPoint()) return nullptr;
   size_t total = (size_t)size + CORVANE_HANDLE_HEADER;
   CorvanePortableHandle* record =
-      static_cast<CorvanePortableHandle*>(size <= 8192 ? calloc(1, total) : malloc(total));
+      static_cast<CorvanePortableHandle*>(size <= kXPZeroFilledBytes ? calloc(1, total) : malloc(total));
   if (record == nullptr) return nullptr;
   record->size = size;
   record->locks = 0;

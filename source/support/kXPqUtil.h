@@ -11,6 +11,7 @@ void DisposeXPPointer(void* block);
 
 /* A movable block, or null.  Zero-filled up to 8,192 bytes; larger blocks
  * have undefined contents.  A size below 0 fails. */
+enum { kXPZeroFilledBytes = 8192 };
 XPHandle NewXPHandle(XPSize size);
 /* 0 on success (the variable may now hold a new handle; added bytes are
  * zero-filled), 1 on failure (variable, size and contents unchanged). */
