@@ -239,19 +239,9 @@ void FormattedStringToList(CommandCall* call) {
   int32_t extra =
       OMstrlen(ColumnSuffix(f, columns - 1)) + OMstrlen(f->rowSuffix) + rowDelimLength + kTextSpareChars;
   HostText text = {0, nullptr};
-  switch (CopyHostText(kStringField, extra, kCvHandleCountBytes, rowDelimLength + kTextReserveChars,
-                       &call->stringHandle, &text, cb)) {
-    case kCopyEmptyField:
-      call->result = kCvResultBadParams;
-      return;
-    case kCopyNoMemory:
-      call->result = kCvResultResource;
-      return;
-    case kCopyNothing:
-      return;
-    default:
-      break;
-  }
+  call->result = CopyHostText(kStringField, extra, kCvHandleCountBytes, rowDelimLength + kTextReserveChars,
+                              &call->stringHandle, &text, cb);
+  if (call->result != kCvResultOk || text.count == 0) return;
   parseText(call, text.text, text.count, columns);
   UnlockXPHandle(call->stringHandle);
 }

@@ -45,18 +45,8 @@ void StringToList(CommandCall* call) {
   if (call->result != kCvResultOk) return;
 
   HostText text = {0, nullptr};
-  switch (CopyHostText(kStringField, 0, 0, 0, &call->stringHandle, &text, cb)) {
-    case kCopyEmptyField:
-      call->result = kCvResultBadParams;
-      return;
-    case kCopyNoMemory:
-      call->result = kCvResultResource;
-      return;
-    case kCopyNothing:
-      return;
-    default:
-      break;
-  }
+  call->result = CopyHostText(kStringField, 0, 0, 0, &call->stringHandle, &text, cb);
+  if (call->result != kCvResultOk || text.count == 0) return;
   int32_t rows = countDelimiters(text.text, text.count, delimiter) / columns;
   call->result = SetListLines(kListField, rows, call->block->lineCountRef, cb);
   if (call->result == kCvResultOk) storeCells(call, text.text, rows, delimiter);

@@ -102,8 +102,11 @@ static int32_t readCount(const void* block) {
   return (int32_t)n;
 }
 
-int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t reserveChars,
-                 XPHandle* handle, HostText* out, HostCallback cb) {
+/* How copyHostText ends; CopyHostText turns it into a result code. */
+enum { kCopyOk, kCopyEmptyField, kCopyNoMemory, kCopyNothing };
+
+static int copyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t reserveChars,
+                        XPHandle* handle, HostText* out, HostCallback cb) {
   const int32_t unit = (int32_t)sizeof(qchar);
   int32_t length = 0;
   GetFldVal(field, kCvKindLength, (int32_t)sizeof length, &length, cb);
@@ -139,4 +142,18 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
   out->count = count;
   out->text = reinterpret_cast<qchar*>(static_cast<uint8_t*>(block) + kCvHandleCountBytes);
   return kCopyOk;
+}
+
+ResultCode CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t reserveChars,
+                        XPHandle* handle, HostText* out, HostCallback cb) {
+  out->count = 0;
+  out->text = nullptr;
+  switch (copyHostText(field, extraChars, extraBytes, reserveChars, handle, out, cb)) {
+    case kCopyEmptyField:
+      return kCvResultBadParams;
+    case kCopyNoMemory:
+      return kCvResultResource;
+    default:
+      return kCvResultOk; /* delivered, or nothing delivered: count 0 */
+  }
 }
