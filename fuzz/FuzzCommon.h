@@ -251,7 +251,7 @@ class Run {
     const int result = h.result();
     CVFUZZ_CHECK_EQ(h.resultWrites(), 1, "field 200 is written once per execute");
     CVFUZZ_CHECK(result == 0 || result == 2 || result == 3 || result == 4 || result == 5,
-                 "a result code of the failure tables");
+                 "one of the plug-in's result codes");
     if (arm != nullptr) {
       const bool reached = points() >= setting_.failAt;
       arm(0, 0);

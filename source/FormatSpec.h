@@ -1,5 +1,5 @@
-/* FormatSpec.h - the format specification of the formatted commands: the
- * six format strings, the separators joined from them, the "VARIANT:" lists
+/* FormatSpec.h - how the formatted commands frame a list's rows and cells:
+ * the six format strings, the separators joined from them, the "VARIANT:" lists
  * that give each column its own prefix or suffix, and the routines that
  * read and split them (FormatStrings.cpp). */
 #ifndef CORVANE_FORMATSPEC_H
@@ -36,7 +36,7 @@ typedef struct FormatSpec {
   int32_t suffixVariant;
   /* Offsets into colPrefix (0..127) and colSuffix (128..255). */
   int16_t variantOffsets[2 * kVariantEntries];
-  /* Entries each side of the table really holds, 0 without a list. */
+  /* Entries each side's variant list really holds, 0 without a list. */
   int16_t variantCount[2];
 } FormatSpec;
 

@@ -74,7 +74,7 @@ static int32_t columnSeparatorLength(const FormatSpec* f, int32_t i) {
   return length;
 }
 
-/* Lays out the per-column searchers, their patterns and failure tables in
+/* Lays out the per-column searchers, their patterns and border arrays in
  * one block, which the entry point frees. */
 static ResultCode prepareColumnSearchers(CommandCall* call, Separators* s, int32_t columns) {
   const FormatSpec* f = &call->block->format;

@@ -39,8 +39,8 @@ struct Scenario {
   std::function<void(Host&, bool unicode)> prepare;
   // The result code for a failure at point n, alone or with every later one.
   std::function<int(int32_t n, bool onward)> code;
-  // Whether the fields and lists left by a failure at point n are as the
-  // failure tables say.  `full` is what a run without failure leaves.
+  // Whether the fields and lists left by a failure at point n are what that
+  // failure must leave.  `full` is what a run without failure leaves.
   std::function<bool(const Host&, int32_t n, const std::u32string& fullText, const Rows& fullRows)> state;
 };
 
@@ -107,7 +107,7 @@ class FaultSweep : public PluginTest {
           break;
         }
         EXPECT_EQ(second.result, s.code(n, onward));
-        EXPECT_TRUE(second.stateOk) << "fields and lists as the failure tables say";
+        EXPECT_TRUE(second.stateOk) << "fields and lists as that failure must leave them";
         EXPECT_EQ(second.rerun, 0) << "the instance stays usable";
         EXPECT_TRUE(second.rerunOk) << "and gives the full result again";
         if (HasFailure()) return;

@@ -1,5 +1,5 @@
 // Every misbehaviour our host can simulate, on every command that meets it,
-// both builds: the documented result code, the list or text the command
+// both builds: the result code the failure gives, the list or text the command
 // leaves, nothing written past a block (the sanitizer build), nothing kept
 // (heap count here, LeakSanitizer there), and the fault really happened.
 #include <functional>
