@@ -10,7 +10,7 @@
  * carries the command declarations in a Linux shared object.  It is plain C
  * declarations only (no code, nothing to link), so that a host written in C,
  * C++ or any language that can mirror it builds against it.  `cmake
- * --install` puts it in <prefix>/include/corvane.
+ * --install` of the Linux build puts it in <prefix>/include/corvane.
  */
 #ifndef CORVANE_ABI_H
 #define CORVANE_ABI_H
