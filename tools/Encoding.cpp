@@ -46,13 +46,19 @@ std::optional<std::string> characterProblem(char32_t c, TextMode mode) {
 }
 
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, std::u32string& out) {
-  out.reserve(out.size() + bytes.size());
   const std::size_t start = out.size();
   out.resize(start + bytes.size());  // at most one character per byte
-  char32_t* const to = out.data() + start;
+  std::size_t n = 0;
+  auto problem = decodeText(bytes, mode, out.data() + start, n);
+  out.resize(start + n);
+  return problem;
+}
+
+std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, char32_t* const to,
+                                        std::size_t& written) {
   std::size_t n = 0;
   auto finish = [&](std::optional<DecodeProblem> problem) {
-    out.resize(start + n);
+    written = n;
     return problem;
   };
   if (mode == TextMode::Bytes) {

@@ -16,6 +16,7 @@
 
 namespace corvane::cli {
 
+using corvane::host::CellList;
 using corvane::host::Host;
 
 namespace {
@@ -203,6 +204,37 @@ void splitOff(String& pending, std::size_t end, String& batch) {
   batch.resize(end);
   pending = std::move(rest);
   pending.reserve(batch.capacity());
+}
+
+// --- CSV records straight into the host's list ------------------------------------------
+
+// The cells of the records read, written straight into a host list.
+class ListSink final : public CellSink {
+ public:
+  explicit ListSink(CellList& list) : list_(list) {}
+  char32_t* room(std::size_t most) override { return list_.cellRoom(most); }
+  void cell(std::size_t length) override { list_.addCell(length); }
+  void endRow() override { list_.endRow(); }
+
+ private:
+  CellList& list_;
+};
+
+// Every cell of the list escaped in place; a cell that cannot be is named
+// by the line its row starts on.
+void escapeList(const CellEscaper& escaper, CellList& list, const std::vector<std::size_t>& rowLines,
+                TextMode mode, const std::string& source) {
+  if (escaper.kind() == CellEscape::None) return;
+  std::u32string escaped;
+  for (std::size_t r = 0; r < list.rowCount(); ++r) {
+    for (std::size_t c = 0; c < list.columnCount(); ++c) {
+      escaped.clear();
+      if (auto problem = escaper.escape(list.cell(r, c), escaped))
+        throw Failure(kExitInput, describeEscapeProblem(source, r < rowLines.size() ? rowLines[r] : r + 2,
+                                                        list.columns(), c, *problem, mode));
+      list.setCell(r, c, escaped);
+    }
+  }
 }
 
 // --- CSV in pieces ------------------------------------------------------------------
@@ -431,13 +463,17 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
 
   const std::string name = in.name();
   Work work = [&job, &name, formatted](Host& host, const Batch& batch, BatchResult& result) {
-    Table table = readCsvRecords(batch.bytes, job.dialect, job.mode, name, batch.firstLine, job.columns);
-    result.rows = table.rows.size();
+    // The records go straight into the host's list, without a string a cell.
+    CellList& list = listOfBatch(host, job);
+    ListSink sink(list);
+    const Table table =
+        readCsvRecordsInto(batch.bytes, job.dialect, job.mode, name, batch.firstLine, job.columns, sink);
+    result.rows = list.rowCount();
     result.paddedRows = table.paddedRows;
     result.truncatedRows = table.truncatedRows;
-    if (job.escaper) escapeCells(*job.escaper, table.rows, table.columns, table.rowLines, job.mode, name);
-    const std::u32string text = formatted ? runListToFormatted(host, job, std::move(table), result.longCells)
-                                          : runListToString(host, job, std::move(table), result.longCells);
+    if (job.escaper) escapeList(*job.escaper, list, table.rowLines, job.mode, name);
+    const std::u32string_view text = formatted ? runListToFormatted(host, job, table.rowLines, result.longCells)
+                                               : runListToString(host, job, table.rowLines, result.longCells);
     encodeText(text, job.mode, result.out);
   };
 
