@@ -351,17 +351,23 @@ void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool 
   if (!first) out.push_back(dialect.delimiter);
   const std::size_t start = out.size();
   encodeText(cell, mode, out);
+  const std::string_view written(out.data() + start, out.size() - start);
+  // A byte at a time: cells are short, and a search for each of the
+  // special characters would cost more than the cell.
   if (dialect.tsv) {
-    const std::string_view plain(out.data() + start, out.size() - start);
-    if (plain.find_first_of("\t\n\r\\") == std::string_view::npos) return;
-    const std::string cellBytes(plain);
+    if (std::none_of(written.begin(), written.end(),
+                     [](char c) { return c == '\t' || c == '\n' || c == '\r' || c == '\\'; }))
+      return;
+    const std::string cellBytes(written);
     out.resize(start);
     appendTsvCell(cellBytes, out);
     return;
   }
-  const char special[] = {dialect.delimiter, '"', '\r', '\n', 0};
-  const std::string_view written(out.data() + start, out.size() - start);
-  const bool quote = written.find_first_of(special) != std::string_view::npos || (written.empty() && alone);
+  const char delimiter = dialect.delimiter;
+  const bool quote =
+      (written.empty() && alone) || std::any_of(written.begin(), written.end(), [delimiter](char c) {
+        return c == delimiter || c == '"' || c == '\r' || c == '\n';
+      });
   if (!quote) return;
   const std::string plain(written);
   out.resize(start);

@@ -21,7 +21,9 @@ using corvane::host::Host;
 
 namespace {
 
-constexpr std::size_t kReadBlock = 1 << 20;
+// Small enough that what is left over behind a batch's cut, and copied
+// to the start of the next one, stays cheap next to the batch.
+constexpr std::size_t kReadBlock = 1 << 16;
 
 // --- batches and the workers that run them --------------------------------------
 
@@ -195,15 +197,16 @@ void reportRagged(std::size_t padded, std::size_t truncated, const Job& job) {
 }
 
 // Moves the first `end` characters of `pending` into `batch`, keeping the
-// rest in `pending`: the batch takes the buffer, the rest (less than a read
-// block) is copied.
+// rest in `pending`: the batch takes the buffer, the rest (about a read
+// block) is copied once, into a buffer that holds a batch again.
 template <class String>
 void splitOff(String& pending, std::size_t end, String& batch) {
-  String rest = pending.substr(end);
+  String rest;
+  rest.reserve(pending.size());
+  rest.append(pending, end, String::npos);
   batch = std::move(pending);
   batch.resize(end);
   pending = std::move(rest);
-  pending.reserve(batch.capacity());
 }
 
 // --- CSV records straight into the host's list ------------------------------------------
