@@ -328,9 +328,12 @@ std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect
       quoted = false;  // a doubled quote opens again at once
       continue;
     }
-    // Outside quotes: the next quote or line feed, whichever comes first.
-    const char* q = p;
-    while (q != end && *q != '"' && *q != '\n') ++q;
+    // Outside quotes: the next quote or line feed, whichever comes first
+    // (the line feed found first, then a quote looked for before it).
+    const void* newline = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    const char* lineEnd = newline != nullptr ? static_cast<const char*>(newline) : end;
+    const void* quote = std::memchr(p, '"', static_cast<std::size_t>(lineEnd - p));
+    const char* q = quote != nullptr ? static_cast<const char*>(quote) : lineEnd;
     if (q == end) {
       p = end;
       break;

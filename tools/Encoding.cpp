@@ -4,7 +4,9 @@
 #include <utf8.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace corvane::cli {
 
@@ -73,7 +75,18 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   const char* const end = begin + bytes.size();
   const char* p = begin;
   while (p != end) {
-    // Most text is ASCII: take it a byte at a time without decoding.
+    // Most text is ASCII: eight bytes at a time when none of them is zero
+    // or above 0x7F, else a byte at a time without decoding.
+    while (end - p >= 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, p, 8);
+      constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+      if ((word & kHigh) != 0 || ((word - kOnes) & ~word & kHigh) != 0) break;
+      for (int k = 0; k < 8; ++k) to[n + static_cast<std::size_t>(k)] = static_cast<unsigned char>(p[k]);
+      n += 8;
+      p += 8;
+    }
+    if (p == end) break;
     const auto byte = static_cast<unsigned char>(*p);
     if (byte != 0 && byte < 0x80) {
       to[n++] = byte;
@@ -95,25 +108,43 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
 }
 
 void encodeText(std::u32string_view text, TextMode mode, std::string& out) {
-  const std::size_t start = out.size();
-  out.resize(start + text.size() * (mode == TextMode::Bytes ? 1 : 4));
-  char* const to = out.data() + start;
-  std::size_t n = 0;
-  if (mode == TextMode::Bytes) {
-    for (char32_t c : text) to[n++] = static_cast<char>(static_cast<unsigned char>(c));
-  } else {
-    for (char32_t c : text) {
-      if (c < 0x80) {
-        to[n++] = static_cast<char>(c);
-        continue;
+  // A stretch at a time through a buffer on the stack: growing `out` by the
+  // most a stretch can take would first fill it with zeros.
+  constexpr std::size_t kStretch = 1024;
+  char buffer[4 * kStretch];
+  out.reserve(out.size() + text.size());
+  for (std::size_t at = 0; at < text.size(); at += kStretch) {
+    const std::u32string_view part = text.substr(at, kStretch);
+    std::size_t n = 0;
+    if (mode == TextMode::Bytes) {
+      for (char32_t c : part) buffer[n++] = static_cast<char>(static_cast<unsigned char>(c));
+    } else {
+      for (std::size_t i = 0; i < part.size();) {
+        // Eight ASCII characters at a time, the rest one by one.
+        if (part.size() - i >= 8) {
+          char32_t any = 0;
+          for (std::size_t k = 0; k < 8; ++k) any |= part[i + k];
+          if (any < 0x80) {
+            for (std::size_t k = 0; k < 8; ++k) buffer[n + k] = static_cast<char>(part[i + k]);
+            n += 8;
+            i += 8;
+            continue;
+          }
+        }
+        char32_t c = part[i++];
+        if (c < 0x80) {
+          buffer[n++] = static_cast<char>(c);
+          continue;
+        }
+        // The plug-in only moves the characters it was given, so these are
+        // code points; anything else would have been refused on the way in.
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+        n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), buffer + n) -
+                                     buffer);
       }
-      // The plug-in only moves the characters it was given, so these are
-      // code points; anything else would have been refused on the way in.
-      if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-      n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), to + n) - to);
     }
+    out.append(buffer, n);
   }
-  out.resize(start + n);
 }
 
 std::string encodeText(std::u32string_view text, TextMode mode) {

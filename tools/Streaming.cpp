@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -196,6 +197,18 @@ void reportRagged(std::size_t padded, std::size_t truncated, const Job& job) {
                                       std::to_string(result.batch.firstLine) + " on)");
 }
 
+// The line feeds in `bytes`, found a line at a time.
+std::size_t lineFeeds(std::string_view bytes) {
+  std::size_t count = 0;
+  const char* p = bytes.data();
+  const char* const end = p + bytes.size();
+  while (const void* found = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
+    ++count;
+    p = static_cast<const char*>(found) + 1;
+  }
+  return count;
+}
+
 // Moves the first `end` characters of `pending` into `batch`, keeping the
 // rest in `pending`: the batch takes the buffer, the rest (about a read
 // block) is copied once, into a buffer that holds a batch again.
@@ -277,8 +290,7 @@ class CsvSource {
     }
     auto columns = readCsvHeader(std::string_view(pending_).substr(0, end), dialect_, mode_, in_.name());
     if (lineEnd != nullptr) *lineEnd = lineEndOf(pending_);
-    line_ += static_cast<std::size_t>(
-        std::count(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+    line_ += lineFeeds(std::string_view(pending_).substr(0, end));
     pending_.erase(0, end);
     scanned_ = 0;
     inQuotes_ = false;
@@ -315,7 +327,7 @@ class CsvSource {
     batch.firstLine = line_;
     batch.inputEnd = in_.position() - std::min<std::uint64_t>(in_.position(), pending_.size() - end);
     splitOff(pending_, end, batch.bytes);
-    line_ += static_cast<std::size_t>(std::count(batch.bytes.begin(), batch.bytes.end(), '\n'));
+    line_ += lineFeeds(batch.bytes);
     scanned_ -= std::min(scanned_, end);
     cut_ = 0;
     records_ = 0;
@@ -396,7 +408,7 @@ class TextSource {
       for (char c : block) column_ += isCharacterStart(static_cast<unsigned char>(c)) ? 1 : 0;
       return;
     }
-    line_ += static_cast<std::size_t>(std::count(block.begin(), block.end(), '\n'));
+    line_ += lineFeeds(block);
     column_ = 0;
     for (char c : block.substr(lastBreak + 1))
       column_ += isCharacterStart(static_cast<unsigned char>(c)) ? 1 : 0;
