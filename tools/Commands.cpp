@@ -114,6 +114,9 @@ FilledRows filledRows(const Host& host, const Job& job) {
   FilledRows out;
   out.rows = list.rowCount();
   const std::size_t columns = list.columnCount();
+  // Room for the text of an ASCII list with its separators, so that the
+  // records seldom have to move as they grow.
+  out.csv.reserve(static_cast<std::size_t>(list.characters()) + out.rows * (columns + 2));
   std::u32string plain;
   for (std::size_t r = 0; r < list.rowCount(); ++r) {
     for (std::size_t c = 0; c < columns; ++c) {
@@ -191,7 +194,9 @@ void LongCells::add(const LongCells& other) {
 
 // --- the four commands -----------------------------------------------------------
 
-corvane::host::CellList& listOfBatch(Host& host, const Job& job) { return host.emptyList(kParam1, job.columns); }
+corvane::host::CellList& listOfBatch(Host& host, const Job& job) {
+  return host.emptyList(kParam1, job.columns);
+}
 
 // The memory of the fields stays with the host for the next batch: a list
 // and a text of a batch's size each.

@@ -107,44 +107,58 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   return finish(std::nullopt);
 }
 
-void encodeText(std::u32string_view text, TextMode mode, std::string& out) {
-  // A stretch at a time through a buffer on the stack: growing `out` by the
-  // most a stretch can take would first fill it with zeros.
-  constexpr std::size_t kStretch = 1024;
-  char buffer[4 * kStretch];
-  out.reserve(out.size() + text.size());
-  for (std::size_t at = 0; at < text.size(); at += kStretch) {
-    const std::u32string_view part = text.substr(at, kStretch);
-    std::size_t n = 0;
-    if (mode == TextMode::Bytes) {
-      for (char32_t c : part) buffer[n++] = static_cast<char>(static_cast<unsigned char>(c));
-    } else {
-      for (std::size_t i = 0; i < part.size();) {
-        // Eight ASCII characters at a time, the rest one by one.
-        if (part.size() - i >= 8) {
-          char32_t any = 0;
-          for (std::size_t k = 0; k < 8; ++k) any |= part[i + k];
-          if (any < 0x80) {
-            for (std::size_t k = 0; k < 8; ++k) buffer[n + k] = static_cast<char>(part[i + k]);
-            n += 8;
-            i += 8;
-            continue;
-          }
-        }
-        char32_t c = part[i++];
-        if (c < 0x80) {
-          buffer[n++] = static_cast<char>(c);
-          continue;
-        }
-        // The plug-in only moves the characters it was given, so these are
-        // code points; anything else would have been refused on the way in.
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), buffer + n) -
-                                     buffer);
+namespace {
+
+// Writes `text` at `to`, which has room for four bytes a character; gives
+// the number of bytes written.
+std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) {
+  std::size_t n = 0;
+  if (mode == TextMode::Bytes) {
+    for (char32_t c : text) to[n++] = static_cast<char>(static_cast<unsigned char>(c));
+    return n;
+  }
+  for (std::size_t i = 0; i < text.size();) {
+    // Eight ASCII characters at a time, the rest one by one.
+    if (text.size() - i >= 8) {
+      char32_t any = 0;
+      for (std::size_t k = 0; k < 8; ++k) any |= text[i + k];
+      if (any < 0x80) {
+        for (std::size_t k = 0; k < 8; ++k) to[n + k] = static_cast<char>(text[i + k]);
+        n += 8;
+        i += 8;
+        continue;
       }
     }
-    out.append(buffer, n);
+    char32_t c = text[i++];
+    if (c < 0x80) {
+      to[n++] = static_cast<char>(c);
+      continue;
+    }
+    // The plug-in only moves the characters it was given, so these are
+    // code points; anything else would have been refused on the way in.
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), to + n) - to);
   }
+  return n;
+}
+
+}  // namespace
+
+void encodeText(std::u32string_view text, TextMode mode, std::string& out) {
+  const std::size_t unit = mode == TextMode::Bytes ? 1 : 4;
+  constexpr std::size_t kStretch = 1024;
+  if (text.size() <= kStretch) {  // a cell: straight into `out`
+    const std::size_t start = out.size();
+    out.resize(start + unit * text.size());
+    out.resize(start + encodeInto(text, mode, out.data() + start));
+    return;
+  }
+  // A long text a stretch at a time through a buffer on the stack: growing
+  // `out` by the most it can take would first fill all that with zeros.
+  char buffer[4 * kStretch];
+  out.reserve(out.size() + text.size());
+  for (std::size_t at = 0; at < text.size(); at += kStretch)
+    out.append(buffer, encodeInto(text.substr(at, kStretch), mode, buffer));
 }
 
 std::string encodeText(std::u32string_view text, TextMode mode) {

@@ -487,8 +487,9 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
     result.paddedRows = table.paddedRows;
     result.truncatedRows = table.truncatedRows;
     if (job.escaper) escapeList(*job.escaper, list, table.rowLines, job.mode, name);
-    const std::u32string_view text = formatted ? runListToFormatted(host, job, table.rowLines, result.longCells)
-                                               : runListToString(host, job, table.rowLines, result.longCells);
+    const std::u32string_view text = formatted
+                                         ? runListToFormatted(host, job, table.rowLines, result.longCells)
+                                         : runListToString(host, job, table.rowLines, result.longCells);
     encodeText(text, job.mode, result.out);
   };
 
