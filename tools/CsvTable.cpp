@@ -8,6 +8,7 @@
 #include <csv.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -19,6 +20,29 @@ namespace {
 
 // RFC 4180: spaces belong to the cell; libcsv trims them unless told not to.
 int noSpaces(unsigned char) { return 0; }
+
+// Whether `bytes` holds any of the four, looked for in eight bytes at a
+// time: cells are short, and a search for each one would cost more than
+// the cell.
+bool holdsAnyOf(std::string_view bytes, char a, char b, char c, char d) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+  auto holds = [](std::uint64_t word, char wanted) {
+    const std::uint64_t x =
+        word ^ (kOnes * static_cast<unsigned char>(wanted));  // a zero byte where it stands
+    return ((x - kOnes) & ~x & kHigh) != 0;
+  };
+  std::size_t i = 0;
+  for (; bytes.size() - i >= 8; i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + i, 8);
+    if (holds(word, a) || holds(word, b) || holds(word, c) || holds(word, d)) return true;
+  }
+  for (; i < bytes.size(); ++i) {
+    const char x = bytes[i];
+    if (x == a || x == b || x == c || x == d) return true;
+  }
+  return false;
+}
 
 std::string quoted(std::u32string_view name, TextMode mode) { return "\"" + showEscaped(name, mode) + "\""; }
 
@@ -355,22 +379,14 @@ void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool 
   const std::size_t start = out.size();
   encodeText(cell, mode, out);
   const std::string_view written(out.data() + start, out.size() - start);
-  // A byte at a time: cells are short, and a search for each of the
-  // special characters would cost more than the cell.
   if (dialect.tsv) {
-    if (std::none_of(written.begin(), written.end(),
-                     [](char c) { return c == '\t' || c == '\n' || c == '\r' || c == '\\'; }))
-      return;
+    if (!holdsAnyOf(written, '\t', '\n', '\r', '\\')) return;
     const std::string cellBytes(written);
     out.resize(start);
     appendTsvCell(cellBytes, out);
     return;
   }
-  const char delimiter = dialect.delimiter;
-  const bool quote =
-      (written.empty() && alone) || std::any_of(written.begin(), written.end(), [delimiter](char c) {
-        return c == delimiter || c == '"' || c == '\r' || c == '\n';
-      });
+  const bool quote = (written.empty() && alone) || holdsAnyOf(written, dialect.delimiter, '"', '\r', '\n');
   if (!quote) return;
   const std::string plain(written);
   out.resize(start);

@@ -96,6 +96,16 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
     const char* at = p;
     if (byte == 0)
       return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(0, mode)});
+    // Two bytes (Latin, Greek, Cyrillic ...) are checked here; longer
+    // sequences by the library.
+    if (byte >= 0xC2 && byte <= 0xDF && end - p >= 2 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80) {
+      const char32_t c = (char32_t{byte} & 0x1F) << 6 | (static_cast<unsigned char>(p[1]) & 0x3F);
+      if (mode == TextMode::Latin1 && c > 0xFF)
+        return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
+      to[n++] = c;
+      p += 2;
+      continue;
+    }
     std::uint32_t c = 0;
     if (utf8::internal::validate_next(p, end, c) != utf8::internal::UTF8_OK)
       return finish(

@@ -423,7 +423,15 @@ class TextSource {
 };
 
 std::size_t linesIn(std::u32string_view text) {
-  return static_cast<std::size_t>(std::count(text.begin(), text.end(), U'\n'));
+  // Eight characters a step, which the compiler can do side by side.
+  std::size_t lines = 0, i = 0;
+  for (; text.size() - i >= 8; i += 8) {
+    unsigned found = 0;
+    for (std::size_t k = 0; k < 8; ++k) found += text[i + k] == U'\n' ? 1u : 0u;
+    lines += found;
+  }
+  for (; i < text.size(); ++i) lines += text[i] == U'\n' ? 1 : 0;
+  return lines;
 }
 
 // --- writing in order -----------------------------------------------------------------------
