@@ -58,18 +58,23 @@ int32_t SearchFrom(TextSearcher* s, const qchar* text, int32_t from) {
   const int32_t anchor = s->anchor;
   int32_t pos = s->scanned;
   int32_t state = s->state;
+  int32_t clear = pos; /* the characters before this one are not zero */
   for (;;) {
     if (state == 0 && anchor > 0) {
       /* No match under way: an occurrence can only start where its anchor
        * character stands `anchor` places on, so skip to there, as long as
-       * the characters passed over hold no zero (the text ends there). */
-      int32_t k = 0;
-      while (k < anchor && text[pos + k] != 0) ++k;
-      if (k == anchor) {
+       * the characters passed over hold no zero (the text ends there).
+       * Each character is checked for the zero once, so the search stays
+       * linear. */
+      if (clear < pos) clear = pos;
+      while (clear < pos + anchor && text[clear] != 0) ++clear;
+      if (clear >= pos + anchor) {
         const qchar want = pattern[anchor];
         const qchar* p = text + pos + anchor;
         while (*p != want && *p != 0) ++p;
-        pos = (int32_t)(p - text) - anchor;
+        const int32_t at = (int32_t)(p - text);
+        if (at >= clear) clear = *p != 0 ? at + 1 : at;
+        pos = at - anchor;
       }
     }
     qchar c = text[pos];
