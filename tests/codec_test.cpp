@@ -158,7 +158,10 @@ TEST(TextCodec, RunsOfAsciiAndTheFirstProblemAtEveryOffset) {
     const std::pair<TextMode, std::string> problems[] = {
         {TextMode::Unicode, std::string(1, '\0')},
         {TextMode::Unicode, "\xFF"},
-        {TextMode::Latin1, "\xE2\x82\xAC"},  // U+20AC
+        {TextMode::Unicode, "\xED\xA0\x80"},  // a surrogate
+        {TextMode::Unicode, "\xE0\x80\x80"},  // a zero written long
+        {TextMode::Unicode, "\xC3"},          // a lead byte alone
+        {TextMode::Latin1, "\xE2\x82\xAC"},   // U+20AC
     };
     for (const auto& [mode, bad] : problems) {
       if (mode == TextMode::Latin1 && !latin1) continue;

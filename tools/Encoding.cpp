@@ -96,14 +96,25 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
     const char* at = p;
     if (byte == 0)
       return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(0, mode)});
-    // Two bytes (Latin, Greek, Cyrillic ...) are checked here; longer
-    // sequences by the library.
-    if (byte >= 0xC2 && byte <= 0xDF && end - p >= 2 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80) {
-      const char32_t c = (char32_t{byte} & 0x1F) << 6 | (static_cast<unsigned char>(p[1]) & 0x3F);
+    // Two bytes (Latin, Greek, Cyrillic ...) and three (the rest of the
+    // first plane but surrogates) are checked here, four by the library.
+    const auto second = end - p >= 2 ? static_cast<unsigned char>(p[1]) : 0u;
+    if (byte >= 0xC2 && byte <= 0xDF && (second & 0xC0) == 0x80) {
+      const char32_t c = (char32_t{byte} & 0x1F) << 6 | (second & 0x3F);
       if (mode == TextMode::Latin1 && c > 0xFF)
         return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
       to[n++] = c;
       p += 2;
+      continue;
+    }
+    if (byte >= 0xE0 && byte <= 0xEF && end - p >= 3 && (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80 &&
+        second >= (byte == 0xE0 ? 0xA0u : 0x80u) && second <= (byte == 0xED ? 0x9Fu : 0xBFu)) {
+      const char32_t c = (char32_t{byte} & 0x0F) << 12 | (char32_t{second} & 0x3F) << 6 |
+                         (static_cast<unsigned char>(p[2]) & 0x3F);
+      if (mode == TextMode::Latin1)  // above U+07FF
+        return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
+      to[n++] = c;
+      p += 3;
       continue;
     }
     std::uint32_t c = 0;

@@ -211,11 +211,13 @@ std::size_t lineFeeds(std::string_view bytes) {
 
 // Moves the first `end` characters of `pending` into `batch`, keeping the
 // rest in `pending`: the batch takes the buffer, the rest (about a read
-// block) is copied once, into a buffer that holds a batch again.
+// block) is copied once, into a buffer as large as the last one (unless that
+// grew for one huge batch), so that the next batch need not move again as
+// it grows.
 template <class String>
 void splitOff(String& pending, std::size_t end, String& batch) {
   String rest;
-  rest.reserve(pending.size());
+  rest.reserve(std::min(pending.capacity(), 2 * pending.size()));
   rest.append(pending, end, String::npos);
   batch = std::move(pending);
   batch.resize(end);
