@@ -74,14 +74,18 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   const char* const begin = bytes.data();
   const char* const end = begin + bytes.size();
   const char* p = begin;
+  const char* words = begin;  // eight bytes at a time are tried again from here
   while (p != end) {
     // Most text is ASCII: eight bytes at a time when none of them is zero
-    // or above 0x7F, else a byte at a time without decoding.
-    while (end - p >= 8) {
+    // or above 0x7F, else (for those eight) a character at a time.
+    while (p >= words && end - p >= 8) {
       std::uint64_t word = 0;
       std::memcpy(&word, p, 8);
       constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
-      if ((word & kHigh) != 0 || ((word - kOnes) & ~word & kHigh) != 0) break;
+      if ((word & kHigh) != 0 || ((word - kOnes) & ~word & kHigh) != 0) {
+        words = p + 8;
+        break;
+      }
       for (int k = 0; k < 8; ++k) to[n + static_cast<std::size_t>(k)] = static_cast<unsigned char>(p[k]);
       n += 8;
       p += 8;
@@ -138,9 +142,10 @@ std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) 
     for (char32_t c : text) to[n++] = static_cast<char>(static_cast<unsigned char>(c));
     return n;
   }
+  std::size_t words = 0;  // eight characters at a time are tried again from here
   for (std::size_t i = 0; i < text.size();) {
-    // Eight ASCII characters at a time, the rest one by one.
-    if (text.size() - i >= 8) {
+    // Eight ASCII characters at a time, else (for those eight) one by one.
+    if (i >= words && text.size() - i >= 8) {
       char32_t any = 0;
       for (std::size_t k = 0; k < 8; ++k) any |= text[i + k];
       if (any < 0x80) {
@@ -149,16 +154,24 @@ std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) 
         i += 8;
         continue;
       }
+      words = i + 8;
     }
     char32_t c = text[i++];
     if (c < 0x80) {
       to[n++] = static_cast<char>(c);
-      continue;
+    } else if (c < 0x800) {
+      to[n++] = static_cast<char>(0xC0 | (c >> 6));
+      to[n++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000 && (c < 0xD800 || c > 0xDFFF)) {
+      to[n++] = static_cast<char>(0xE0 | (c >> 12));
+      to[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      to[n++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      // The plug-in only moves the characters it was given, so these are
+      // code points; anything else would have been refused on the way in.
+      if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+      n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), to + n) - to);
     }
-    // The plug-in only moves the characters it was given, so these are
-    // code points; anything else would have been refused on the way in.
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), to + n) - to);
   }
   return n;
 }
