@@ -17,6 +17,11 @@ resident memory and corvane's ratios to its peers; checks that each
 corvane parse gives the CSV back byte for byte.
 
   bench/peers.py --corvane build/release/tools/corvane [--sizes 100M,1G] [--work DIR] [--keep]
+                 [--baseline OTHER/tools/corvane]
+
+--baseline times another corvane (an earlier build) on the same inputs in
+the same run and adds its ratios, so that a change is measured against what
+it changes under the same load.
 
 The 8-bit build runs with --raw-bytes (UTF-8 bytes through unchanged).
 """
@@ -111,6 +116,7 @@ def main():
     ap.add_argument("--work", default=None, help="where the inputs go (default: a temporary directory)")
     ap.add_argument("--keep", action="store_true", help="keep the generated files")
     ap.add_argument("--tables", default="letters,text")
+    ap.add_argument("--baseline", default=None, help="another corvane to time the same way, for ratios")
     args = ap.parse_args()
     if not os.path.exists("/usr/bin/time"):
         sys.exit("peers.py needs /usr/bin/time (Debian package time)")
@@ -140,20 +146,22 @@ def main():
                       (table, size_text, direction, tool, wall, cpu, input_bytes / 1e6 / wall, rss / 1024))
                 sys.stdout.flush()
 
+            programs = [("corvane", args.corvane)] + ([("baseline", args.baseline)] if args.baseline else [])
             for build in ("unicode", "8bit"):
                 extra = ["--build", build] + (["--raw-bytes"] if build == "8bit" else [])
                 for j in (1, jobs):
-                    tool = "corvane %s --jobs %d" % (build, j)
-                    r = timed([args.corvane, "list-to-formatted"] + extra + FORMAT +
-                              ["--jobs", str(j), "-i", csv_path, "-o", md_path])
-                    record("render", tool, r, csv_bytes)
-                    md_bytes = os.path.getsize(md_path)
-                    r = timed([args.corvane, "formatted-to-list"] + extra + FORMAT +
-                              ["--jobs", str(j), "--line-end", "lf", "--columns-from", csv_path, "-i", md_path,
-                               "-o", out])
-                    record("parse", tool, r, md_bytes)
-                    if subprocess.run(["cmp", "-s", csv_path, out]).returncode != 0:
-                        print("  !! %s did not give the CSV back byte for byte" % tool)
+                    for label, program in programs:
+                        tool = "%s %s --jobs %d" % (label, build, j)
+                        r = timed([program, "list-to-formatted"] + extra + FORMAT +
+                                  ["--jobs", str(j), "-i", csv_path, "-o", md_path])
+                        record("render", tool, r, csv_bytes)
+                        md_bytes = os.path.getsize(md_path)
+                        r = timed([program, "formatted-to-list"] + extra + FORMAT +
+                                  ["--jobs", str(j), "--line-end", "lf", "--columns-from", csv_path, "-i", md_path,
+                                   "-o", out])
+                        record("parse", tool, r, md_bytes)
+                        if subprocess.run(["cmp", "-s", csv_path, out]).returncode != 0:
+                            print("  !! %s did not give the CSV back byte for byte" % tool)
             md_bytes = os.path.getsize(md_path)
             r = timed([sys.executable, "-c", PY_RENDER, csv_path, out])
             record("render", "python csv", r, csv_bytes)
@@ -189,7 +197,7 @@ def main():
         small, large = sizes[0], sizes[-1]
         print("\nscaling %s -> %s (time ratio over input ratio; <= 1.1 is the goal)" % (small, large))
         for r in rows:
-            if r[1] != small or not r[3].startswith("corvane"):
+            if r[1] != small or not r[3].startswith(("corvane", "baseline")):
                 continue
             for q in rows:
                 if q[1] == large and q[0] == r[0] and q[2] == r[2] and q[3] == r[3]:
@@ -218,6 +226,10 @@ def ratios(rows, speed, clock, jobs, args):
                              "jobs%d/jobs1 %.2fx" % (jobs, many / one)]
                     parts.append("jobs1/python %.2fx" % (one / py) if py else "python missing")
                     parts.append("jobs1/mlr %.2fx" % (one / peer) if peer else "mlr missing")
+                    base = speed(table, size, direction, "baseline %s --jobs 1" % build, clock)
+                    base_many = speed(table, size, direction, "baseline %s --jobs %d" % (build, jobs), clock)
+                    if base and base_many:
+                        parts.append("vs baseline jobs1 %.2fx jobs%d %.2fx" % (one / base, jobs, many / base_many))
                     print("  " + "  ".join(parts))
 
 

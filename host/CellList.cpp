@@ -89,6 +89,14 @@ void CellList::appendRow(const std::vector<std::u32string>& cells) {
   appendRow(views.data(), views.size());
 }
 
+void CellList::endRow() {
+  const std::size_t end = (rows_ + 1) * columns_.size();
+  for (std::size_t i = end; i < spans_.size(); ++i) live_ -= spans_[i].length;
+  spans_.resize(end);  // empty cells for the missing ones (their offset is 0)
+  ++rows_;
+  ++changes_;
+}
+
 void CellList::resizeRows(std::size_t rows) {
   const std::size_t columns = columns_.size();
   if (rows < rows_) {

@@ -64,6 +64,24 @@ class CellList {
   void appendRow(std::initializer_list<std::u32string_view> cells) { appendRow(cells.begin(), cells.size()); }
   void appendRow(const std::vector<std::u32string_view>& cells) { appendRow(cells.data(), cells.size()); }
   void appendRow(const std::vector<std::u32string>& cells);
+  // Building a row a cell at a time, as a reader finds them: room for a
+  // cell of at most `most` characters at the end of the arena (valid until
+  // the next call of cellRoom), then the cell's length once it is written
+  // there.  endRow() ends the row: missing cells are empty, cells past the
+  // column count are dropped.
+  char32_t* cellRoom(std::size_t most) {
+    if (most > capacity_ - used_) makeRoom(most);
+    return chars_.get() + used_;
+  }
+  void addCell(std::size_t length) {
+    spans_.push_back(Span{used_, length});
+    used_ += length;
+    live_ += length;
+  }
+  // Cells added to the row not yet ended.
+  std::size_t pendingCells() const noexcept { return spans_.size() - rows_ * columns_.size(); }
+  void endRow();
+
   // Adds empty rows or removes rows from the end.
   void resizeRows(std::size_t rows);
   // Removes every row; the memory is kept for the next rows.

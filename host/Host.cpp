@@ -93,6 +93,14 @@ void Host::setText(std::int16_t field, std::u32string text) {
     slot.emplace<TextBuffer>(text);
 }
 
+void Host::assignText(std::int16_t field, std::u32string_view text) {
+  Field& slot = fieldSlot(field);
+  if (auto* buffer = std::get_if<TextBuffer>(&slot))
+    buffer->assign(text);
+  else
+    slot.emplace<TextBuffer>(text);
+}
+
 void Host::setNumber(std::int16_t field, double value) { fieldSlot(field) = value; }
 
 void Host::clearField(std::int16_t field) {
@@ -141,6 +149,18 @@ void Host::setList(std::int16_t field, CellList list) {
   stored.cells = std::move(list);
   stored.id = nextListId_++;
   fieldSlot(field) = std::move(stored);
+}
+
+CellList& Host::emptyList(std::int16_t field, const std::vector<std::u32string>& columns) {
+  StoredList* stored = findList(field);
+  if (stored == nullptr || stored->cells.columns() != columns) {
+    setList(field, CellList(columns));
+    return editCells(field);
+  }
+  fieldSlot(field);  // forgets the list's string form and the cached lookup
+  stored->cells.clearRows();
+  stored->id = nextListId_++;
+  return stored->cells;
 }
 
 namespace {

@@ -150,6 +150,10 @@ class Host {
 
   // --- fields ---------------------------------------------------------------
   void setText(std::int16_t field, std::u32string text);
+  // The same without a copy of its own: the field's memory is reused when
+  // it held a text, so that a program which sets a long text call after
+  // call does not allocate it each time.
+  void assignText(std::int16_t field, std::u32string_view text);
   // The field's text; a number is formatted, a list or a missing field is "".
   std::u32string text(std::int16_t field) const;
   // The field's text without copying it, valid until the field changes;
@@ -163,6 +167,10 @@ class Host {
                std::vector<std::vector<std::u32string>> rows = {});
   // A list built elsewhere, e.g. filled in bulk with CellList::appendRow.
   void setList(std::int16_t field, CellList list);
+  // An empty list of these columns in the field, to be filled in place; it
+  // keeps the memory of the list the field held when that had the same
+  // columns.  To the plug-in it is a new list.
+  CellList& emptyList(std::int16_t field, const std::vector<std::u32string>& columns);
   // The list as strings.  They are made on the first call and made again
   // by a later call when the list has changed in between; the reference
   // stays valid until the field is given another value.  Throws

@@ -1,10 +1,26 @@
 /* TextSearch.cpp - resumable Knuth-Morris-Pratt over host characters. */
 #include "TextSearch.h"
 
+/* How often a character is likely to stand in a text, roughly: line breaks
+ * least, then other control characters, punctuation, other characters,
+ * digits, letters, and the space most. */
+static int Commonness(qchar c) {
+  if (c == '\n' || c == '\r') return 0;
+  if (c < 0x20 || c == 0x7F) return 1;
+  if (c == ' ') return 6;
+  if (c >= '0' && c <= '9') return 4;
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return 5;
+  if (c < 0x80) return 2;
+  return 3;
+}
+
 void SearcherInit(TextSearcher* searcher, const qchar* pattern, int32_t length, int32_t* border) {
   searcher->pattern = pattern;
   searcher->length = length;
   searcher->border = border;
+  searcher->anchor = 0;
+  for (int32_t i = 1; i < length; ++i)
+    if (Commonness(pattern[i]) < Commonness(pattern[searcher->anchor])) searcher->anchor = i;
   border[0] = 0;
   if (length > 0) border[1] = 0;
   int32_t k = 0;
@@ -39,9 +55,28 @@ int32_t SearchFrom(TextSearcher* s, const qchar* text, int32_t from) {
 
   const qchar* pattern = s->pattern;
   const qchar first = pattern[0];
+  const int32_t anchor = s->anchor;
   int32_t pos = s->scanned;
   int32_t state = s->state;
+  int32_t clear = pos; /* the characters before this one are not zero */
   for (;;) {
+    if (state == 0 && anchor > 0) {
+      /* No match under way: an occurrence can only start where its anchor
+       * character stands `anchor` places on, so skip to there, as long as
+       * the characters passed over hold no zero (the text ends there).
+       * Each character is checked for the zero once, so the search stays
+       * linear. */
+      if (clear < pos) clear = pos;
+      while (clear < pos + anchor && text[clear] != 0) ++clear;
+      if (clear >= pos + anchor) {
+        const qchar want = pattern[anchor];
+        const qchar* p = text + pos + anchor;
+        while (*p != want && *p != 0) ++p;
+        const int32_t at = (int32_t)(p - text);
+        if (at >= clear) clear = *p != 0 ? at + 1 : at;
+        pos = at - anchor;
+      }
+    }
     qchar c = text[pos];
     if (state == 0) {
       /* Most of a text is not the first character: skip it quickly. */

@@ -23,6 +23,7 @@ typedef struct TextSearcher {
   int32_t state;   /* pattern characters matched just before `scanned` */
   int32_t found;   /* start of the last occurrence found, or -1 */
   int32_t stopped; /* the zero where the last search gave up, or -1 */
+  int32_t anchor;  /* the pattern's least common character, looked for first */
 } TextSearcher;
 
 /* border has room for length + 1 entries. */

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -122,6 +123,78 @@ TEST(CellEscaping, RandomCellsComeBackAndHoldNoSeparator) {
       ASSERT_FALSE(escaper.unescape(escaped, TextMode::Unicode, back));
       ASSERT_EQ(back, cell) << encodeText(escaped, TextMode::Unicode);
     }
+  }
+}
+
+// Texts of ASCII runs longer and shorter than a machine word, with
+// characters of two, three and four bytes between them, come back from
+// UTF-8 as they were; a zero, a byte that begins nothing or a character
+// Latin-1 lacks, put at any offset, stops the decoding there, with every
+// character before it written.
+TEST(TextCodec, RunsOfAsciiAndTheFirstProblemAtEveryOffset) {
+  std::mt19937 random(11);
+  const std::u32string_view alphabet = U"abcdefgh ,|\n\u00E9\u00FF\u20AC\U0001F600";
+  for (int round = 0; round < 2000; ++round) {
+    std::u32string text;
+    for (std::size_t n = random() % 5; n != 0; --n) {
+      text += std::u32string(random() % 20, U'a' + static_cast<char32_t>(random() % 26));
+      text += randomText(random, alphabet, 3);
+    }
+    std::u32string octets = text;  // any byte but zero, for Bytes
+    for (auto& c : octets) c = 1 + c % 255;
+    for (TextMode mode : {TextMode::Unicode, TextMode::Bytes}) {
+      const std::u32string& original = mode == TextMode::Bytes ? octets : text;
+      std::u32string back;
+      ASSERT_FALSE(decodeText(encodeText(original, mode), mode, back));
+      ASSERT_EQ(back, original);
+    }
+    const std::string bytes = encodeText(text, TextMode::Unicode);
+    // Where a character starts at or before a random offset.
+    std::size_t at = random() % (bytes.size() + 1);
+    while (at != 0 && at < bytes.size() && (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80) --at;
+    std::u32string before;
+    ASSERT_FALSE(decodeText(bytes.substr(0, at), TextMode::Unicode, before));
+    const bool latin1 = std::all_of(before.begin(), before.end(), [](char32_t c) { return c <= 0xFF; });
+    const std::pair<TextMode, std::string> problems[] = {
+        {TextMode::Unicode, std::string(1, '\0')},
+        {TextMode::Unicode, "\xFF"},
+        {TextMode::Unicode, "\xED\xA0\x80"},  // a surrogate
+        {TextMode::Unicode, "\xE0\x80\x80"},  // a zero written long
+        {TextMode::Unicode, "\xC3"},          // a lead byte alone
+        {TextMode::Latin1, "\xE2\x82\xAC"},   // U+20AC
+    };
+    for (const auto& [mode, bad] : problems) {
+      if (mode == TextMode::Latin1 && !latin1) continue;
+      std::u32string got;
+      const auto problem = decodeText(bytes.substr(0, at) + bad + bytes.substr(at), mode, got);
+      ASSERT_TRUE(problem);
+      EXPECT_EQ(problem->byteOffset, at);
+      EXPECT_EQ(got, before);
+    }
+  }
+}
+
+// The row separators the stream cuts at are the ones a plain search finds,
+// one after the other without overlap, for separators whose rarest
+// character stands first, inside or last.
+TEST(FormattedSplit, RowSeparatorsAreThoseAPlainSearchFinds) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 3000; ++round) {
+    Format format;
+    format.rowPrefix = randomText(random, U"|[ a", 2);
+    format.rowSuffix = randomText(random, U"|] a", 2);
+    format.rowDelim = U"\n" + randomText(random, U"\n; ", 1);
+    if (random() % 2 == 0) std::swap(format.rowDelim[0], format.rowDelim.back());
+    format.colDelim = U"|";
+    const FormatShape shape(format, 1 + random() % 3);
+    std::u32string text = shape.rowStart;
+    for (std::size_t n = random() % 40; n != 0; --n)
+      text += random() % 4 == 0 ? shape.rowSep : randomText(random, U"ab |[];\n", 12);
+    std::size_t expected = 0;
+    for (std::size_t at = text.find(shape.rowSep, shape.rowStart.size()); at != std::u32string::npos;
+         at = text.find(shape.rowSep, at + shape.rowSep.size()))
+      ++expected;
+    ASSERT_EQ(countRowSeparators(shape, text), expected) << encodeText(text, TextMode::Unicode);
   }
 }
 

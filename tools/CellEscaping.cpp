@@ -408,13 +408,18 @@ void escapeCells(const CellEscaper& escaper, std::vector<std::vector<std::u32str
     for (std::size_t c = 0; c < rows[r].size(); ++c) {
       escaped.clear();
       if (auto problem = escaper.escape(rows[r][c], escaped))
-        throw Failure(kExitInput, std::string(source) + ": line " +
-                                      std::to_string(r < rowLines.size() ? rowLines[r] : r + 2) + ": " +
-                                      columnName(columns, c, mode) + ", character " +
-                                      std::to_string(problem->character) + ": " + problem->what);
+        throw Failure(kExitInput, describeEscapeProblem(source, r < rowLines.size() ? rowLines[r] : r + 2,
+                                                        columns, c, *problem, mode));
       rows[r][c].swap(escaped);
     }
   }
+}
+
+std::string describeEscapeProblem(std::string_view source, std::size_t line,
+                                  const std::vector<std::u32string>& columns, std::size_t column,
+                                  const CellProblem& problem, TextMode mode) {
+  return std::string(source) + ": line " + std::to_string(line) + ": " + columnName(columns, column, mode) +
+         ", character " + std::to_string(problem.character) + ": " + problem.what;
 }
 
 std::string describeUnescapeProblem(std::string_view source, std::size_t row,

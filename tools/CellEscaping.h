@@ -76,6 +76,11 @@ std::vector<std::u32string> formatSeparators(const Format& format, std::size_t c
 void escapeCells(const CellEscaper& escaper, std::vector<std::vector<std::u32string>>& rows,
                  const std::vector<std::u32string>& columns, const std::vector<std::size_t>& rowLines,
                  TextMode mode, std::string_view source);
+// The message of a cell that does not escape: `line` is the input line its
+// row starts on.
+std::string describeEscapeProblem(std::string_view source, std::size_t line,
+                                  const std::vector<std::u32string>& columns, std::size_t column,
+                                  const CellProblem& problem, TextMode mode);
 // The message of a cell that does not unescape: `row` counts the list's
 // rows from 0.
 std::string describeUnescapeProblem(std::string_view source, std::size_t row,

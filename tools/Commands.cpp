@@ -35,13 +35,14 @@ std::string plural(std::size_t n, const char* one, const char* many) {
 std::string quoted(std::u32string_view text, TextMode mode) { return "\"" + showEscaped(text, mode) + "\""; }
 
 // Cells longer than the command reads are cut by the host: count them.
-void countLongCells(const Table& table, std::size_t limit, TextMode mode, LongCells& out) {
-  for (std::size_t r = 0; r < table.rows.size(); ++r) {
-    for (std::size_t c = 0; c < table.rows[r].size(); ++c) {
-      if (table.rows[r][c].size() <= limit) continue;
+void countLongCells(const corvane::host::CellList& list, const std::vector<std::size_t>& rowLines,
+                    std::size_t limit, TextMode mode, LongCells& out) {
+  for (std::size_t r = 0; r < list.rowCount(); ++r) {
+    for (std::size_t c = 0; c < list.columnCount(); ++c) {
+      if (list.cell(r, c).size() <= limit) continue;
       if (out.count++ == 0)
-        out.first = "line " + std::to_string(table.rowLines.empty() ? r + 2 : table.rowLines[r]) +
-                    ", column " + quoted(table.columns[c], mode);
+        out.first = "line " + std::to_string(r < rowLines.size() ? rowLines[r] : r + 2) + ", column " +
+                    quoted(list.columns()[c], mode);
     }
   }
 }
@@ -113,6 +114,9 @@ FilledRows filledRows(const Host& host, const Job& job) {
   FilledRows out;
   out.rows = list.rowCount();
   const std::size_t columns = list.columnCount();
+  // Room for the text of an ASCII list with its separators, so that the
+  // records seldom have to move as they grow.
+  out.csv.reserve(static_cast<std::size_t>(list.characters()) + out.rows * (columns + 2));
   std::u32string plain;
   for (std::size_t r = 0; r < list.rowCount(); ++r) {
     for (std::size_t c = 0; c < columns; ++c) {
@@ -190,54 +194,51 @@ void LongCells::add(const LongCells& other) {
 
 // --- the four commands -----------------------------------------------------------
 
-std::u32string runListToString(Host& host, const Job& job, Table table, LongCells& longCells) {
-  countLongCells(table, kListToStringCell, job.mode, longCells);
+corvane::host::CellList& listOfBatch(Host& host, const Job& job) {
+  return host.emptyList(kParam1, job.columns);
+}
+
+// The memory of the fields stays with the host for the next batch: a list
+// and a text of a batch's size each.
+std::u32string_view runListToString(Host& host, const Job& job, const std::vector<std::size_t>& rowLines,
+                                    LongCells& longCells) {
+  countLongCells(host.cells(kParam1), rowLines, kListToStringCell, job.mode, longCells);
   ResultContext context = contextFor(CommandId::ListToString, job);
-  host.setList(kParam1, std::move(table.columns), std::move(table.rows));
-  host.setText(kParam2, U"");
+  host.assignText(kParam2, U"");
   if (job.delimiter) host.setText(kParam3, *job.delimiter);
   context.code = execute(host, CommandId::ListToString, job.delimiter ? 3 : 2);
   checkResult(context);
-  std::u32string text = host.text(kParam2);
-  host.clearField(kParam1);
-  host.clearField(kParam2);
-  return text;
+  return host.textView(kParam2);
 }
 
 FilledRows runStringToList(Host& host, const Job& job, std::u32string_view text) {
   ResultContext context = contextFor(CommandId::StringToList, job);
   context.emptyInput = text.empty();
-  host.setText(kParam1, std::u32string(text));
-  host.setList(kParam2, job.columns);
+  host.assignText(kParam1, text);
+  host.emptyList(kParam2, job.columns);
   if (job.delimiter) host.setText(kParam3, *job.delimiter);
   context.code = execute(host, CommandId::StringToList, job.delimiter ? 3 : 2);
   checkResult(context);
   checkCellsStored(host);
-  FilledRows rows = filledRows(host, job);
-  host.clearField(kParam1);
-  host.clearField(kParam2);
-  return rows;
+  return filledRows(host, job);
 }
 
-std::u32string runListToFormatted(Host& host, const Job& job, Table table, LongCells& longCells) {
-  countLongCells(table, kListToFormattedCell, job.mode, longCells);
+std::u32string_view runListToFormatted(Host& host, const Job& job, const std::vector<std::size_t>& rowLines,
+                                       LongCells& longCells) {
+  countLongCells(host.cells(kParam1), rowLines, kListToFormattedCell, job.mode, longCells);
   ResultContext context = contextFor(CommandId::ListToFormatted, job);
-  host.setList(kParam1, std::move(table.columns), std::move(table.rows));
-  host.setText(kParam2, U"");
+  host.assignText(kParam2, U"");
   setFormat(host, job.format);
   context.code = execute(host, CommandId::ListToFormatted, 8);
   checkResult(context);
-  std::u32string text = host.text(kParam2);
-  host.clearField(kParam1);
-  host.clearField(kParam2);
-  return text;
+  return host.textView(kParam2);
 }
 
 FilledRows runFormattedToList(Host& host, const Job& job, std::u32string_view text, const CutCheck* cut) {
   ResultContext context = contextFor(CommandId::FormattedToList, job);
   context.emptyInput = text.empty();
-  host.setText(kParam1, std::u32string(text));
-  host.setList(kParam2, job.columns);
+  host.assignText(kParam1, text);
+  host.emptyList(kParam2, job.columns);
   setFormat(host, job.format);
   context.code = execute(host, CommandId::FormattedToList, 8);
   checkResult(context);
@@ -249,8 +250,6 @@ FilledRows runFormattedToList(Host& host, const Job& job, std::u32string_view te
                           [&list](std::size_t r, std::size_t c) { return list.cell(r, c); });
   }
   if (!rows.uncut) rows = filledRows(host, job);
-  host.clearField(kParam1);
-  host.clearField(kParam2);
   return rows;
 }
 

@@ -85,12 +85,20 @@ struct FilledRows {
 // Failure (result) with a message in the user's terms when the plug-in
 // reports a non-zero result.  A batch's text is the text the command gets.
 
-// ListToString: every cell followed by the delimiter (252 when none is given).
-std::u32string runListToString(corvane::host::Host& host, const Job& job, Table table, LongCells& longCells);
+// The list a batch of records is read into: field 1 of `host`, empty, with
+// the job's columns.  It keeps the memory of the batch before.
+corvane::host::CellList& listOfBatch(corvane::host::Host& host, const Job& job);
 
-// ListToFormattedString.
-std::u32string runListToFormatted(corvane::host::Host& host, const Job& job, Table table,
-                                  LongCells& longCells);
+// ListToString over the list of the batch, filled: every cell followed by
+// the delimiter (252 when none is given).  `rowLines` gives the input line
+// of each row, for messages.  The text is the host's, valid until the host
+// runs again.
+std::u32string_view runListToString(corvane::host::Host& host, const Job& job,
+                                    const std::vector<std::size_t>& rowLines, LongCells& longCells);
+
+// ListToFormattedString, the same way.
+std::u32string_view runListToFormatted(corvane::host::Host& host, const Job& job,
+                                       const std::vector<std::size_t>& rowLines, LongCells& longCells);
 
 // StringToList: the cells of the text into the job's columns, as CSV records.
 FilledRows runStringToList(corvane::host::Host& host, const Job& job, std::u32string_view text);

@@ -8,6 +8,7 @@
 #include <csv.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -20,17 +21,43 @@ namespace {
 // RFC 4180: spaces belong to the cell; libcsv trims them unless told not to.
 int noSpaces(unsigned char) { return 0; }
 
+// Whether `bytes` holds any of the four, looked for in eight bytes at a
+// time: cells are short, and a search for each one would cost more than
+// the cell.
+bool holdsAnyOf(std::string_view bytes, char a, char b, char c, char d) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+  auto holds = [](std::uint64_t word, char wanted) {
+    const std::uint64_t x =
+        word ^ (kOnes * static_cast<unsigned char>(wanted));  // a zero byte where it stands
+    return ((x - kOnes) & ~x & kHigh) != 0;
+  };
+  std::size_t i = 0;
+  for (; bytes.size() - i >= 8; i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + i, 8);
+    if (holds(word, a) || holds(word, b) || holds(word, c) || holds(word, d)) return true;
+  }
+  for (; i < bytes.size(); ++i) {
+    const char x = bytes[i];
+    if (x == a || x == b || x == c || x == d) return true;
+  }
+  return false;
+}
+
 std::string quoted(std::u32string_view name, TextMode mode) { return "\"" + showEscaped(name, mode) + "\""; }
 
 class Reader {
  public:
   Reader(const CsvDialect& dialect, TextMode mode, std::string_view source, bool headerOnly,
-         const std::vector<std::u32string>* columns = nullptr, std::size_t firstLine = 1)
-      : mode_(mode),
+         const std::vector<std::u32string>* columns = nullptr, std::size_t firstLine = 1,
+         CellSink* sink = nullptr)
+      : sink_(sink),
+        mode_(mode),
         source_(source),
         headerOnly_(headerOnly),
         firstLine_(firstLine),
         tsv_(dialect.tsv),
+        delimiter_(dialect.delimiter),
         ragged_(dialect.ragged),
         headerless_(!dialect.header) {
     line_ = firstLine - 1;
@@ -71,6 +98,10 @@ class Reader {
         }
         recordLine_ = line_;
       }
+      if (atBoundary && plainRecord(chunk)) {
+        pos = end;
+        continue;
+      }
       rowEnded_ = false;
       fieldAfterRow_ = false;
       const std::size_t done = csv_parse(&parser_, chunk.data(), chunk.size(), onField, onRow, this);
@@ -104,6 +135,34 @@ class Reader {
     if (!piece_ && !headerless_)
       checkColumnNames(table_.columns, mode_, kExitInput, std::string(source_) + ": header");
     return std::move(table_);
+  }
+
+  // A line that holds a whole record without quotes or carriage returns
+  // (but for the CRLF that ends it), and is not blank, is split at its delimiters here, as
+  // libcsv would split it, but faster.  False, having done nothing, for
+  // any other line.
+  bool plainRecord(std::string_view line) {
+    if (delimiter_ == '"' || delimiter_ == '\r' || delimiter_ == '\n') return false;
+    std::string_view record = line;
+    if (!record.empty() && record.back() == '\n') record.remove_suffix(1);
+    if (!record.empty() && record.back() == '\r') record.remove_suffix(1);
+    if (record.empty() || std::memchr(record.data(), '"', record.size()) != nullptr ||
+        std::memchr(record.data(), '\r', record.size()) != nullptr)
+      return false;
+    std::size_t at = 0;
+    for (;;) {
+      const void* found = std::memchr(record.data() + at, delimiter_, record.size() - at);
+      const std::size_t stop = found != nullptr
+                                   ? static_cast<std::size_t>(static_cast<const char*>(found) - record.data())
+                                   : record.size();
+      field(record.substr(at, stop - at));
+      if (error_) throw Failure(kExitInput, *error_);
+      if (found == nullptr) break;
+      at = stop + 1;
+    }
+    row();
+    if (error_) throw Failure(kExitInput, *error_);
+    return true;
   }
 
   // TSV: one record a line, so a line is read whole and its cells unescaped.
@@ -148,14 +207,27 @@ class Reader {
     fieldAfterRow_ = true;
     if (error_ || (headerOnly_ && haveHeader_)) return;
     std::u32string cell;
-    if (auto problem = decodeText(bytes, mode_, cell)) {
+    std::optional<DecodeProblem> problem;
+    const bool sunk = sink_ != nullptr && haveHeader_;
+    if (sunk) {
+      std::size_t n = 0;
+      problem = decodeText(bytes, mode_, sink_->room(bytes.size()), n);
+      if (!problem) {
+        sink_->cell(n);
+        ++cells_;
+        return;
+      }
+    } else {
+      problem = decodeText(bytes, mode_, cell);
+    }
+    if (problem) {
       // The cell ends on the current line; count back the line breaks that
       // follow the problem inside it.
       const std::size_t after =
           tsv_ ? 0
                : static_cast<std::size_t>(std::count(
                      bytes.begin() + static_cast<std::ptrdiff_t>(problem->byteOffset), bytes.end(), '\n'));
-      const std::size_t k = current_.size();
+      const std::size_t k = sunk ? cells_ : current_.size();
       std::string column = !haveHeader_                ? "header cell " + std::to_string(k + 1)
                            : k < table_.columns.size() ? "column " + quoted(table_.columns[k], mode_)
                                                        : "cell " + std::to_string(k + 1);
@@ -172,15 +244,19 @@ class Reader {
     if (!haveHeader_) {
       table_.columns = std::move(current_);
       haveHeader_ = true;
-    } else if (current_.size() != table_.columns.size() && !fitRagged()) {
-      error_ = where(recordLine_) + std::to_string(current_.size()) + " cell" +
-               (current_.size() == 1 ? "" : "s") +
+    } else if (cellsInRow() != table_.columns.size() && !fitRagged()) {
+      error_ = where(recordLine_) + std::to_string(cellsInRow()) + " cell" + (cellsInRow() == 1 ? "" : "s") +
                (headerless_ ? " where the list has " + std::to_string(table_.columns.size()) + " columns"
                             : " where the header has " + std::to_string(table_.columns.size()));
     } else {
-      table_.rows.push_back(std::move(current_));
+      if (sink_ != nullptr)
+        sink_->endRow();
+      else
+        table_.rows.push_back(std::move(current_));
       table_.rowLines.push_back(recordLine_);
     }
+    cells_ = 0;
+    if (sink_ != nullptr) return;
     current_.clear();
     current_.reserve(table_.columns.size());  // the next row's cells, without growing step by step
   }
@@ -188,19 +264,25 @@ class Reader {
   // A record of another width than the header's, padded or cut when the
   // dialect allows it.
   bool fitRagged() {
-    const bool isShort = current_.size() < table_.columns.size();
+    const bool isShort = cellsInRow() < table_.columns.size();
     if (ragged_ == Ragged::Refuse || (!isShort && ragged_ != Ragged::Truncate)) return false;
-    current_.resize(table_.columns.size());
+    if (sink_ == nullptr) current_.resize(table_.columns.size());  // a sink fits the row as it ends
     ++(isShort ? table_.paddedRows : table_.truncatedRows);
     return true;
   }
 
+  // The cells of the record being read, once the header is known.
+  std::size_t cellsInRow() const { return sink_ != nullptr ? cells_ : current_.size(); }
+
   csv_parser parser_{};
+  CellSink* sink_;  // takes the records' cells, or null for table_.rows
+  std::size_t cells_ = 0;
   TextMode mode_;
   std::string_view source_;
   bool headerOnly_;
   std::size_t firstLine_;
   bool tsv_;
+  char delimiter_;
   Ragged ragged_;
   bool headerless_;     // the columns were named, not read
   bool piece_ = false;  // records of a piece, after the header
@@ -234,6 +316,13 @@ Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode
   return reader.read(bytes);
 }
 
+Table readCsvRecordsInto(std::string_view bytes, const CsvDialect& dialect, TextMode mode,
+                         std::string_view source, std::size_t firstLine,
+                         const std::vector<std::u32string>& columns, CellSink& sink) {
+  Reader reader(dialect, mode, source, false, &columns, firstLine, &sink);
+  return reader.read(bytes);
+}
+
 std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect& dialect, bool& inQuotes,
                                         std::size_t most) {
   std::vector<std::size_t> ends;
@@ -263,9 +352,12 @@ std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect
       quoted = false;  // a doubled quote opens again at once
       continue;
     }
-    // Outside quotes: the next quote or line feed, whichever comes first.
-    const char* q = p;
-    while (q != end && *q != '"' && *q != '\n') ++q;
+    // Outside quotes: the next quote or line feed, whichever comes first
+    // (the line feed found first, then a quote looked for before it).
+    const void* newline = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    const char* lineEnd = newline != nullptr ? static_cast<const char*>(newline) : end;
+    const void* quote = std::memchr(p, '"', static_cast<std::size_t>(lineEnd - p));
+    const char* q = quote != nullptr ? static_cast<const char*>(quote) : lineEnd;
     if (q == end) {
       p = end;
       break;
@@ -286,17 +378,15 @@ void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool 
   if (!first) out.push_back(dialect.delimiter);
   const std::size_t start = out.size();
   encodeText(cell, mode, out);
+  const std::string_view written(out.data() + start, out.size() - start);
   if (dialect.tsv) {
-    const std::string_view plain(out.data() + start, out.size() - start);
-    if (plain.find_first_of("\t\n\r\\") == std::string_view::npos) return;
-    const std::string cellBytes(plain);
+    if (!holdsAnyOf(written, '\t', '\n', '\r', '\\')) return;
+    const std::string cellBytes(written);
     out.resize(start);
     appendTsvCell(cellBytes, out);
     return;
   }
-  const char special[] = {dialect.delimiter, '"', '\r', '\n', 0};
-  const std::string_view written(out.data() + start, out.size() - start);
-  const bool quote = written.find_first_of(special) != std::string_view::npos || (written.empty() && alone);
+  const bool quote = (written.empty() && alone) || holdsAnyOf(written, dialect.delimiter, '"', '\r', '\n');
   if (!quote) return;
   const std::string plain(written);
   out.resize(start);

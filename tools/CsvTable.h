@@ -81,6 +81,25 @@ Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode
                      std::string_view source, std::size_t firstLine,
                      const std::vector<std::u32string>& columns);
 
+// Where readCsvRecordsInto puts the cells, without a string each: room for
+// a cell of at most `most` characters, valid until the next call; the
+// length of the cell written there; the end of a record, which the sink
+// pads with empty cells or cuts to the header's width when the dialect's
+// Ragged lets a record of another width through.
+class CellSink {
+ public:
+  virtual ~CellSink() = default;
+  virtual char32_t* room(std::size_t most) = 0;
+  virtual void cell(std::size_t length) = 0;
+  virtual void endRow() = 0;
+};
+
+// readCsvRecords with the cells given to `sink`: the table it returns has
+// no rows, only their lines and the counts of padded and cut rows.
+Table readCsvRecordsInto(std::string_view bytes, const CsvDialect& dialect, TextMode mode,
+                         std::string_view source, std::size_t firstLine,
+                         const std::vector<std::u32string>& columns, CellSink& sink);
+
 // Writing a table a record at a time: each cell (a quoted one when it
 // needs that; `alone` when it is the record's only cell), then the line end.
 void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool alone,

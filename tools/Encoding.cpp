@@ -4,7 +4,9 @@
 #include <utf8.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace corvane::cli {
 
@@ -46,13 +48,19 @@ std::optional<std::string> characterProblem(char32_t c, TextMode mode) {
 }
 
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, std::u32string& out) {
-  out.reserve(out.size() + bytes.size());
   const std::size_t start = out.size();
   out.resize(start + bytes.size());  // at most one character per byte
-  char32_t* const to = out.data() + start;
+  std::size_t n = 0;
+  auto problem = decodeText(bytes, mode, out.data() + start, n);
+  out.resize(start + n);
+  return problem;
+}
+
+std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, char32_t* const to,
+                                        std::size_t& written) {
   std::size_t n = 0;
   auto finish = [&](std::optional<DecodeProblem> problem) {
-    out.resize(start + n);
+    written = n;
     return problem;
   };
   if (mode == TextMode::Bytes) {
@@ -66,8 +74,23 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, s
   const char* const begin = bytes.data();
   const char* const end = begin + bytes.size();
   const char* p = begin;
+  const char* words = begin;  // eight bytes at a time are tried again from here
   while (p != end) {
-    // Most text is ASCII: take it a byte at a time without decoding.
+    // Most text is ASCII: eight bytes at a time when none of them is zero
+    // or above 0x7F, else (for those eight) a character at a time.
+    while (p >= words && end - p >= 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, p, 8);
+      constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+      if ((word & kHigh) != 0 || ((word - kOnes) & ~word & kHigh) != 0) {
+        words = p + 8;
+        break;
+      }
+      for (int k = 0; k < 8; ++k) to[n + static_cast<std::size_t>(k)] = static_cast<unsigned char>(p[k]);
+      n += 8;
+      p += 8;
+    }
+    if (p == end) break;
     const auto byte = static_cast<unsigned char>(*p);
     if (byte != 0 && byte < 0x80) {
       to[n++] = byte;
@@ -77,6 +100,27 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, s
     const char* at = p;
     if (byte == 0)
       return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(0, mode)});
+    // Two bytes (Latin, Greek, Cyrillic ...) and three (the rest of the
+    // first plane but surrogates) are checked here, four by the library.
+    const auto second = end - p >= 2 ? static_cast<unsigned char>(p[1]) : 0u;
+    if (byte >= 0xC2 && byte <= 0xDF && (second & 0xC0) == 0x80) {
+      const char32_t c = (char32_t{byte} & 0x1F) << 6 | (second & 0x3F);
+      if (mode == TextMode::Latin1 && c > 0xFF)
+        return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
+      to[n++] = c;
+      p += 2;
+      continue;
+    }
+    if (byte >= 0xE0 && byte <= 0xEF && end - p >= 3 && (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80 &&
+        second >= (byte == 0xE0 ? 0xA0u : 0x80u) && second <= (byte == 0xED ? 0x9Fu : 0xBFu)) {
+      const char32_t c = (char32_t{byte} & 0x0F) << 12 | (char32_t{second} & 0x3F) << 6 |
+                         (static_cast<unsigned char>(p[2]) & 0x3F);
+      if (mode == TextMode::Latin1)  // above U+07FF
+        return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
+      to[n++] = c;
+      p += 3;
+      continue;
+    }
     std::uint32_t c = 0;
     if (utf8::internal::validate_next(p, end, c) != utf8::internal::UTF8_OK)
       return finish(
@@ -88,26 +132,67 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, s
   return finish(std::nullopt);
 }
 
-void encodeText(std::u32string_view text, TextMode mode, std::string& out) {
-  const std::size_t start = out.size();
-  out.resize(start + text.size() * (mode == TextMode::Bytes ? 1 : 4));
-  char* const to = out.data() + start;
+namespace {
+
+// Writes `text` at `to`, which has room for four bytes a character; gives
+// the number of bytes written.
+std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) {
   std::size_t n = 0;
   if (mode == TextMode::Bytes) {
     for (char32_t c : text) to[n++] = static_cast<char>(static_cast<unsigned char>(c));
-  } else {
-    for (char32_t c : text) {
-      if (c < 0x80) {
-        to[n++] = static_cast<char>(c);
+    return n;
+  }
+  std::size_t words = 0;  // eight characters at a time are tried again from here
+  for (std::size_t i = 0; i < text.size();) {
+    // Eight ASCII characters at a time, else (for those eight) one by one.
+    if (i >= words && text.size() - i >= 8) {
+      char32_t any = 0;
+      for (std::size_t k = 0; k < 8; ++k) any |= text[i + k];
+      if (any < 0x80) {
+        for (std::size_t k = 0; k < 8; ++k) to[n + k] = static_cast<char>(text[i + k]);
+        n += 8;
+        i += 8;
         continue;
       }
+      words = i + 8;
+    }
+    char32_t c = text[i++];
+    if (c < 0x80) {
+      to[n++] = static_cast<char>(c);
+    } else if (c < 0x800) {
+      to[n++] = static_cast<char>(0xC0 | (c >> 6));
+      to[n++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000 && (c < 0xD800 || c > 0xDFFF)) {
+      to[n++] = static_cast<char>(0xE0 | (c >> 12));
+      to[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      to[n++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
       // The plug-in only moves the characters it was given, so these are
       // code points; anything else would have been refused on the way in.
       if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
       n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), to + n) - to);
     }
   }
-  out.resize(start + n);
+  return n;
+}
+
+}  // namespace
+
+void encodeText(std::u32string_view text, TextMode mode, std::string& out) {
+  const std::size_t unit = mode == TextMode::Bytes ? 1 : 4;
+  constexpr std::size_t kStretch = 1024;
+  if (text.size() <= kStretch) {  // a cell: straight into `out`
+    const std::size_t start = out.size();
+    out.resize(start + unit * text.size());
+    out.resize(start + encodeInto(text, mode, out.data() + start));
+    return;
+  }
+  // A long text a stretch at a time through a buffer on the stack: growing
+  // `out` by the most it can take would first fill all that with zeros.
+  char buffer[4 * kStretch];
+  out.reserve(out.size() + text.size());
+  for (std::size_t at = 0; at < text.size(); at += kStretch)
+    out.append(buffer, encodeInto(text.substr(at, kStretch), mode, buffer));
 }
 
 std::string encodeText(std::u32string_view text, TextMode mode) {

@@ -104,10 +104,60 @@ FormatShape::FormatShape(const Format& format, std::size_t columnCount) : column
   lookahead = longest + 1;
 }
 
+namespace {
+
+// How often a character is likely to stand in a text, roughly: line breaks
+// least, then other control characters, punctuation, other characters,
+// digits, letters, and the space most.
+int commonness(char32_t c) {
+  if (c == U'\n' || c == U'\r') return 0;
+  if (c < 0x20 || c == 0x7F) return 1;
+  if (c == U' ') return 6;
+  if (c >= U'0' && c <= U'9') return 4;
+  if ((c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z')) return 5;
+  if (c < 0x80) return 2;
+  return 3;
+}
+
+// The first occurrence of `pattern` in `text` at or after `from`, as
+// text.find(pattern, from) gives it, found by looking for the pattern's
+// character at `anchor` first: with the rarest one, most of the text is
+// passed over eight characters at a time.
+std::size_t findFrom(std::u32string_view text, std::u32string_view pattern, std::size_t anchor,
+                     std::size_t from) {
+  const std::size_t m = pattern.size();
+  if (m == 0 || text.size() < m || from > text.size() - m) return text.find(pattern, from);
+  const char32_t wanted = pattern[anchor];
+  const char32_t* const begin = text.data();
+  const char32_t* const stop = begin + (text.size() - m) + anchor + 1;  // past the last place it can stand
+  const char32_t* p = begin + from + anchor;
+  for (;;) {
+    while (stop - p >= 8) {
+      bool hit = false;
+      for (int k = 0; k < 8; ++k) hit |= p[k] == wanted;
+      if (hit) break;
+      p += 8;
+    }
+    while (p != stop && *p != wanted) ++p;
+    if (p == stop) return std::u32string_view::npos;
+    const std::size_t at = static_cast<std::size_t>(p - begin) - anchor;
+    if (text.compare(at, m, pattern) == 0) return at;
+    ++p;
+  }
+}
+
+}  // namespace
+
+RowSeparatorScan::RowSeparatorScan(const FormatShape& shape) : shape_(shape) {
+  const std::u32string& pattern = shape.rowSep;
+  for (std::size_t i = 1; i < pattern.size(); ++i)
+    if (commonness(pattern[i]) < commonness(pattern[anchor_])) anchor_ = i;
+}
+
 std::size_t RowSeparatorScan::next(std::u32string_view text) {
   const std::u32string& pattern = shape_.rowSep;
   if (from_ > text.size()) return std::u32string_view::npos;
-  const std::size_t at = text.find(pattern, from_);
+  const std::size_t at = findFrom(text, pattern, anchor_, from_);
   if (at == std::u32string_view::npos) {
     // Go on later from where an occurrence could still begin.
     const std::size_t keep = pattern.size() - 1;

@@ -53,7 +53,7 @@ struct FormatShape {
 // text that grows at its end.
 class RowSeparatorScan {
  public:
-  explicit RowSeparatorScan(const FormatShape& shape) : shape_(shape) {}
+  explicit RowSeparatorScan(const FormatShape& shape);
   // Starts again on a text that begins with a row (rowStart): the search
   // goes on behind it.
   void restart() { from_ = shape_.rowStart.size(); }
@@ -66,6 +66,7 @@ class RowSeparatorScan {
 
  private:
   const FormatShape& shape_;
+  std::size_t anchor_ = 0;  // the character of the separator looked for first
   std::size_t from_ = 0;
 };
 
