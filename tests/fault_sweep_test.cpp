@@ -248,12 +248,7 @@ TEST_P(FaultSweep, ListToFormattedStringWithGrowth) {
 void prepareParse(Host& h, const FormatStrings& f, const std::u32string& text) {
   h.setText(P1, text);
   h.setList(P2, {U"a", U"b", U"c"}, {{U"untouched"}});
-  h.setText(P3, f.rowPrefix);
-  h.setText(P4, f.rowSuffix);
-  h.setText(P5, f.rowDelim);
-  h.setText(P6, f.colPrefix);
-  h.setText(P7, f.colSuffix);
-  h.setText(P8, f.colDelim);
+  setFormats(h, f);
 }
 
 // The column definition and the references come before the list is

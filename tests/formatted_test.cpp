@@ -19,18 +19,10 @@ const Rows kWorkedList{{U"x1", U"y1"}, {U"x2", U"y2"}};
 
 class Formatted : public PluginTest {
  protected:
-  void setFormats(const FormatStrings& f) {
-    host->setText(P3, f.rowPrefix);
-    host->setText(P4, f.rowSuffix);
-    host->setText(P5, f.rowDelim);
-    host->setText(P6, f.colPrefix);
-    host->setText(P7, f.colSuffix);
-    host->setText(P8, f.colDelim);
-  }
   std::u32string render(const std::vector<std::u32string>& columns, const Rows& rows, const FormatStrings& f,
                         int* result, int params = 8) {
     host->setList(P1, columns, rows);
-    setFormats(f);
+    setFormats(*host, f);
     *result = run(kLtfs, params);
     return host->text(P2);
   }
@@ -38,7 +30,7 @@ class Formatted : public PluginTest {
              int* result, int params = 8) {
     host->setText(P1, text);
     host->setList(P2, columns, {{U"untouched"}});
-    setFormats(f);
+    setFormats(*host, f);
     *result = run(kFstl, params);
     return host->list(P2).rows;
   }
@@ -245,18 +237,10 @@ TEST_P(Formatted, AllocationFailuresGiveTheirResultCodes) {
   Faults faults(withFaults());
   h.load();
   const FormatStrings f{U"{", U"}", U";", U"VARIANT:[,<", U"]", U","};
-  auto setFormats = [&] {
-    h.setText(P3, f.rowPrefix);
-    h.setText(P4, f.rowSuffix);
-    h.setText(P5, f.rowDelim);
-    h.setText(P6, f.colPrefix);
-    h.setText(P7, f.colSuffix);
-    h.setText(P8, f.colDelim);
-  };
   // ListToFormattedString: definition, ColumnRefs, lock of the BigBuffer.
   for (int32_t point : {1, 2, 3}) {
     h.setList(P1, kTwoColumns, kWorkedList);
-    setFormats();
+    setFormats(h, f);
     h.setText(P2, U"old");
     h.setCommand(kLtfs);
     h.setParamCount(8);
@@ -271,7 +255,7 @@ TEST_P(Formatted, AllocationFailuresGiveTheirResultCodes) {
   for (int32_t point : {1, 2, 3, 4, 5}) {
     h.setText(P1, U"{[a],<b]};{[x],<y]}");
     h.setList(P2, kTwoColumns, {{U"old"}});
-    setFormats();
+    setFormats(h, f);
     h.setCommand(kFstl);
     h.setParamCount(8);
     faults.failOnly(point);
@@ -296,12 +280,7 @@ TEST_P(Formatted, TheBigBufferGrowsAndKeepsItsSize) {
                     ascii(std::to_string(r))});
   const FormatStrings f{U"<tr>", U"</tr>", U"\n", U"<td>", U"</td>", U""};
   h.setList(P1, kTwoColumns, rows);
-  h.setText(P3, f.rowPrefix);
-  h.setText(P4, f.rowSuffix);
-  h.setText(P5, f.rowDelim);
-  h.setText(P6, f.colPrefix);
-  h.setText(P7, f.colSuffix);
-  h.setText(P8, f.colDelim);
+  setFormats(h, f);
   h.setCommand(kLtfs);
   h.setParamCount(8);
   faults.count();
@@ -324,12 +303,7 @@ TEST_P(Formatted, TheBigBufferGrowsAndKeepsItsSize) {
     Host g(withFaults());
     g.load();
     g.setList(P1, kTwoColumns, rows);
-    g.setText(P3, f.rowPrefix);
-    g.setText(P4, f.rowSuffix);
-    g.setText(P5, f.rowDelim);
-    g.setText(P6, f.colPrefix);
-    g.setText(P7, f.colSuffix);
-    g.setText(P8, f.colDelim);
+    setFormats(g, f);
     g.setCommand(kLtfs);
     g.setParamCount(8);
     faults.failRun(c.first, c.count);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Host.h"
+#include "Plugins.h"
 #include "../resources/CorvaneTexts.h"
 
 namespace {
@@ -258,8 +259,7 @@ TEST(PluginOpen, BuiltPluginsAnnounceTheirWidthAndControls) {
         Expect{"CorvaneFaults", CharWidth::Byte, true}, Expect{"CorvaneUFaults", CharWidth::Unicode, true}}) {
     SCOPED_TRACE(e.file);
     std::string error;
-    const auto plugin =
-        Plugin::open(std::string(CORVANE_PLUGIN_DIR) + "/" + e.file + CORVANE_PLUGIN_SUFFIX, &error);
+    const auto plugin = Plugin::open(cvtest::pluginPath(e.file), &error);
     ASSERT_TRUE(plugin) << error;
     EXPECT_EQ(plugin->width(), e.width);
     EXPECT_NE(plugin->entry(), nullptr);

@@ -117,14 +117,6 @@ int runBent(Host& host, const Plugin& plugin, int32_t command, int params) {
 
 class Limits : public PluginTest {
  protected:
-  void setFormats(Host& h, const FormatStrings& f) {
-    h.setText(P3, f.rowPrefix);
-    h.setText(P4, f.rowSuffix);
-    h.setText(P5, f.rowDelim);
-    h.setText(P6, f.colPrefix);
-    h.setText(P7, f.colSuffix);
-    h.setText(P8, f.colDelim);
-  }
   // ListToFormattedString then FormattedStringToList on `rows`; gives the
   // rendered text.
   std::u32string roundTrip(const std::vector<std::u32string>& names, const Rows& rows,
