@@ -36,7 +36,7 @@ static int16_t resolveNames(qchar* definition, int16_t* refs, HostCallback cb) {
 
 int16_t* GetTheListRefs(int16_t list, int16_t* count, HostCallback cb) {
   *count = 0;
-  qchar* definition = static_cast<qchar*>(NewXPPointer(kDefinitionBytes));
+  qchar* definition = static_cast<qchar*>(NewXPPointer(kDefinitionBytes, kFaultColumnDefinition));
   if (definition == nullptr) {
     *count = kNoMemory;
     return nullptr;
@@ -52,7 +52,7 @@ int16_t* GetTheListRefs(int16_t list, int16_t* count, HostCallback cb) {
     *count = n;
     return nullptr;
   }
-  int16_t* block = static_cast<int16_t*>(NewXPPointer((n + 1) * 2));
+  int16_t* block = static_cast<int16_t*>(NewXPPointer((n + 1) * 2, kFaultColumnReferences));
   if (block == nullptr) {
     *count = kNoMemory;
     return nullptr;

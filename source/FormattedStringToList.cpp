@@ -77,7 +77,7 @@ static int prepareColumnSearchers(CommandCall* call, Separators* s, int32_t colu
   int64_t bytes =
       searchers * (int64_t)sizeof(TextSearcher) + borderEntries * 4 + patternChars * (int64_t)sizeof(qchar);
   if (bytes > XP_SIZE_MAX) return 0;
-  uint8_t* space = static_cast<uint8_t*>(NewXPPointer((XPSize)bytes));
+  uint8_t* space = static_cast<uint8_t*>(NewXPPointer((XPSize)bytes, kFaultColumnSearchers));
   if (space == nullptr) return 0;
   call->workspace = space;
 

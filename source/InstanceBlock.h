@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "CorvaneAbi.h"
+#include "FaultPoints.h"
 #include "qchar.h"
 
 enum {
@@ -69,10 +70,11 @@ typedef struct CommandCall {
 
 /* A working buffer of the InstanceBlock while a command writes into it. */
 typedef struct WorkBuffer {
-  XPHandle* handle; /* the block's handle field */
-  XPSize* size;     /* the block's size field */
-  XPSize step;      /* the least growth in bytes */
-  qchar* start;     /* while locked */
+  XPHandle* handle;       /* the block's handle field */
+  XPSize* size;           /* the block's size field */
+  XPSize step;            /* the least growth in bytes */
+  qchar* start;           /* while locked */
+  XPFaultSite growthSite; /* the first of its growth sites (FaultPoints.h) */
 } WorkBuffer;
 
 enum { kGrowOk = 0, kGrowRefused = 1, kGrowLost = 2 };

@@ -81,8 +81,9 @@ void ListToFormattedString(CommandCall* call) {
     return;
   }
 
-  Renderer r = {call, &block->format, {&block->bigBuffer, &block->bigSize, kBigGrowth, nullptr}, 0};
-  r.buffer.start = static_cast<qchar*>(LockXPHandle(block->bigBuffer));
+  Renderer r = {
+      call, &block->format, {&block->bigBuffer, &block->bigSize, kBigGrowth, nullptr, kFaultBigGrowth}, 0};
+  r.buffer.start = static_cast<qchar*>(LockXPHandle(block->bigBuffer, kFaultBigLock));
   if (r.buffer.start == nullptr) {
     call->result = kCvResultResource;
     return;

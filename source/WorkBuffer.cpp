@@ -22,11 +22,13 @@ static int resizeWorkBlock(WorkBuffer* buffer, XPSize* size) {
   XPSize stepped = grownBy(now, buffer->step);
   XPSize larger = grownBy(now, now / 2 > buffer->step ? now / 2 : buffer->step);
   if (stepped <= now) return 1; /* already the largest block */
-  if (ResizeXPHandle(buffer->handle, larger) == 0) {
+  if (ResizeXPHandle(buffer->handle, larger, buffer->growthSite) == 0) {
     *size = larger;
     return 0;
   }
-  if (larger == stepped || ResizeXPHandle(buffer->handle, stepped) != 0) return 1;
+  if (larger == stepped ||
+      ResizeXPHandle(buffer->handle, stepped, XPGrowthSite(buffer->growthSite, kGrowthSiteStep)) != 0)
+    return 1;
   *size = stepped;
   return 0;
 }
@@ -36,11 +38,13 @@ int GrowWorkBuffer(WorkBuffer* buffer) {
   buffer->start = nullptr;
   XPSize grown = 0;
   if (resizeWorkBlock(buffer, &grown) != 0) {
-    buffer->start = static_cast<qchar*>(LockXPHandle(*buffer->handle));
+    buffer->start =
+        static_cast<qchar*>(LockXPHandle(*buffer->handle, XPGrowthSite(buffer->growthSite, kGrowthSiteLock)));
     return kGrowRefused;
   }
   *buffer->size = grown;
-  buffer->start = static_cast<qchar*>(LockXPHandle(*buffer->handle));
+  buffer->start =
+      static_cast<qchar*>(LockXPHandle(*buffer->handle, XPGrowthSite(buffer->growthSite, kGrowthSiteLock)));
   return buffer->start != nullptr ? kGrowOk : kGrowLost;
 }
 

@@ -231,38 +231,48 @@ TEST_P(Formatted, ParsingTrustsOnlyWhatTheHostsBlockHolds) {
   EXPECT_EQ(host->stats().cellsWritten, 0u);
 }
 
-// Allocation failures: the failing point, and what it gives.
+// Allocation failures: the failing site, and what it gives.
 TEST_P(Formatted, AllocationFailuresGiveTheirResultCodes) {
   Host h(withFaults());
   Faults faults(withFaults());
   h.load();
   const FormatStrings f{U"{", U"}", U";", U"VARIANT:[,<", U"]", U","};
-  // ListToFormattedString: definition, ColumnRefs, lock of the BigBuffer.
-  for (int32_t point : {1, 2, 3}) {
+  for (const char* site : {"column definition", "column references", "BigBuffer lock"}) {
     h.setList(P1, kTwoColumns, kWorkedList);
     setFormats(h, f);
     h.setText(P2, U"old");
     h.setCommand(kLtfs);
     h.setParamCount(8);
-    faults.failOnly(point);
+    ASSERT_TRUE(faults.fail(site)) << site;
     h.execute();
+    EXPECT_EQ(faults.passes(site), 1) << site;
     faults.off();
-    EXPECT_EQ(h.result(), 2) << point;
-    EXPECT_EQ(h.text(P2), U"") << point;
+    EXPECT_EQ(h.result(), 2) << site;
+    EXPECT_EQ(h.text(P2), U"") << site;
   }
-  // FormattedStringToList: definition, ColumnRefs (list untouched), the text
-  // block, its lock, the per-column searchers (list cleared).
-  for (int32_t point : {1, 2, 3, 4, 5}) {
+  // FormattedStringToList: a failure before the list is cleared leaves it
+  // untouched; the text block, its lock or the per-column searchers leave
+  // it cleared.
+  const struct {
+    const char* site;
+    bool untouched;
+  } parseCases[] = {{"column definition", true},
+                    {"column references", true},
+                    {"text handle", false},
+                    {"text handle lock", false},
+                    {"column searchers", false}};
+  for (const auto& c : parseCases) {
     h.setText(P1, U"{[a],<b]};{[x],<y]}");
     h.setList(P2, kTwoColumns, {{U"old"}});
     setFormats(h, f);
     h.setCommand(kFstl);
     h.setParamCount(8);
-    faults.failOnly(point);
+    ASSERT_TRUE(faults.fail(c.site)) << c.site;
     h.execute();
+    EXPECT_EQ(faults.passes(c.site), 1) << c.site;
     faults.off();
-    EXPECT_EQ(h.result(), 2) << point;
-    EXPECT_EQ(h.list(P2).rows, point <= 2 ? kOld : Rows{}) << point;
+    EXPECT_EQ(h.result(), 2) << c.site;
+    EXPECT_EQ(h.list(P2).rows, c.untouched ? kOld : Rows{}) << c.site;
   }
   h.execute();
   EXPECT_EQ(h.result(), 0);
@@ -288,35 +298,49 @@ TEST_P(Formatted, TheBigBufferGrowsAndKeepsItsSize) {
   ASSERT_EQ(h.result(), 0);
   const std::u32string want = literalRender(rows, 2, f);
   EXPECT_TRUE(h.text(P2) == want);
-  EXPECT_GT(faults.points(), 3 + 2) << "at least one growth step";
+  EXPECT_GE(faults.passes("BigBuffer growth"), 1) << "at least one growth step";
   faults.count();
   h.execute();
   EXPECT_EQ(h.result(), 0);
   EXPECT_TRUE(h.text(P2) == want);
-  EXPECT_EQ(faults.points(), 3) << "the grown size is kept";
+  EXPECT_EQ(faults.passes("BigBuffer growth"), 0) << "the grown size is kept";
 
-  // The first growth: a larger resize (point 4), one step instead (5), the
-  // lock of the grown block.
-  const struct { int32_t first, count, result; } cases[] = {{4, 1, 0}, {4, 2, 4}, {4, 3, 4}, {5, 1, 4}};
+  // The first growth: by half, by one step when that is refused, and the
+  // lock of the grown (or, when both are refused, the old) block.
+  enum Outcome { kWhole, kSoFar, kNothing };
+  const struct {
+    const char* what;
+    std::vector<Faults::SitePass> fail;
+    Outcome outcome;
+  } cases[] = {
+      {"the growth by half", {{"BigBuffer growth", 1}}, kWhole},
+      {"the growth in both sizes", {{"BigBuffer growth", 1}, {"BigBuffer growth by a step", 1}}, kSoFar},
+      {"the growth in both sizes and the lock",
+       {{"BigBuffer growth", 1}, {"BigBuffer growth by a step", 1}, {"BigBuffer lock after growth", 1}},
+       kNothing},
+      {"the lock of the grown block", {{"BigBuffer lock after growth", 1}}, kNothing},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "points " << c.first << " to " << c.first + c.count - 1 << " fail");
+    SCOPED_TRACE(c.what);
     Host g(withFaults());
     g.load();
     g.setList(P1, kTwoColumns, rows);
     setFormats(g, f);
     g.setCommand(kLtfs);
     g.setParamCount(8);
-    faults.failRun(c.first, c.count);
+    ASSERT_TRUE(faults.fail(c.fail));
     g.execute();
     faults.off();
-    EXPECT_EQ(g.result(), c.result);
-    std::u32string text = g.text(P2);
-    if (c.result == 0) {
+    const std::u32string text = g.text(P2);
+    if (c.outcome == kWhole) {
+      EXPECT_EQ(g.result(), 0);
       EXPECT_TRUE(text == want) << "grown by one step instead";
-    } else if (c.count == 2) {
+    } else if (c.outcome == kSoFar) {
+      EXPECT_EQ(g.result(), 4);
       EXPECT_FALSE(text.empty());
       EXPECT_TRUE(want.compare(0, text.size(), text) == 0) << "the text built so far";
     } else {
+      EXPECT_EQ(g.result(), 4);
       EXPECT_EQ(text, U"") << "no block could be locked again";
     }
   }

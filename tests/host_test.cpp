@@ -264,8 +264,9 @@ TEST(PluginOpen, BuiltPluginsAnnounceTheirWidthAndControls) {
     EXPECT_EQ(plugin->width(), e.width);
     EXPECT_NE(plugin->entry(), nullptr);
     EXPECT_EQ(plugin->resources().commands.size(), 4u);
-    EXPECT_EQ(plugin->symbol(kArmFaultsSymbol) != nullptr, e.faults);
-    EXPECT_EQ(plugin->symbol(kFaultPointsSymbol) != nullptr, e.faults);
+    for (const char* control :
+         {kArmFaultsSymbol, kArmFaultNamedSymbol, kFaultPointsSymbol, kFaultPointSiteSymbol})
+      EXPECT_EQ(plugin->symbol(control) != nullptr, e.faults) << control;
   }
 }
 

@@ -107,14 +107,14 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
   if (length == 0) return kCopyEmptyField;
   XPSize size = XPByteCount((int64_t)length + extraChars, unit, extraBytes);
   if (length < 0 || size < 0) return kCopyNoMemory;
-  *handle = NewXPHandle(size);
+  *handle = NewXPHandle(size, kFaultTextHandle);
   if (*handle == nullptr) return kCopyNoMemory;
 
   GetFldVal(field, kCvKindHandle, 0, handle, cb);
   if (*handle == nullptr) return kCopyNoMemory;
   XPSize actual = XPHandleSize(*handle);
   if (actual < 4) return kCopyNoMemory;
-  void* block = LockXPHandle(*handle);
+  void* block = LockXPHandle(*handle, kFaultTextHandleLock);
   if (block == nullptr) return kCopyNoMemory;
   int32_t count = readCount(block);
   if (count == 0) {
@@ -129,8 +129,8 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
   }
   if (wanted > actual) {
     UnlockXPHandle(*handle);
-    if (ResizeXPHandle(handle, wanted) != 0) return kCopyNoMemory;
-    block = LockXPHandle(*handle);
+    if (ResizeXPHandle(handle, wanted, kFaultTextHandleGrowth) != 0) return kCopyNoMemory;
+    block = LockXPHandle(*handle, kFaultTextHandleGrowthLock);
     if (block == nullptr) return kCopyNoMemory;
   }
   out->count = count;
