@@ -13,7 +13,7 @@ with join/split doing the same rendering and parsing, and mlr (Miller:
 --omd to render; it reads no Markdown, so its parse is TSV -> CSV, the
 nearest job it has) where it is installed; a missing peer is reported as
 missing, never installed.  Prints wall and CPU time, MB/s of input, peak
-resident memory and the ratios the goals are stated in; checks that each
+resident memory and corvane's ratios to its peers; checks that each
 corvane parse gives the CSV back byte for byte.
 
   bench/peers.py --corvane build/release/tools/corvane [--sizes 100M,1G] [--work DIR] [--keep]

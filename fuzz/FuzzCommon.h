@@ -180,8 +180,8 @@ inline Setting readSetting(FuzzedDataProvider& data, bool allowHostFaults = true
 }
 
 // Runs one command on a loaded host and checks what holds for every command
-// whatever the input: field 200 written once, with a code of the failure
-// tables, and a failing allocation never reported as success.
+// whatever the input: field 200 written once, with one of the plug-in's
+// result codes, and a failing allocation never reported as success.
 //
 // Loading an instance takes its two working buffers (5 MiB and more), which
 // under AddressSanitizer costs far more than most commands: mapping,
@@ -248,7 +248,7 @@ class Run {
     const int result = h.result();
     CVFUZZ_CHECK_EQ(h.resultWrites(), 1, "field 200 is written once per execute");
     CVFUZZ_CHECK(result == 0 || result == 2 || result == 3 || result == 4 || result == 5,
-                 "a result code of the failure tables");
+                 "one of the plug-in's result codes");
     if (armed) {
       const bool reached = faults.points() >= setting_.failAt;
       // A working buffer that cannot grow by half grows by its step

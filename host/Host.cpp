@@ -339,8 +339,9 @@ bool Host::deliverText(std::u32string_view text, std::int16_t kind, std::int32_t
     }
     case kCvKindShortString: {
       // The count, then at most 15 characters, never more than the maximum.
-      const std::size_t room = static_cast<std::size_t>(std::clamp<std::int32_t>(maximum, 0, 15));
-      const std::size_t n = writtenChars(text.size(), room, 255);
+      const std::size_t room =
+          static_cast<std::size_t>(std::clamp<std::int32_t>(maximum, 0, kCvShortStringChars));
+      const std::size_t n = writtenChars(text.size(), room, kCvCountedChars);
       writeUnit(destination, width_, 0, static_cast<char32_t>(n));
       putText(static_cast<unsigned char*>(destination) + unitBytes(width_), text, n);
       return true;
@@ -410,7 +411,7 @@ bool Host::receive(std::int16_t kind, const void* value, Incoming& in) const {
       std::memcpy(&in.number, value, sizeof in.number);
       return true;
     case kCvKindShortString:
-      in.count = std::min<std::size_t>(readUnit(value, width_, 0), 255);
+      in.count = std::min<std::size_t>(readUnit(value, width_, 0), kCvCountedChars);
       in.units = static_cast<const unsigned char*>(value) + unitBytes(width_);
       return true;
     case kCvKindString:
@@ -465,7 +466,7 @@ std::int32_t Host::getFldRef(const void* name) {
   if (name == nullptr) return 0;
   // Unit 0 is the count.  The name form holds at most 255 characters, so a
   // larger count (garbage in a 32-bit unit) is not followed past that.
-  const std::size_t count = std::min<std::size_t>(readUnit(name, width_, 0), 255);
+  const std::size_t count = std::min<std::size_t>(readUnit(name, width_, 0), kCvCountedChars);
   const std::u32string text =
       readUnits(static_cast<const unsigned char*>(name) + unitBytes(width_), width_, count);
   return reference(text);

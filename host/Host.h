@@ -14,7 +14,7 @@
 #define CORVANE_HOST_HOST_H
 
 #include "CellList.h"
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "HostHandles.h"
 #include "PluginFile.h"
 #include "Text.h"

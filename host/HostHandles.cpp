@@ -2,7 +2,7 @@
 // elsewhere.
 #include "HostHandles.h"
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #ifndef CORVANE_HOST_PLUGIN_FILE_H
 #define CORVANE_HOST_PLUGIN_FILE_H
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "Text.h"
 
 #include <array>

@@ -1,22 +1,19 @@
 /* ColumnRefs.cpp - a list's column definition resolved into the host's
  * field references of its columns, in definition order. */
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "ColumnRefs.h"
 #include "kXPqUtil.h"
 
 enum {
-  kDefinitionBytes = 64000, /* the host writes at most this much, terminator included */
-  kMaxColumns = 400,
-  kTooManyColumns = -1,
-  kNoMemory = -2,
-  kUnknownColumn = -3
+  kDefinitionBytes = kCvDefinitionBytes, /* the host writes at most this much, terminator included */
+  kMaxColumns = kCvMaxColumns
 };
 
 /* Splits the definition in place at each comma and looks every name up,
- * exactly as it stands (blanks and empty names included).  Returns the
- * number of references gathered or an error value. */
-static int16_t resolveNames(qchar* definition, int16_t* refs, HostCallback cb) {
-  if (definition[0] == 0) return kUnknownColumn;
+ * exactly as it stands (blanks and empty names included), gathering the
+ * references into refs and their number into *count. */
+static ResultCode resolveNames(qchar* definition, int16_t* refs, int16_t* count, HostCallback cb) {
+  if (definition[0] == 0) return kCvResultColumns;
   int16_t n = 0;
   qchar* start = definition;
   qchar* cursor = definition;
@@ -25,52 +22,34 @@ static int16_t resolveNames(qchar* definition, int16_t* refs, HostCallback cb) {
     int atEnd = *cursor == 0;
     *cursor++ = 0;
     int16_t ref = (int16_t)GetFldRef(start, cb);
-    if (ref == 0) return kUnknownColumn;
+    if (ref == 0) return kCvResultColumns;
     refs[n++] = ref;
     refs[n] = 0;
+    *count = n;
     start = cursor;
-    if (atEnd) return n;
-    if (n == kMaxColumns) return kTooManyColumns; /* the 401st name is never looked up */
+    if (atEnd) return kCvResultOk;
+    if (n == kMaxColumns) return kCvResultGrowth; /* the 401st name is never looked up */
   }
 }
 
-int16_t* GetTheListRefs(int16_t list, int16_t* count, HostCallback cb) {
+ResultCode GetTheListRefs(int16_t list, int16_t** refs, int16_t* count, HostCallback cb) {
+  *refs = nullptr;
   *count = 0;
   qchar* definition = static_cast<qchar*>(NewXPPointer(kDefinitionBytes, kFaultColumnDefinition));
-  if (definition == nullptr) {
-    *count = kNoMemory;
-    return nullptr;
-  }
+  if (definition == nullptr) return kCvResultResource;
   GetListDef(list, (int16_t)(uint16_t)kDefinitionBytes, definition, cb);
   /* A host that fills the whole buffer leaves no terminator: supply one. */
   definition[kDefinitionBytes / sizeof(qchar) - 1] = 0;
 
-  int16_t refs[kMaxColumns + 1] = {0};
-  int16_t n = resolveNames(definition, refs, cb);
+  int16_t gathered[kMaxColumns + 1] = {0};
+  int16_t n = 0;
+  ResultCode result = resolveNames(definition, gathered, &n, cb);
   DisposeXPPointer(definition);
-  if (n < 0) {
-    *count = n;
-    return nullptr;
-  }
+  if (result != kCvResultOk) return result;
   int16_t* block = static_cast<int16_t*>(NewXPPointer((n + 1) * 2, kFaultColumnReferences));
-  if (block == nullptr) {
-    *count = kNoMemory;
-    return nullptr;
-  }
-  for (int16_t i = 0; i <= n; ++i) block[i] = refs[i];
+  if (block == nullptr) return kCvResultResource;
+  for (int16_t i = 0; i <= n; ++i) block[i] = gathered[i];
+  *refs = block;
   *count = n;
-  return block;
-}
-
-int16_t ColumnRefsResult(int16_t count) {
-  switch (count) {
-    case kUnknownColumn:
-      return kCvResultColumns;
-    case kNoMemory:
-      return kCvResultResource;
-    case kTooManyColumns:
-      return kCvResultGrowth;
-    default:
-      return kCvResultBadParams;
-  }
+  return kCvResultOk;
 }

@@ -3,7 +3,9 @@
 #include <string.h>
 
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "CommandCall.h"
+#include "DesignInfo.h"
+#include "Instance.h"
 #include "OMstring.h"
 #include "extutils.h"
 #include "kXPqUtil.h"
@@ -15,6 +17,9 @@
 #include <dlfcn.h>
 #define CORVANE_EXPORT __attribute__((visibility("default")))
 #endif
+
+/* The only sign of a load that could not allocate its instance. */
+enum { kNoInstanceBeepHz = 1500, kNoInstanceBeepMs = 2 };
 
 static void releaseBlock(InstanceBlock* block) {
   if (block->scratchBuffer != nullptr) DisposeXPHandle(block->scratchBuffer);
@@ -29,15 +34,15 @@ static void loadInstance(void** slot, HostCallback cb) {
   InstanceBlock* block =
       static_cast<InstanceBlock*>(NewXPPointer((XPSize)sizeof(InstanceBlock), kFaultInstanceBlock));
   if (block == nullptr) {
-    XPBeep(1500, 2);
+    XPBeep(kNoInstanceBeepHz, kNoInstanceBeepMs);
     return;
   }
   block->state = CORVANE_STATE_LOAD;
   block->bigBuffer = nullptr;
   block->bigSize = 0;
-  CHRcopyAsciiStringToQchar("VARIANT:", block->variantKeyword, 1);
-  qchar lineCountName[4];
-  CHRcopyAsciiStringToQchar("#LN", lineCountName, 1);
+  CHRcopyAsciiStringToQchar(CORVANE_VARIANT_KEYWORD, block->variantKeyword, 1);
+  qchar lineCountName[sizeof CORVANE_LINE_COUNT_NAME];
+  CHRcopyAsciiStringToQchar(CORVANE_LINE_COUNT_NAME, lineCountName, 1);
   block->lineCountRef = (int16_t)GetFldRef(lineCountName, cb);
 
   block->scratchBuffer = NewXPHandle(kScratchInitialSize, kFaultScratchBuffer);

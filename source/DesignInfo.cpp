@@ -2,12 +2,17 @@
  * of a command, taken from its declaration, or the return-value help. */
 #include <string.h>
 
-#include "CorvaneAbi.h"
-#include "InstanceBlock.h"
+#include "corvane/CorvaneAbi.h"
+#include "DesignInfo.h"
 #include "OMstring.h"
 #include "extutils.h"
 
 enum { kDeclarationChars = 1024 };
+
+/* The answers begin with these; the count the host shows covers them. */
+static const char kParamsLead[] = "Parms: ";
+static const char kReturnHelp[] = "Return Code :";
+enum { kParamsLeadChars = sizeof kParamsLead - 1, kReturnHelpChars = sizeof kReturnHelp - 1 };
 
 static void loadDeclaration(qchar* destination, int16_t command, int16_t first, void* module) {
 #ifdef CORVANE_UNICODE
@@ -32,10 +37,10 @@ static void storeAnswer(uint8_t* record, const qchar* text, int32_t count) {
 }
 
 static void answerParameterHelp(uint8_t* record, int16_t command, int16_t first, void* module) {
-  qchar help[kDeclarationChars + 16];
+  qchar help[kParamsLeadChars + kDeclarationChars + 1];
   qchar declaration[kDeclarationChars];
   qchar prefixed[kDeclarationChars + 1];
-  CHRcopyAsciiStringToQchar("Parms: ", help, 1);
+  CHRcopyAsciiStringToQchar(kParamsLead, help, 1);
   loadDeclaration(declaration, command, first, module);
 
   /* Length-prefixed copy: the characters from unit 1 on. */
@@ -51,13 +56,13 @@ static void answerParameterHelp(uint8_t* record, int16_t command, int16_t first,
   while (paren < length && prefixed[paren] != '(') ++paren;
 
   OMstrcat(help, prefixed + paren);
-  storeAnswer(record, help, 7 + (colon - paren));
+  storeAnswer(record, help, kParamsLeadChars + (colon - paren));
 }
 
 static void answerReturnHelp(uint8_t* record) {
-  qchar help[16];
-  CHRcopyAsciiStringToQchar("Return Code :", help, 1);
-  storeAnswer(record, help, 13);
+  qchar help[sizeof kReturnHelp];
+  CHRcopyAsciiStringToQchar(kReturnHelp, help, 1);
+  storeAnswer(record, help, kReturnHelpChars);
 }
 
 void doDesignInfo(void* designRecord, int16_t command, int16_t firstDeclaration, void* module) {

@@ -1,21 +1,24 @@
 /* FormatStrings.cpp - the six format strings and the "VARIANT:" lists that
  * give each column its own prefix or suffix. */
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "FormatSpec.h"
+#include "Instance.h"
 #include "OMstring.h"
 
 enum {
-  kKeywordChars = 8,
-  kFormatMaximum = 255 /* characters asked of the host for each format string */
+  kFormatStrings = 6,                     /* parameters 3 to 8 */
+  kFirstFormatField = kCvFieldParam1 + 2, /* parameter 3 */
+  kKeywordChars = sizeof CORVANE_VARIANT_KEYWORD - 1,
+  kFormatMaximum = kCvFormatStringChars /* characters asked of the host for each format string */
 };
 
 static const qchar kNoText[1] = {0};
 
 void ReadFormatStrings(FormatSpec* format, HostCallback cb) {
-  qchar* slots[6] = {format->rowPrefix, format->rowSuffix, format->rowDelim,
-                     format->colPrefix, format->colSuffix, format->colDelim};
-  for (int i = 0; i < 6; ++i) {
-    ReadStringParameter((int16_t)(kCvFieldParam1 + 2 + i), slots[i], cb);
+  qchar* slots[kFormatStrings] = {format->rowPrefix, format->rowSuffix, format->rowDelim,
+                                  format->colPrefix, format->colSuffix, format->colDelim};
+  for (int i = 0; i < kFormatStrings; ++i) {
+    ReadStringParameter((int16_t)(kFirstFormatField + i), slots[i], cb);
     /* Whatever the host wrote into the slot, only the 255 characters asked
      * for count: the joined separators are sized for five of them. */
     slots[i][kFormatMaximum] = 0;

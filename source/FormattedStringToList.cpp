@@ -9,12 +9,23 @@
 #include <string.h>
 
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "ColumnRefs.h"
+#include "CommandCall.h"
+#include "FormatSpec.h"
 #include "OMstring.h"
 #include "TextSearch.h"
 #include "kXPqUtil.h"
 
-enum { kStringField = kCvFieldParam1, kListField = kCvFieldParam1 + 1 };
+enum {
+  kStringField = kCvFieldParam1,
+  kListField = kCvFieldParam1 + 1,
+  /* Characters the string handle has room for past the text and the last
+   * column's suffix, rowSuffix and rowDelim. */
+  kTextSpareChars = 10,
+  /* Behind the delivered text: a rowDelim appended, its terminator and one
+   * spare character. */
+  kTextReserveChars = 2
+};
 
 static const qchar kNoText[1] = {0};
 
@@ -63,9 +74,9 @@ static int32_t columnSeparatorLength(const FormatSpec* f, int32_t i) {
   return length;
 }
 
-/* Lays out the per-column searchers, their patterns and failure tables in
- * one block, which the entry point frees.  0 when it cannot be allocated. */
-static int prepareColumnSearchers(CommandCall* call, Separators* s, int32_t columns) {
+/* Lays out the per-column searchers, their patterns and border arrays in
+ * one block, which the entry point frees. */
+static ResultCode prepareColumnSearchers(CommandCall* call, Separators* s, int32_t columns) {
   const FormatSpec* f = &call->block->format;
   int32_t searchers = columns - 1;
   int64_t patternChars = 0, borderEntries = 0;
@@ -74,11 +85,11 @@ static int prepareColumnSearchers(CommandCall* call, Separators* s, int32_t colu
     patternChars += length + 1;
     borderEntries += length + 1;
   }
-  int64_t bytes =
-      searchers * (int64_t)sizeof(TextSearcher) + borderEntries * 4 + patternChars * (int64_t)sizeof(qchar);
-  if (bytes > XP_SIZE_MAX) return 0;
+  int64_t bytes = searchers * (int64_t)sizeof(TextSearcher) + borderEntries * (int64_t)sizeof(int32_t) +
+                  patternChars * (int64_t)sizeof(qchar);
+  if (bytes > XP_SIZE_MAX) return kCvResultResource;
   uint8_t* space = static_cast<uint8_t*>(NewXPPointer((XPSize)bytes, kFaultColumnSearchers));
-  if (space == nullptr) return 0;
+  if (space == nullptr) return kCvResultResource;
   call->workspace = space;
 
   TextSearcher* searcher = reinterpret_cast<TextSearcher*>(space);
@@ -94,7 +105,7 @@ static int prepareColumnSearchers(CommandCall* call, Separators* s, int32_t colu
     pattern += length + 1;
     border += length + 1;
   }
-  return 1;
+  return kCvResultOk;
 }
 
 static void initSearchers(Separators* s, const FormatSpec* f, int32_t columns) {
@@ -194,15 +205,13 @@ static void parseText(CommandCall* call, qchar* text, int32_t count, int32_t col
   static_assert(sizeof(Separators) < 64 * 1024, "the fixed searchers must stay small");
   Separators s;
   initSearchers(&s, f, columns);
-  if (s.flagged && !prepareColumnSearchers(call, &s, columns)) {
-    call->result = kCvResultResource;
-    return;
+  if (s.flagged) {
+    call->result = prepareColumnSearchers(call, &s, columns);
+    if (call->result != kCvResultOk) return;
   }
   int32_t rows = countRows(&s, text, rowStartLength, OMstrlen(f->rowEnd));
-  if (!SetListLines(kListField, rows, call->block->lineCountRef, call->cb)) {
-    call->result = kCvResultResource;
-    return;
-  }
+  call->result = SetListLines(kListField, rows, call->block->lineCountRef, call->cb);
+  if (call->result != kCvResultOk) return;
   storeCells(call, &s, text, textEnd, rows, columns, rowStartLength);
 }
 
@@ -210,16 +219,13 @@ void FormattedStringToList(CommandCall* call) {
   InstanceBlock* block = call->block;
   FormatSpec* f = &block->format;
   HostCallback cb = call->cb;
-  if (call->paramCount < 8) {
+  if (call->paramCount < kCvFormattedParamsMin) {
     call->result = kCvResultBadParams;
     return;
   }
   int16_t columns = 0;
-  call->columnRefs = GetTheListRefs(kListField, &columns, cb);
-  if (call->columnRefs == nullptr || columns < 1) {
-    call->result = ColumnRefsResult(columns);
-    return;
-  }
+  call->result = GetTheListRefs(kListField, &call->columnRefs, &columns, cb);
+  if (call->result != kCvResultOk) return;
   ReadFormatStrings(f, cb);
   PrepareVariants(block);
   if (f->rowDelim[0] == 0 || f->colDelim[0] == 0) {
@@ -230,20 +236,12 @@ void FormattedStringToList(CommandCall* call) {
   ClearList(kListField, cb);
 
   int32_t rowDelimLength = OMstrlen(f->rowDelim);
-  int32_t extra = OMstrlen(ColumnSuffix(f, columns - 1)) + OMstrlen(f->rowSuffix) + rowDelimLength + 10;
+  int32_t extra =
+      OMstrlen(ColumnSuffix(f, columns - 1)) + OMstrlen(f->rowSuffix) + rowDelimLength + kTextSpareChars;
   HostText text = {0, nullptr};
-  switch (CopyHostText(kStringField, extra, 4, rowDelimLength + 2, &call->stringHandle, &text, cb)) {
-    case kCopyEmptyField:
-      call->result = kCvResultBadParams;
-      return;
-    case kCopyNoMemory:
-      call->result = kCvResultResource;
-      return;
-    case kCopyNothing:
-      return;
-    default:
-      break;
-  }
+  call->result = CopyHostText(kStringField, extra, kCvHandleCountBytes, rowDelimLength + kTextReserveChars,
+                              &call->stringHandle, &text, cb);
+  if (call->result != kCvResultOk || text.count == 0) return;
   parseText(call, text.text, text.count, columns);
   UnlockXPHandle(call->stringHandle);
 }

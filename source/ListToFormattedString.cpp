@@ -1,18 +1,20 @@
 /* ListToFormattedString.cpp - a list rendered into one text framed by the
  * six format strings, built in the BigBuffer and stored into a field. */
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "ColumnRefs.h"
+#include "CommandCall.h"
+#include "FormatSpec.h"
 #include "OMstring.h"
 #include "kXPqUtil.h"
 
 enum {
   kListField = kCvFieldParam1,
   kStringField = kCvFieldParam1 + 1,
-  kCellMaximum = 32000,
+  kCellMaximum = kCvFormattedCellChars,
   /* The most written between two checks: a prefix, a cell and its
    * terminator, a suffix, colDelim, rowSuffix, rowDelim, the next rowPrefix
    * (each at most 255 characters) and a terminator. */
-  kColumnRoom = kCellMaximum + 1 + 6 * 255 + 1
+  kColumnRoom = kCellMaximum + 1 + 6 * kCvFormatStringChars + 1
 };
 
 typedef struct Renderer {
@@ -24,13 +26,13 @@ typedef struct Renderer {
 
 static void append(Renderer* r, const qchar* text) { r->used += OMappend(r->buffer.start + r->used, text); }
 
-/* One column of one row; then the growth check.  Returns kGrowOk or how
- * growth failed. */
-static int renderCell(Renderer* r, int32_t row, int32_t k, int16_t ref, int last) {
+/* One column of one row; then the growth check.  kCvResultGrowth when the
+ * buffer could not grow. */
+static ResultCode renderCell(Renderer* r, int32_t row, int32_t k, int16_t ref, int last) {
   /* The Unicode build's 64,000-byte margin is less than a cell: make room
    * before writing.  The 8-bit build's margin always covers it. */
-  int grown = EnsureWorkRoom(&r->buffer, (int64_t)r->used + kColumnRoom);
-  if (grown != kGrowOk) return grown;
+  ResultCode result = EnsureWorkRoom(&r->buffer, (int64_t)r->used + kColumnRoom);
+  if (result != kCvResultOk) return result;
   append(r, ColumnPrefix(r->format, k));
   qchar* cell = r->buffer.start + r->used;
   cell[0] = 0;
@@ -41,27 +43,27 @@ static int renderCell(Renderer* r, int32_t row, int32_t k, int16_t ref, int last
   r->buffer.start[r->used] = 0;
   if ((int64_t)r->used * (int64_t)sizeof(qchar) > *r->buffer.size - kBigMargin)
     return GrowWorkBuffer(&r->buffer);
-  return kGrowOk;
+  return kCvResultOk;
 }
 
-static int renderRows(Renderer* r, int32_t rows, const int16_t* refs, int32_t columns) {
+static ResultCode renderRows(Renderer* r, int32_t rows, const int16_t* refs, int32_t columns) {
   for (int32_t row = 1; row <= rows; ++row) {
     append(r, r->format->rowPrefix);
     for (int32_t k = 0; k < columns; ++k) {
-      int grown = renderCell(r, row, k, refs[k], k + 1 == columns);
-      if (grown != kGrowOk) return grown;
+      ResultCode result = renderCell(r, row, k, refs[k], k + 1 == columns);
+      if (result != kCvResultOk) return result;
     }
     append(r, r->format->rowSuffix);
     if (row < rows) append(r, r->format->rowDelim);
   }
   r->buffer.start[r->used] = 0;
-  return kGrowOk;
+  return kCvResultOk;
 }
 
 void ListToFormattedString(CommandCall* call) {
   InstanceBlock* block = call->block;
   HostCallback cb = call->cb;
-  if (call->paramCount < 8) {
+  if (call->paramCount < kCvFormattedParamsMin) {
     call->result = kCvResultBadParams;
     return;
   }
@@ -75,11 +77,8 @@ void ListToFormattedString(CommandCall* call) {
   }
   PrepareVariants(block);
   int16_t columns = 0;
-  call->columnRefs = GetTheListRefs(kListField, &columns, cb);
-  if (call->columnRefs == nullptr || columns < 1) {
-    call->result = ColumnRefsResult(columns);
-    return;
-  }
+  call->result = GetTheListRefs(kListField, &call->columnRefs, &columns, cb);
+  if (call->result != kCvResultOk) return;
 
   Renderer r = {
       call, &block->format, {&block->bigBuffer, &block->bigSize, kBigGrowth, nullptr, kFaultBigGrowth}, 0};
@@ -89,7 +88,7 @@ void ListToFormattedString(CommandCall* call) {
     return;
   }
   r.buffer.start[0] = 0;
-  if (renderRows(&r, rows, call->columnRefs, columns) != kGrowOk) call->result = kCvResultGrowth;
+  call->result = renderRows(&r, rows, call->columnRefs, columns);
   /* After a refused growth the text built so far is delivered from the old
    * block locked again; when no block could be locked, the field stays empty. */
   if (r.buffer.start != nullptr) {

@@ -1,7 +1,8 @@
 /* ListToString.cpp - every cell of a list, row by row, each followed by one
  * delimiter character, built in the ScratchBuffer and stored into a field. */
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "ColumnRefs.h"
+#include "CommandCall.h"
 #include "OMstring.h"
 #include "kXPqUtil.h"
 
@@ -9,23 +10,23 @@ enum {
   kListField = kCvFieldParam1,
   kStringField = kCvFieldParam1 + 1,
   kDelimField = kCvFieldParam1 + 2,
-  kDefaultDelimiter = 252,
-  kCellMaximum = 255,
+  kDelimParams = 3, /* parameters that include the delimiter */
+  kCellMaximum = kCvListCellChars,
   kCellRoom = kCellMaximum + 2 /* the cell, its delimiter, the terminator */
 };
 
-/* Reads the cells into the buffer.  Returns kGrowOk, or how growth failed;
- * buffer->start is then the old block locked again, or null. */
-static int appendCells(CommandCall* call, WorkBuffer* buffer, const int16_t* refs, int32_t lines,
-                       qchar delimiter) {
+/* Reads the cells into the buffer.  kCvResultGrowth when the buffer could
+ * not grow; buffer->start is then the old block locked again, or null. */
+static ResultCode appendCells(CommandCall* call, WorkBuffer* buffer, const int16_t* refs, int32_t lines,
+                              qchar delimiter) {
   int32_t used = 0;
   buffer->start[0] = 0;
   for (int32_t row = 1; row <= lines; ++row) {
     for (const int16_t* ref = refs; *ref != 0; ++ref) {
       /* A 255-character cell takes 1,028 bytes in the Unicode build, more
        * than the margin below: make room for a whole one first. */
-      int grown = EnsureWorkRoom(buffer, (int64_t)used + kCellRoom);
-      if (grown != kGrowOk) return grown;
+      ResultCode result = EnsureWorkRoom(buffer, (int64_t)used + kCellRoom);
+      if (result != kCvResultOk) return result;
       qchar* cell = buffer->start + used;
       cell[0] = 0;
       GetLstVal(kListField, row, *ref, kCvKindString, kCellMaximum, cell, call->cb);
@@ -33,12 +34,12 @@ static int appendCells(CommandCall* call, WorkBuffer* buffer, const int16_t* ref
       buffer->start[used++] = delimiter;
       buffer->start[used] = 0;
       if ((int64_t)used * (int64_t)sizeof(qchar) > *buffer->size - kScratchMargin) {
-        grown = GrowWorkBuffer(buffer);
-        if (grown != kGrowOk) return grown;
+        result = GrowWorkBuffer(buffer);
+        if (result != kCvResultOk) return result;
       }
     }
   }
-  return kGrowOk;
+  return kCvResultOk;
 }
 
 void ListToString(CommandCall* call) {
@@ -48,22 +49,19 @@ void ListToString(CommandCall* call) {
     call->result = kCvResultResource;
     return;
   }
-  if (call->paramCount < 2) {
+  if (call->paramCount < kCvListParamsMin) {
     call->result = kCvResultBadParams;
     return;
   }
-  qchar delimiter = kDefaultDelimiter;
-  if (call->paramCount >= 3) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
+  qchar delimiter = kCvDefaultDelimiter;
+  if (call->paramCount >= kDelimParams) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
 
   const qchar empty[1] = {0};
   WriteStringResult(kStringField, empty, cb);
   int32_t lines = ListLineCount(kListField, block->lineCountRef, cb);
   int16_t columns = 0;
-  call->columnRefs = GetTheListRefs(kListField, &columns, cb);
-  if (call->columnRefs == nullptr || columns < 1) {
-    call->result = ColumnRefsResult(columns);
-    return;
-  }
+  call->result = GetTheListRefs(kListField, &call->columnRefs, &columns, cb);
+  if (call->result != kCvResultOk) return;
 
   WorkBuffer buffer = {&block->scratchBuffer, &block->scratchSize, kScratchGrowth, nullptr,
                        kFaultScratchGrowth};
@@ -72,8 +70,7 @@ void ListToString(CommandCall* call) {
     call->result = kCvResultResource;
     return;
   }
-  if (appendCells(call, &buffer, call->columnRefs, lines, delimiter) != kGrowOk)
-    call->result = kCvResultGrowth;
+  call->result = appendCells(call, &buffer, call->columnRefs, lines, delimiter);
   /* After a refused resize the text so far is still delivered, from the old
    * block locked again; a block that could not be locked again gives nothing. */
   if (buffer.start != nullptr) {

@@ -1,14 +1,15 @@
 /* StringToList.cpp - a text in which every cell is followed by a delimiter
  * character, split in place into the lines of a list. */
 #include "CALLBACK.h"
-#include "InstanceBlock.h"
+#include "ColumnRefs.h"
+#include "CommandCall.h"
 #include "kXPqUtil.h"
 
 enum {
   kStringField = kCvFieldParam1,
   kListField = kCvFieldParam1 + 1,
   kDelimField = kCvFieldParam1 + 2,
-  kDefaultDelimiter = 252
+  kDelimParams = 3 /* parameters that include the delimiter */
 };
 
 static int32_t countDelimiters(const qchar* text, int32_t count, qchar delimiter) {
@@ -32,38 +33,22 @@ static void storeCells(CommandCall* call, qchar* text, int32_t rows, qchar delim
 
 void StringToList(CommandCall* call) {
   HostCallback cb = call->cb;
-  if (call->paramCount < 2) {
+  if (call->paramCount < kCvListParamsMin) {
     call->result = kCvResultBadParams;
     return;
   }
-  qchar delimiter = kDefaultDelimiter;
-  if (call->paramCount >= 3) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
+  qchar delimiter = kCvDefaultDelimiter;
+  if (call->paramCount >= kDelimParams) delimiter = ReadDelimiter(kDelimField, delimiter, cb);
   ClearList(kListField, cb);
   int16_t columns = 0;
-  call->columnRefs = GetTheListRefs(kListField, &columns, cb);
-  if (call->columnRefs == nullptr || columns < 1) {
-    call->result = ColumnRefsResult(columns);
-    return;
-  }
+  call->result = GetTheListRefs(kListField, &call->columnRefs, &columns, cb);
+  if (call->result != kCvResultOk) return;
 
   HostText text = {0, nullptr};
-  switch (CopyHostText(kStringField, 0, 0, 0, &call->stringHandle, &text, cb)) {
-    case kCopyEmptyField:
-      call->result = kCvResultBadParams;
-      return;
-    case kCopyNoMemory:
-      call->result = kCvResultResource;
-      return;
-    case kCopyNothing:
-      return;
-    default:
-      break;
-  }
+  call->result = CopyHostText(kStringField, 0, 0, 0, &call->stringHandle, &text, cb);
+  if (call->result != kCvResultOk || text.count == 0) return;
   int32_t rows = countDelimiters(text.text, text.count, delimiter) / columns;
-  if (!SetListLines(kListField, rows, call->block->lineCountRef, cb)) {
-    call->result = kCvResultResource;
-  } else {
-    storeCells(call, text.text, rows, delimiter);
-  }
+  call->result = SetListLines(kListField, rows, call->block->lineCountRef, cb);
+  if (call->result == kCvResultOk) storeCells(call, text.text, rows, delimiter);
   UnlockXPHandle(call->stringHandle);
 }

@@ -6,7 +6,7 @@
  * 32,000 bytes at a time there copies gigabytes.  When the larger block
  * cannot be had the buffer still grows by its step, so growth is refused
  * only where the step itself is. */
-#include "InstanceBlock.h"
+#include "Instance.h"
 #include "kXPqUtil.h"
 
 /* size + by, at most the largest block. */
@@ -15,43 +15,43 @@ static XPSize grownBy(XPSize size, int64_t by) {
   return grown > XP_HANDLE_SIZE_MAX ? XP_HANDLE_SIZE_MAX : (XPSize)grown;
 }
 
-/* Resizes to half as large again, or else to one step more; 0 on success
- * with the new size in *size, 1 when neither can be had. */
-static int resizeWorkBlock(WorkBuffer* buffer, XPSize* size) {
+/* Resizes to half as large again, or else to one step more, with the new
+ * size in *size; kCvResultGrowth when neither can be had. */
+static ResultCode resizeWorkBlock(WorkBuffer* buffer, XPSize* size) {
   XPSize now = *buffer->size;
   XPSize stepped = grownBy(now, buffer->step);
   XPSize larger = grownBy(now, now / 2 > buffer->step ? now / 2 : buffer->step);
-  if (stepped <= now) return 1; /* already the largest block */
+  if (stepped <= now) return kCvResultGrowth; /* already the largest block */
   if (ResizeXPHandle(buffer->handle, larger, buffer->growthSite) == 0) {
     *size = larger;
-    return 0;
+    return kCvResultOk;
   }
   if (larger == stepped ||
       ResizeXPHandle(buffer->handle, stepped, XPGrowthSite(buffer->growthSite, kGrowthSiteStep)) != 0)
-    return 1;
+    return kCvResultGrowth;
   *size = stepped;
-  return 0;
+  return kCvResultOk;
 }
 
-int GrowWorkBuffer(WorkBuffer* buffer) {
+ResultCode GrowWorkBuffer(WorkBuffer* buffer) {
   UnlockXPHandle(*buffer->handle);
   buffer->start = nullptr;
   XPSize grown = 0;
-  if (resizeWorkBlock(buffer, &grown) != 0) {
+  if (resizeWorkBlock(buffer, &grown) != kCvResultOk) {
     buffer->start =
         static_cast<qchar*>(LockXPHandle(*buffer->handle, XPGrowthSite(buffer->growthSite, kGrowthSiteLock)));
-    return kGrowRefused;
+    return kCvResultGrowth;
   }
   *buffer->size = grown;
   buffer->start =
       static_cast<qchar*>(LockXPHandle(*buffer->handle, XPGrowthSite(buffer->growthSite, kGrowthSiteLock)));
-  return buffer->start != nullptr ? kGrowOk : kGrowLost;
+  return buffer->start != nullptr ? kCvResultOk : kCvResultGrowth;
 }
 
-int EnsureWorkRoom(WorkBuffer* buffer, int64_t chars) {
+ResultCode EnsureWorkRoom(WorkBuffer* buffer, int64_t chars) {
   while (chars * (int64_t)sizeof(qchar) > *buffer->size) {
-    int grown = GrowWorkBuffer(buffer);
-    if (grown != kGrowOk) return grown;
+    ResultCode result = GrowWorkBuffer(buffer);
+    if (result != kCvResultOk) return result;
   }
-  return kGrowOk;
+  return kCvResultOk;
 }

@@ -1,10 +1,10 @@
 // Allocation-failure sweeps, both builds.  For load and for each command,
 // the n-th allocation, resize or lock fails (once alone, once together with
 // every later one), for n = 1, 2, ... until the operation completes without
-// reaching point n.  Each run must end with the result code of the failure
-// tables, leave the fields and lists as those tables say, free everything
-// it took, and leave the instance usable: the same command, run again
-// without the failure, must give the full result.
+// reaching point n.  Each run must end with the result code that a
+// failure at that point's site gives, leave the fields and lists as that
+// failure must, free everything it took, and leave the instance usable: the
+// same command, run again without the failure, must give the full result.
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -39,8 +39,8 @@ struct Failure {
   bool onward;       // every later point failed too
 };
 
-// One command under test: how to set its fields, and what the failure
-// tables say about a failure at a site.  The sweep visits every point by
+// One command under test: how to set its fields, and what a failure at a
+// site must give.  The sweep visits every point by
 // count; what it expects of each it takes from the point's site, so that
 // a site added elsewhere moves no expectation.
 struct Scenario {
@@ -50,8 +50,8 @@ struct Scenario {
   std::function<void(Host&, bool unicode)> prepare;
   // The result code for a failure.
   std::function<int(const Failure&)> code;
-  // Whether the fields and lists left by a failure are as the failure
-  // tables say.  `full` is what a run without failure leaves.
+  // Whether the fields and lists left by a failure are what that failure
+  // must leave.  `full` is what a run without failure leaves.
   std::function<bool(const Host&, const Failure&, const std::u32string& fullText, const Rows& fullRows)>
       state;
 };
@@ -122,7 +122,7 @@ class FaultSweep : public PluginTest {
         }
         SCOPED_TRACE("site " + second.failure.site);
         EXPECT_EQ(second.result, s.code(second.failure));
-        EXPECT_TRUE(second.stateOk) << "fields and lists as the failure tables say";
+        EXPECT_TRUE(second.stateOk) << "fields and lists as that failure must leave them";
         EXPECT_EQ(second.rerun, 0) << "the instance stays usable";
         EXPECT_TRUE(second.rerunOk) << "and gives the full result again";
         if (HasFailure()) return;

@@ -1,6 +1,7 @@
 // ListToFormattedString and FormattedStringToList through the entry point,
-// both builds: the worked examples, the failure tables, growth, variant
-// lists, host faults, round trips and the literal reference.
+// both builds: framed lists and texts both ways, the result code of each
+// failure, growth, variant lists, host faults, round trips and the literal
+// reference.
 #include <random>
 
 #include "FormattedOracle.h"
@@ -15,7 +16,7 @@ const std::vector<std::u32string> kTwoColumns{U"c1", U"c2"};
 // What setList leaves in a two-column list given one cell.
 const Rows kUntouched{{U"untouched", U""}};
 const Rows kOld{{U"old", U""}};
-const Rows kWorkedList{{U"x1", U"y1"}, {U"x2", U"y2"}};
+const Rows kTwoByTwo{{U"x1", U"y1"}, {U"x2", U"y2"}};
 
 class Formatted : public PluginTest {
  protected:
@@ -59,18 +60,18 @@ struct RenderCase {
   std::u32string text;
 };
 
-TEST_P(Formatted, RendersTheWorkedExamples) {
-  const FormatStrings worked{U"[", U"]", U";", U"<", U">", U","};
+TEST_P(Formatted, RendersFramesVariantListsAndEmptyCells) {
+  const FormatStrings framed{U"[", U"]", U";", U"<", U">", U","};
   const RenderCase cases[] = {
-      {"worked example", worked, kWorkedList, U"[<x1>,<y1>];[<x2>,<y2>]"},
+      {"every format string", framed, kTwoByTwo, U"[<x1>,<y1>];[<x2>,<y2>]"},
       {"variant lists",
        {U"[", U"]", U";", U"VARIANT:(,{", U"VARIANT:),}", U","},
-       kWorkedList,
+       kTwoByTwo,
        U"[(x1),{y1}];[(x2),{y2}]"},
-      {"only colDelim", {U"", U"", U"", U"", U"", U","}, kWorkedList, U"x1,y1x2,y2"},
-      {"one row", worked, {{U"a", U"b"}}, U"[<a>,<b>]"},
-      {"no rows", worked, {}, U""},
-      {"empty cells keep their frame", worked, {{U"", U"y"}}, U"[<>,<y>]"},
+      {"only colDelim", {U"", U"", U"", U"", U"", U","}, kTwoByTwo, U"x1,y1x2,y2"},
+      {"one row", framed, {{U"a", U"b"}}, U"[<a>,<b>]"},
+      {"no rows", framed, {}, U""},
+      {"empty cells keep their frame", framed, {{U"", U"y"}}, U"[<>,<y>]"},
       {"the keyword only counts in colPrefix and colSuffix",
        {U"VARIANT:a,b", U"", U";", U"", U"", U","},
        {{U"1", U"2"}},
@@ -92,7 +93,7 @@ TEST_P(Formatted, RendersTheWorkedExamples) {
     EXPECT_EQ(c.text, literalRender(c.rows, 2, c.f));
   }
   int result = -9;
-  EXPECT_EQ(render({U"only"}, {{U"a"}, {U"b"}}, worked, &result), U"[<a>];[<b>]") << "one column";
+  EXPECT_EQ(render({U"only"}, {{U"a"}, {U"b"}}, framed, &result), U"[<a>];[<b>]") << "one column";
 }
 
 TEST_P(Formatted, VariantListsKeep128EntriesAndNeverReuseOldOffsets) {
@@ -120,21 +121,21 @@ TEST_P(Formatted, VariantListsKeep128EntriesAndNeverReuseOldOffsets) {
 TEST_P(Formatted, ResultCodesOfListToFormattedString) {
   int result = -9;
   host->setText(P2, U"keep");
-  render(kTwoColumns, kWorkedList, {U"[", U"]", U";", U"<", U">", U","}, &result, 7);
+  render(kTwoColumns, kTwoByTwo, {U"[", U"]", U";", U"<", U">", U","}, &result, 7);
   EXPECT_EQ(result, 3);
   EXPECT_EQ(host->text(P2), U"keep") << "seven parameters leave parameter 2 alone";
   for (const FormatStrings& same :
        {FormatStrings{U"", U"", U",", U"", U"", U","}, FormatStrings{U"a", U"b", U"", U"c", U"d", U""}}) {
     host->setText(P2, U"keep");
-    EXPECT_EQ(render(kTwoColumns, kWorkedList, same, &result), U"");
+    EXPECT_EQ(render(kTwoColumns, kTwoByTwo, same, &result), U"");
     EXPECT_EQ(result, 3) << "identical delimiters";
   }
   host->faults().listDefinition = U"c1,nope";
-  EXPECT_EQ(render(kTwoColumns, kWorkedList, {U"", U"", U";", U"", U"", U","}, &result), U"");
+  EXPECT_EQ(render(kTwoColumns, kTwoByTwo, {U"", U"", U";", U"", U"", U","}, &result), U"");
   EXPECT_EQ(result, 5);
 }
 
-TEST_P(Formatted, ParsesTheWorkedExamples) {
+TEST_P(Formatted, ParsesFramedTextsBackIntoRows) {
   const FormatStrings one{U"{", U"}", U";", U"[", U"]", U","};
   const FormatStrings two{U"", U"", U";", U"VARIANT:[,{", U"VARIANT:],}", U"/"};
   const FormatStrings plain{U"", U"", U";", U"", U"", U","};
@@ -145,9 +146,9 @@ TEST_P(Formatted, ParsesTheWorkedExamples) {
     FormatStrings f;
     Rows rows;
   } cases[] = {
-      {"worked example 1", U"{[a],[b]};{[x],[y]}", one, ab},
+      {"every format string", U"{[a],[b]};{[x],[y]}", one, ab},
       {"with the final delimiter", U"{[a],[b]};{[x],[y]};", one, ab},
-      {"worked example 2", U"[a]/{b};[x]/{y}", two, ab},
+      {"variant lists without a row frame", U"[a]/{b};[x]/{y}", two, ab},
       {"plain", U"a,b;x,y", plain, ab},
       {"twice the final delimiter", U"a,b;x,y;;", plain, {{U"a", U"b"}, {U"x", U"y"}, {U"", U""}}},
       {"no row separator", U"a,b", plain, {{U"a", U"b"}}},
@@ -238,7 +239,7 @@ TEST_P(Formatted, AllocationFailuresGiveTheirResultCodes) {
   h.load();
   const FormatStrings f{U"{", U"}", U";", U"VARIANT:[,<", U"]", U","};
   for (const char* site : {"column definition", "column references", "BigBuffer lock"}) {
-    h.setList(P1, kTwoColumns, kWorkedList);
+    h.setList(P1, kTwoColumns, kTwoByTwo);
     setFormats(h, f);
     h.setText(P2, U"old");
     h.setCommand(kLtfs);

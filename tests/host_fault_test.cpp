@@ -1,5 +1,5 @@
 // Every misbehaviour our host can simulate, on every command that meets it,
-// both builds: the documented result code, the list or text the command
+// both builds: the result code the failure gives, the list or text the command
 // leaves, nothing written past a block (the sanitizer build), nothing kept
 // (heap count here, LeakSanitizer there), and the fault really happened.
 #include <functional>
@@ -184,7 +184,7 @@ TEST_P(HostFaultMatrix, CellsLongerThanTheMaximumAreCutByTheHost) {
 std::vector<std::u32string> namesFilling64000(bool unicode) {
   const size_t length = unicode ? 39 : 159;
   std::vector<std::u32string> names;
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < kCvMaxColumns; ++i) {
     std::u32string name = ascii(std::to_string(i));
     name += std::u32string(length - name.size(), U'n');
     names.push_back(name);
@@ -195,9 +195,9 @@ std::vector<std::u32string> namesFilling64000(bool unicode) {
 TEST_P(HostFaultMatrix, AColumnDefinitionOfExactly64000Bytes) {
   const std::vector<std::u32string> names = namesFilling64000(unicode());
   const std::u32string definition = corvane::host::join(names, U',');
-  ASSERT_EQ((definition.size() + 1) * (unicode() ? 4 : 1), 64000u);
-  std::vector<std::u32string> row(400);
-  for (size_t c = 0; c < 400; ++c) row[c] = ascii(std::to_string(c));
+  ASSERT_EQ((definition.size() + 1) * (unicode() ? 4 : 1), size_t{kCvDefinitionBytes});
+  std::vector<std::u32string> row(kCvMaxColumns);
+  for (size_t c = 0; c < row.size(); ++c) row[c] = ascii(std::to_string(c));
   const Rows rows{row, row};
 
   Host h(shipped());
@@ -276,7 +276,7 @@ TEST_P(HostFaultMatrix, AHostThatIgnoresMaximaGetsWhatAnObeyingHostGets) {
   const std::u32string rendered = literalRender(cut, 2, asRead);
   const std::u32string delimiter = U"|" + std::u32string(299, U'#');
   const std::vector<std::u32string> names = namesFilling64000(unicode());
-  const Rows wideRows{std::vector<std::u32string>(400, U"v")};
+  const Rows wideRows{std::vector<std::u32string>(kCvMaxColumns, U"v")};
 
   struct Case {
     const char* what;

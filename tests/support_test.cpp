@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "InstanceBlock.h"
+#include "Instance.h"
 #include "OMstring.h"
 #include "TextSearch.h"
 #include "kXPqUtil.h"
@@ -58,12 +58,12 @@ TEST(WorkBuffer, GrowthNearTheLargestBlockClampsThenRefuses) {
                        kFaultScratchGrowth};
   ASSERT_NE(buffer.start, nullptr);
   buffer.start[0] = 42;
-  EXPECT_EQ(GrowWorkBuffer(&buffer), kGrowOk);
+  EXPECT_EQ(GrowWorkBuffer(&buffer), kCvResultOk);
   EXPECT_EQ(size, XP_HANDLE_SIZE_MAX);
   EXPECT_EQ(XPHandleSize(handle), XP_HANDLE_SIZE_MAX);
   ASSERT_NE(buffer.start, nullptr);
   EXPECT_EQ(buffer.start[0], 42);
-  EXPECT_EQ(GrowWorkBuffer(&buffer), kGrowRefused);
+  EXPECT_EQ(GrowWorkBuffer(&buffer), kCvResultGrowth);
   EXPECT_EQ(size, XP_HANDLE_SIZE_MAX);
   ASSERT_NE(buffer.start, nullptr) << "the old block, locked again";
   EXPECT_EQ(buffer.start[0], 42);
@@ -79,7 +79,7 @@ TEST(WorkBuffer, GrowsInProportionToItsSize) {
                        kFaultScratchGrowth};
   const XPSize expected[] = {64500, 96750, 145125, 217687};
   for (XPSize want : expected) {
-    ASSERT_EQ(GrowWorkBuffer(&buffer), kGrowOk);
+    ASSERT_EQ(GrowWorkBuffer(&buffer), kCvResultOk);
     EXPECT_EQ(size, want);
   }
   UnlockXPHandle(handle);
@@ -122,13 +122,13 @@ TEST(Memory, GrowthPastTheLargestSizeIsRefused) {
   buffer.start[15] = 'k';
   const XPHandle before = h;
 
-  EXPECT_EQ(GrowWorkBuffer(&buffer), kGrowRefused);
+  EXPECT_EQ(GrowWorkBuffer(&buffer), kCvResultGrowth);
   EXPECT_EQ(size, XP_HANDLE_SIZE_MAX);
   EXPECT_EQ(h, before);
   EXPECT_EQ(XPHandleSize(h), 64);
   ASSERT_NE(buffer.start, nullptr);
   EXPECT_EQ(buffer.start[15], 'k');
-  EXPECT_EQ(EnsureWorkRoom(&buffer, (int64_t)XP_SIZE_MAX + 1), kGrowRefused);
+  EXPECT_EQ(EnsureWorkRoom(&buffer, (int64_t)XP_SIZE_MAX + 1), kCvResultGrowth);
   EXPECT_EQ(size, XP_HANDLE_SIZE_MAX);
   ASSERT_NE(buffer.start, nullptr);
   EXPECT_EQ(buffer.start[15], 'k');

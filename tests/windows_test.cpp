@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "HeapCheck.h"
 #include "Plugins.h"
 

@@ -12,7 +12,7 @@ namespace corvane::cli {
 
 namespace {
 
-constexpr std::u32string_view kVariant = U"VARIANT:";
+constexpr std::u32string_view kVariant = U"" CORVANE_VARIANT_KEYWORD;
 
 void append(std::u32string& out, std::string_view ascii) { out.append(ascii.begin(), ascii.end()); }
 

@@ -22,11 +22,11 @@ constexpr std::int16_t kParam3 = kCvFieldParam1 + 2;
 
 // What the host writes of one cell when the command reads it: ListToString
 // asks for at most 255 characters, ListToFormattedString for 32,000.
-constexpr std::size_t kListToStringCell = 255;
-constexpr std::size_t kListToFormattedCell = 32000;
-constexpr std::size_t kVariantEntriesUsed = 128;
-constexpr char32_t kDefaultDelimiter = 252;
-constexpr std::u32string_view kVariantKeyword = U"VARIANT:";
+constexpr std::size_t kListToStringCell = kCvListCellChars;
+constexpr std::size_t kListToFormattedCell = kCvFormattedCellChars;
+constexpr std::size_t kVariantEntriesUsed = kCvVariantEntries;
+constexpr char32_t kDefaultDelimiter = kCvDefaultDelimiter;
+constexpr std::u32string_view kVariantKeyword = U"" CORVANE_VARIANT_KEYWORD;
 
 std::string plural(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -50,8 +50,8 @@ void warnVariantCount(const std::u32string& text, const char* option, std::size_
   const std::size_t entries = variantEntries(text);
   if (entries == 0 || columns == 0) return;
   if (entries > kVariantEntriesUsed)
-    warn(std::string(option) + " lists " + std::to_string(entries) +
-         " entries; the plug-in uses the first 128");
+    warn(std::string(option) + " lists " + std::to_string(entries) + " entries; the plug-in uses the first " +
+         std::to_string(kVariantEntriesUsed));
   else if (entries < columns)
     warn(std::string(option) + " lists " + plural(entries, "entry", "entries") + " for " +
          plural(columns, "column", "columns") + "; the columns past the list get none");

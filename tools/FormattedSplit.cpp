@@ -2,14 +2,16 @@
 // reads the whole.
 #include "FormattedSplit.h"
 
+#include "corvane/CorvaneAbi.h"
+
 #include <algorithm>
 
 namespace corvane::cli {
 
 namespace {
 
-constexpr std::u32string_view kVariantKeyword = U"VARIANT:";
-constexpr std::size_t kVariantEntries = 128;  // the plug-in keeps the first 128 entries of a list
+constexpr std::u32string_view kVariantKeyword = U"" CORVANE_VARIANT_KEYWORD;
+constexpr std::size_t kVariantEntries = kCvVariantEntries;  // the plug-in keeps the first entries of a list
 
 // The entries of a "VARIANT:" list, or nothing for a plain string.
 std::optional<std::vector<std::u32string>> variantEntries(const std::u32string& text) {

@@ -2,6 +2,7 @@
 #include "Messages.h"
 
 #include "Escapes.h"
+#include "corvane/CorvaneAbi.h"
 
 #include <climits>
 
@@ -9,11 +10,11 @@ namespace corvane::cli {
 
 namespace {
 
-constexpr std::size_t kMaxColumns = 400;
 // The host resolves names of at most 254 characters; the plug-in reads a
 // list's column definition into 64,000 bytes, terminator included.
-constexpr std::size_t kMaxName = 254;
-constexpr std::size_t kDefinitionBytes = 64000;
+constexpr std::size_t kMaxColumns = kCvMaxColumns;
+constexpr std::size_t kMaxName = kCvMaxNameChars;
+constexpr std::size_t kDefinitionBytes = kCvDefinitionBytes;
 
 std::string columnNames(const ResultContext& c) {
   if (c.columns == 0) return "the list has no columns";
@@ -58,13 +59,13 @@ std::string badParameters(const ResultContext& c) {
 
 const char* subcommandName(std::int32_t id) {
   switch (id) {
-    case 1:
+    case kCvCmdFormattedStringToList:
       return "formatted-to-list";
-    case 2:
+    case kCvCmdListToFormattedString:
       return "list-to-formatted";
-    case 3:
+    case kCvCmdStringToList:
       return "string-to-list";
-    case 4:
+    case kCvCmdListToString:
       return "list-to-string";
     default:
       return "";
@@ -75,23 +76,24 @@ std::string describeResult(const ResultContext& c) {
   if (c.code == INT_MIN) return "the plug-in reported no result";
   std::string what;
   switch (c.code) {
-    case -1:
+    case kCvResultNotReady:
       what = "the plug-in could not set up its working memory and refuses to run commands";
       break;
-    case 2:
+    case kCvResultResource:
       what = fillsList(c.command)
                  ? "the plug-in ran out of memory, or the list did not get the lines it asked for"
                  : "the plug-in ran out of memory";
       break;
-    case 3:
+    case kCvResultBadParams:
       what = badParameters(c);
       break;
-    case 4:
+    case kCvResultGrowth:
       what = c.columns > kMaxColumns
-                 ? "the list has " + std::to_string(c.columns) + " columns; the plug-in handles at most 400"
+                 ? "the list has " + std::to_string(c.columns) + " columns; the plug-in handles at most " +
+                       std::to_string(kMaxColumns)
                  : "the text grew larger than the plug-in could make its buffer";
       break;
-    case 5:
+    case kCvResultColumns:
       what = columnNames(c);
       break;
     default:

@@ -523,7 +523,7 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
   TextSource text(in, job.mode);
   const std::size_t columns = job.columns.size();
   const char32_t delimiter =
-      job.delimiter && !job.delimiter->empty() ? job.delimiter->front() : char32_t{252};
+      job.delimiter && !job.delimiter->empty() ? job.delimiter->front() : char32_t{kCvDefaultDelimiter};
 
   std::u32string pending;
   std::size_t scanned = 0, delimiters = 0, cut = 0, line = 1;

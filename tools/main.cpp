@@ -31,8 +31,8 @@
 namespace corvane::cli {
 namespace {
 
-constexpr std::size_t kFormatMaximum =
-    255;  // the host hands the plug-in at most this much of a format string
+// The host hands the plug-in at most this much of a format string.
+constexpr std::size_t kFormatMaximum = kCvFormatStringChars;
 
 const char* const kFormatKeys[] = {"row-prefix", "row-suffix", "row-delim", "col-prefix",
                                    "col-suffix", "col-delim",  "before",    "after"};
@@ -348,7 +348,8 @@ FullFormat readFormat(const Options& o, TextMode mode) {
     *slots[i] = unescape(raw, mode, origin);
     if (i < 6 && slots[i]->size() > kFormatMaximum)
       throw Failure(kExitUsage, origin + " has " + std::to_string(slots[i]->size()) +
-                                    " characters; the plug-in reads at most 255 of a format string");
+                                    " characters; the plug-in reads at most " +
+                                    std::to_string(kFormatMaximum) + " of a format string");
     if (i == 6) out.beforeOrigin = origin;
     if (i == 7) out.afterOrigin = origin;
   }

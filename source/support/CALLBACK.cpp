@@ -7,7 +7,7 @@
 #include "kXPqUtil.h"
 
 int32_t GetFldRef(const qchar* name, HostCallback cb) {
-  qchar prefixed[256];
+  qchar prefixed[kCvCountedChars + 1];
   sthandle(name, prefixed);
   return cb(kCvOpGetFldRef, prefixed);
 }
@@ -64,29 +64,32 @@ int32_t GetListDef(int16_t list, int16_t maximum, void* destination, HostCallbac
   return cb(kCvOpGetListDef, (int)list, (int)maximum, destination);
 }
 
+/* Row 0 of a list holds its line count; the maximum passed with a number. */
+enum { kLineCountRow = 0, kNumberMaximum = 10 };
+
 int32_t ListLineCount(int16_t list, int16_t lineCountRef, HostCallback cb) {
   double lines = 0;
-  GetLstVal(list, 0, lineCountRef, kCvKindDouble, 10, &lines, cb);
+  GetLstVal(list, kLineCountRow, lineCountRef, kCvKindDouble, kNumberMaximum, &lines, cb);
   if (!(lines > -2147483649.0 && lines < 2147483648.0)) return 0;
   return (int32_t)lines;
 }
 
 void ClearList(int16_t list, HostCallback cb) { DoListOp(kCvListClear, list, 0, cb); }
 
-int SetListLines(int16_t list, int32_t n, int16_t lineCountRef, HostCallback cb) {
-  if (!DoListOp(kCvListSetLines, list, n, cb)) return 1;
-  return ListLineCount(list, lineCountRef, cb) == n;
+ResultCode SetListLines(int16_t list, int32_t n, int16_t lineCountRef, HostCallback cb) {
+  if (!DoListOp(kCvListSetLines, list, n, cb)) return kCvResultOk;
+  return ListLineCount(list, lineCountRef, cb) == n ? kCvResultOk : kCvResultResource;
 }
 
 qchar ReadDelimiter(int16_t field, qchar fallback, HostCallback cb) {
   /* The host writes a count and at most 15 characters; room for more. */
-  qchar shortString[256] = {0};
-  GetFldVal(field, kCvKindShortString, 15, shortString, cb);
+  qchar shortString[kCvCountedChars + 1] = {0};
+  GetFldVal(field, kCvKindShortString, kCvShortStringChars, shortString, cb);
   return shortString[0] != 0 ? shortString[1] : fallback;
 }
 
 void ReadStringParameter(int16_t field, qchar* destination, HostCallback cb) {
-  GetFldVal(field, kCvKindString, 255, destination, cb);
+  GetFldVal(field, kCvKindString, kCvFormatStringChars, destination, cb);
 }
 
 void WriteStringResult(int16_t field, const qchar* text, HostCallback cb) {
@@ -99,11 +102,14 @@ static int32_t readCount(const void* block) {
   return (int32_t)n;
 }
 
-int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t reserveChars,
-                 XPHandle* handle, HostText* out, HostCallback cb) {
+/* How copyHostText ends; CopyHostText turns it into a result code. */
+enum { kCopyOk, kCopyEmptyField, kCopyNoMemory, kCopyNothing };
+
+static int copyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t reserveChars,
+                        XPHandle* handle, HostText* out, HostCallback cb) {
   const int32_t unit = (int32_t)sizeof(qchar);
   int32_t length = 0;
-  GetFldVal(field, kCvKindLength, 4, &length, cb);
+  GetFldVal(field, kCvKindLength, (int32_t)sizeof length, &length, cb);
   if (length == 0) return kCopyEmptyField;
   XPSize size = XPByteCount((int64_t)length + extraChars, unit, extraBytes);
   if (length < 0 || size < 0) return kCopyNoMemory;
@@ -113,7 +119,7 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
   GetFldVal(field, kCvKindHandle, 0, handle, cb);
   if (*handle == nullptr) return kCopyNoMemory;
   XPSize actual = XPHandleSize(*handle);
-  if (actual < 4) return kCopyNoMemory;
+  if (actual < kCvHandleCountBytes) return kCopyNoMemory;
   void* block = LockXPHandle(*handle, kFaultTextHandleLock);
   if (block == nullptr) return kCopyNoMemory;
   int32_t count = readCount(block);
@@ -121,8 +127,8 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
     UnlockXPHandle(*handle);
     return kCopyNothing;
   }
-  XPSize needed = XPByteCount(count, unit, 4);
-  XPSize wanted = XPByteCount((int64_t)count + reserveChars, unit, 4);
+  XPSize needed = XPByteCount(count, unit, kCvHandleCountBytes);
+  XPSize wanted = XPByteCount((int64_t)count + reserveChars, unit, kCvHandleCountBytes);
   if (count < 0 || needed < 0 || needed > actual || wanted < 0) {
     UnlockXPHandle(*handle);
     return kCopyNoMemory;
@@ -134,6 +140,20 @@ int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t 
     if (block == nullptr) return kCopyNoMemory;
   }
   out->count = count;
-  out->text = reinterpret_cast<qchar*>(static_cast<uint8_t*>(block) + 4);
+  out->text = reinterpret_cast<qchar*>(static_cast<uint8_t*>(block) + kCvHandleCountBytes);
   return kCopyOk;
+}
+
+ResultCode CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t reserveChars,
+                        XPHandle* handle, HostText* out, HostCallback cb) {
+  out->count = 0;
+  out->text = nullptr;
+  switch (copyHostText(field, extraChars, extraBytes, reserveChars, handle, out, cb)) {
+    case kCopyEmptyField:
+      return kCvResultBadParams;
+    case kCopyNoMemory:
+      return kCvResultResource;
+    default:
+      return kCvResultOk; /* delivered, or nothing delivered: count 0 */
+  }
 }

@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "qchar.h"
 
 int32_t GetFldRef(const qchar* name, HostCallback cb);
@@ -25,8 +25,9 @@ int32_t GetListDef(int16_t list, int16_t maximum, void* destination, HostCallbac
 /* The idioms. */
 int32_t ListLineCount(int16_t list, int16_t lineCountRef, HostCallback cb);
 void ClearList(int16_t list, HostCallback cb);
-/* 1 when the host set n lines or could not say; 0 when it reports a different count. */
-int SetListLines(int16_t list, int32_t n, int16_t lineCountRef, HostCallback cb);
+/* kCvResultOk when the host set n lines or could not say; kCvResultResource
+ * when it reports a different count. */
+ResultCode SetListLines(int16_t list, int32_t n, int16_t lineCountRef, HostCallback cb);
 /* The first character of the parameter, or `fallback` when it is empty. */
 qchar ReadDelimiter(int16_t field, qchar fallback, HostCallback cb);
 void ReadStringParameter(int16_t field, qchar* destination, HostCallback cb);
@@ -39,21 +40,18 @@ typedef struct HostText {
   qchar* text;   /* the first character, while the block is locked */
 } HostText;
 
-/* Results of CopyHostText. */
-enum {
-  kCopyOk = 0,         /* locked, text and count valid, count > 0 */
-  kCopyEmptyField = 1, /* announced length 0: ResultCode 3 */
-  kCopyNoMemory = 2,   /* no block, no handle back, or no lock: ResultCode 2 */
-  kCopyNothing = 3     /* delivered count 0: ResultCode 0, nothing locked */
-};
-
 /* Asks for the length T, allocates T + extraChars characters plus extraBytes
  * into *handle, has the host deliver the text (the host may grow or replace
  * the block) and locks it.  The delivered characters are trusted only as far
  * as the block really holds them; when reserveChars is not 0 the block is
- * grown if needed so that that many characters fit behind the text.  The
- * caller frees *handle whatever the result, after unlocking on kCopyOk. */
-int CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t reserveChars,
-                 XPHandle* handle, HostText* out, HostCallback cb);
+ * grown if needed so that that many characters fit behind the text.
+ * kCvResultOk with out->count > 0: the block is locked and out->text valid.
+ * kCvResultOk with out->count 0: the host delivered no characters; nothing
+ * is locked and the command ends with that result.  kCvResultBadParams: the
+ * announced length is 0.  kCvResultResource: no block, none back from the
+ * host, or no lock.  The caller frees *handle whatever the result, after
+ * unlocking when out->count > 0. */
+ResultCode CopyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, int32_t reserveChars,
+                        XPHandle* handle, HostText* out, HostCallback cb);
 
 #endif

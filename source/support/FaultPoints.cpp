@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 
 #ifdef CORVANE_FAULT_POINTS
 

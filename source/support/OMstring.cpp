@@ -2,6 +2,11 @@
  * string functions work in other units, so these are written out. */
 #include "OMstring.h"
 
+#include "corvane/CorvaneAbi.h"
+
+/* What CHRoscharToChar leaves for malformed UTF-16. */
+enum { kSurrogateAtEnd = 1, kUnpairedSurrogate = 2 };
+
 static void copyThroughTerminator(qchar* dst, const qchar* src) {
   while ((*dst++ = *src++) != 0) {
   }
@@ -80,8 +85,8 @@ void sthandle(const qchar* src, qchar* dst) {
       dst[0] = (qchar)(copied - 1);
       return;
     }
-    if (copied == 255) {
-      dst[0] = 254;
+    if (copied == kCvCountedChars) {
+      dst[0] = kCvMaxNameChars;
       return;
     }
   }
@@ -108,14 +113,14 @@ int32_t CHRoscharToChar(const uint16_t* src, qchar* dst) {
       continue;
     }
     if (*src == 0) {
-      dst[count++] = 1;
+      dst[count++] = kSurrogateAtEnd;
       break;
     }
     uint16_t second = *src++;
     if (first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF)
       dst[count++] = 0x10000u + ((qchar)(first & 0x3FF) << 10) + (second & 0x3FF);
     else
-      dst[count++] = 2;
+      dst[count++] = kUnpairedSurrogate;
   }
   dst[count] = 0;
   return count;

@@ -5,7 +5,7 @@
  * file before it loads it, and where this module finds them again. */
 #include "extutils.h"
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "CorvaneTexts.h"
 #include "OMstring.h"
 #include "kXPqUtil.h"
@@ -68,14 +68,17 @@ oschar* GetResourceOstr(oschar* destination, int32_t capacity, int32_t base, int
 #endif
 
 #ifdef CORVANE_UNICODE
+/* A character takes one or two UTF-16 units. */
+enum { kUtf16UnitsPerChar = 2 };
+
 qchar* GetResourceStr(qchar* destination, int32_t capacity, int32_t base, int32_t offset, void* module) {
   if (capacity <= 0) return destination;
   destination[0] = 0;
   /* Through the plug-in's own allocator, so that its fault points reach it. */
-  XPSize bytes = XPByteCount((int64_t)capacity * 2, (int32_t)sizeof(oschar), 0);
+  XPSize bytes = XPByteCount((int64_t)capacity * kUtf16UnitsPerChar, (int32_t)sizeof(oschar), 0);
   oschar* wide = static_cast<oschar*>(NewXPPointer(bytes, kFaultDesignText));
   if (wide == nullptr) return destination;
-  GetResourceOstr(wide, capacity * 2, base, offset, module);
+  GetResourceOstr(wide, capacity * kUtf16UnitsPerChar, base, offset, module);
   /* Twice the room in UTF-16 units could convert into more characters than
    * the destination holds: keep what fits. */
   wide[capacity - 1] = 0;

@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -31,7 +31,7 @@ void DisposeXPPointer(void* block) { GlobalFree(block); }
 
 XPHandle NewXPHandle(XPSize size, XPFaultSite site) {
   if (size < 0 || XPFaultPoint(site)) return nullptr;
-  UINT flags = size <= 8192 ? (GMEM_MOVEABLE | GMEM_ZEROINIT) : GMEM_MOVEABLE;
+  UINT flags = size <= kXPZeroFilledBytes ? (GMEM_MOVEABLE | GMEM_ZEROINIT) : GMEM_MOVEABLE;
   return GlobalAlloc(flags, (SIZE_T)size);
 }
 
@@ -77,7 +77,7 @@ XPHandle NewXPHandle(XPSize size, XPFaultSite site) {
   if (size < 0 || size > XP_HANDLE_SIZE_MAX || XPFaultPoint(site)) return nullptr;
   size_t total = (size_t)size + CORVANE_HANDLE_HEADER;
   CorvanePortableHandle* record =
-      static_cast<CorvanePortableHandle*>(size <= 8192 ? calloc(1, total) : malloc(total));
+      static_cast<CorvanePortableHandle*>(size <= kXPZeroFilledBytes ? calloc(1, total) : malloc(total));
   if (record == nullptr) return nullptr;
   record->size = size;
   record->locks = 0;

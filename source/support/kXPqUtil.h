@@ -2,7 +2,7 @@
 #ifndef CORVANE_KXPQUTIL_H
 #define CORVANE_KXPQUTIL_H
 
-#include "CorvaneAbi.h"
+#include "corvane/CorvaneAbi.h"
 #include "FaultPoints.h"
 #include "qchar.h"
 
@@ -15,6 +15,7 @@ void DisposeXPPointer(void* block);
 
 /* A movable block, or null.  Zero-filled up to 8,192 bytes; larger blocks
  * have undefined contents.  A size below 0 fails. */
+enum { kXPZeroFilledBytes = 8192 };
 XPHandle NewXPHandle(XPSize size, XPFaultSite site);
 /* 0 on success (the variable may now hold a new handle; added bytes are
  * zero-filled), 1 on failure (variable, size and contents unchanged). */

@@ -1,4 +1,5 @@
-/* qchar.h - the host character and the handle type of this build. */
+/* qchar.h - the host character and the handle type of this build, and the
+ * one way the plug-in's routines report success. */
 #ifndef CORVANE_QCHAR_H
 #define CORVANE_QCHAR_H
 
@@ -13,6 +14,11 @@ typedef uint8_t qchar; /* one 8-bit host character */
 /* A movable memory block: HGLOBAL on Windows, a CorvanePortableHandle
  * record elsewhere.  Only the memory routines look inside. */
 typedef void* XPHandle;
+
+/* What a routine that can fail gives: kCvResultOk (0) on success, otherwise
+ * the result code the command reports for that failure.  A routine that
+ * gives a pointer gives null on failure instead. */
+typedef int16_t ResultCode;
 
 /* Sizes are signed 32-bit byte counts in both builds. */
 typedef int32_t XPSize;

@@ -33,7 +33,7 @@ expect_output "list-to-string, TSV in" "$EXPECTED/elements.pipes.txt" \
 expect_text "list-to-formatted, an option overrides the format file" \
   '| number | symbol | name | french | mass |\n|---:|:---:|---|---|---:|\n| 1 | H | Hydrogen | Hydrogène | 1.008 | // | 2 | He | Helium | Hélium | 4.0026 |\n' \
   list-to-formatted --format "$EXAMPLES/formats/markdown.fmt" --row-delim ' // ' -i "$(input "$(head -n 3 "$csv")")"
-expect_text "list-to-formatted, the worked example" '[<x1>,<y1>];[<x2>,<y2>]' \
+expect_text "list-to-formatted, every format string" '[<x1>,<y1>];[<x2>,<y2>]' \
   list-to-formatted --row-prefix '[' --row-suffix ']' --row-delim ';' --col-prefix '<' --col-suffix '>' \
   --col-delim , -i "$(input 'c1,c2\nx1,y1\nx2,y2\n')"
 expect_text "list-to-formatted, VARIANT lists" '[(x1),{y1}];[(x2),{y2}]' \

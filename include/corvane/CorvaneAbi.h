@@ -1,12 +1,16 @@
 /*
- * CorvaneAbi.h - the binary contract between a Corvane plug-in and its host.
+ * corvane/CorvaneAbi.h - the binary contract between a Corvane plug-in and
+ * its host.
  *
  * Everything a host and a plug-in may assume about each other is in this
  * file, and nothing else: the entry point, the callback and its operation
- * codes, the value kinds, the field numbers, the movable-handle record used
- * off Windows, the design record layout and the resource image that carries
- * the command declarations in a Linux shared object.  It is plain C so that
- * a host written in any language can mirror it.
+ * codes, the value kinds, the field numbers, the limits a host sees, the
+ * result codes and the conditions that give each, the movable-handle record
+ * used off Windows, the design record layout and the resource image that
+ * carries the command declarations in a Linux shared object.  It is plain C
+ * declarations only (no code, nothing to link), so that a host written in C,
+ * C++ or any language that can mirror it builds against it.  `cmake
+ * --install` of the Linux build puts it in <prefix>/include/corvane.
  */
 #ifndef CORVANE_ABI_H
 #define CORVANE_ABI_H
@@ -73,6 +77,8 @@ enum {
   kCvKindLength = 4,      /* int32 length in characters */
   kCvKindHandle = 8       /* whole text into a movable handle: int32 count, characters */
 };
+/* Kind 8: the characters follow a 32-bit count at the head of the block. */
+enum { kCvHandleCountBytes = 4 };
 
 /* DoListOp operations. */
 enum { kCvListClear = 0, kCvListSetLines = 6 };
@@ -84,14 +90,62 @@ enum {
   kCvFieldParam1 = 211 /* parameter n is 210 + n, n = 1..8 */
 };
 
-/* Result codes reported in field 200. */
+/* Result codes, reported once per execute message in field 200 as a signed
+ * 16-bit number; there is no code 1.  kCvResultBadParams in detail: fewer
+ * than kCvListParamsMin parameters (ListToString, StringToList) or
+ * kCvFormattedParamsMin (the formatted commands); identical rowDelim and
+ * colDelim in ListToFormattedString; an empty rowDelim or colDelim, or a
+ * text that does not begin with rowPrefix and the first column's prefix, in
+ * FormattedStringToList. */
 enum {
+  /* No instance in the slot, or its set-up could not allocate a working buffer; no command ran. */
   kCvResultNotReady = -1,
+  /* Ran to its end; also an unknown command number, or an input text delivered with 0 characters. */
   kCvResultOk = 0,
+  /* No memory, a buffer or text block not lockable or not handed back, or a line count the list refused. */
   kCvResultResource = 2,
+  /* Too few parameters, an input length of 0, rowDelim = colDelim, an empty delimiter, or no row start. */
   kCvResultBadParams = 3,
+  /* A working buffer could not grow or be locked again after growing, or the list has over 400 columns. */
   kCvResultGrowth = 4,
+  /* The list's column definition is empty, or names a column the host cannot resolve. */
   kCvResultColumns = 5
+};
+
+/* Parameters each command needs at least; with fewer it gives kCvResultBadParams. */
+enum { kCvListParamsMin = 2, kCvFormattedParamsMin = 8 };
+
+/* Limits, the same in both builds. */
+enum {
+  kCvMaxColumns = 400,           /* columns of a list a command handles */
+  kCvDefinitionBytes = 64000,    /* room for a column definition (GetListDef), terminator included */
+  kCvCountedChars = 255,         /* the most a count unit announces (a name for GetFldRef, kind 1) */
+  kCvMaxNameChars = 254,         /* characters of a field name the plug-in passes to GetFldRef */
+  kCvShortStringChars = 15,      /* characters a host writes of a short string (kind 1) */
+  kCvListCellChars = 255,        /* characters of a cell ListToString asks the host for */
+  kCvFormattedCellChars = 32000, /* characters of a cell ListToFormattedString asks the host for */
+  kCvFormatStringChars = 255,    /* characters of each format string (parameters 3 to 8) that count */
+  kCvVariantEntries = 128,       /* entries of a "VARIANT:" list that are used; later ones are ignored */
+  kCvDefaultDelimiter = 252      /* ListToString's and StringToList's delimiter without a third parameter */
+};
+
+/* A prefix or suffix format string that begins with this keyword is a list
+ * of one entry per column, separated by commas. */
+#define CORVANE_VARIANT_KEYWORD "VARIANT:"
+/* The name whose field reference reads a list's line count (GetLstVal row 0). */
+#define CORVANE_LINE_COUNT_NAME "#LN"
+
+/* The working buffers, in bytes in both builds: ListToString builds its text
+ * in the ScratchBuffer, ListToFormattedString in the BigBuffer.  A buffer
+ * grows once fewer than its margin bytes remain, by half its size and at
+ * least by its step; where growth is refused the text stops there. */
+enum {
+  kCvScratchInitialBytes = 32500,
+  kCvScratchStepBytes = 32000,
+  kCvScratchMarginBytes = 500,
+  kCvBigInitialBytes = 5306880,
+  kCvBigStepBytes = 0x200000,
+  kCvBigMarginBytes = 64000
 };
 
 /* Command numbers reported by GetPackageId. */
