@@ -53,6 +53,18 @@ class PluginTest : public ::testing::TestWithParam<Build> {
   std::unique_ptr<Host> host;
 };
 
+// Runs a command on `h` with the first pass of `site` failing, and gives
+// its result code; the command must pass the site once.
+inline int runFailingAt(Host& h, const Faults& faults, const char* site, int32_t command, int params) {
+  h.setCommand(command);
+  h.setParamCount(params);
+  EXPECT_TRUE(faults.fail(site)) << site << " is a site's name";
+  h.execute();
+  EXPECT_EQ(faults.passes(site), 1) << site << " is passed once";
+  faults.off();
+  return h.result();
+}
+
 inline std::string buildName(const ::testing::TestParamInfo<Build>& info) { return info.param.file; }
 
 #define CORVANE_BOTH_BUILDS(Suite) \

@@ -242,13 +242,7 @@ TEST_P(Formatted, AllocationFailuresGiveTheirResultCodes) {
     h.setList(P1, kTwoColumns, kTwoByTwo);
     setFormats(h, f);
     h.setText(P2, U"old");
-    h.setCommand(kLtfs);
-    h.setParamCount(8);
-    ASSERT_TRUE(faults.fail(site)) << site;
-    h.execute();
-    EXPECT_EQ(faults.passes(site), 1) << site;
-    faults.off();
-    EXPECT_EQ(h.result(), 2) << site;
+    EXPECT_EQ(runFailingAt(h, faults, site, kLtfs, 8), 2) << site;
     EXPECT_EQ(h.text(P2), U"") << site;
   }
   // FormattedStringToList: a failure before the list is cleared leaves it
@@ -266,13 +260,7 @@ TEST_P(Formatted, AllocationFailuresGiveTheirResultCodes) {
     h.setText(P1, U"{[a],<b]};{[x],<y]}");
     h.setList(P2, kTwoColumns, {{U"old"}});
     setFormats(h, f);
-    h.setCommand(kFstl);
-    h.setParamCount(8);
-    ASSERT_TRUE(faults.fail(c.site)) << c.site;
-    h.execute();
-    EXPECT_EQ(faults.passes(c.site), 1) << c.site;
-    faults.off();
-    EXPECT_EQ(h.result(), 2) << c.site;
+    EXPECT_EQ(runFailingAt(h, faults, c.site, kFstl, 8), 2) << c.site;
     EXPECT_EQ(h.list(P2).rows, c.untouched ? kOld : Rows{}) << c.site;
   }
   h.execute();

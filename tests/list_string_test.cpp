@@ -191,26 +191,14 @@ TEST_P(DelimitedText, AllocationFailuresGiveTheirResultCodes) {
   for (const char* site : {"column definition", "column references", "ScratchBuffer lock"}) {
     h.setList(P1, {U"a"}, {{U"x"}});
     h.setText(P2, U"old");
-    h.setCommand(kLts);
-    h.setParamCount(2);
-    ASSERT_TRUE(faults.fail(site)) << site;
-    h.execute();
-    EXPECT_EQ(faults.passes(site), 1) << site;
-    faults.off();
-    EXPECT_EQ(h.result(), 2) << site;
+    EXPECT_EQ(runFailingAt(h, faults, site, kLts, 2), 2) << site;
     EXPECT_EQ(h.text(P2), U"") << site;
   }
   for (const char* site : {"column definition", "column references", "text handle", "text handle lock"}) {
     h.setText(P1, U"x,");
     h.setList(P2, {U"a"}, {{U"old"}});
     h.setText(P3, U",");
-    h.setCommand(kStl);
-    h.setParamCount(3);
-    ASSERT_TRUE(faults.fail(site)) << site;
-    h.execute();
-    EXPECT_EQ(faults.passes(site), 1) << site;
-    faults.off();
-    EXPECT_EQ(h.result(), 2) << site;
+    EXPECT_EQ(runFailingAt(h, faults, site, kStl, 3), 2) << site;
     EXPECT_TRUE(h.list(P2).rows.empty()) << site;
   }
 }
