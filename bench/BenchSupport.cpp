@@ -16,21 +16,6 @@ using corvane::host::readUnit;
 using corvane::host::unitBytes;
 using corvane::host::writeUnit;
 
-const Plugin& plugin(const Build& build) {
-  static std::map<std::string, std::unique_ptr<Plugin>> loaded;
-  auto& slot = loaded[build.file];
-  if (!slot) {
-    const std::string path = std::string(CORVANE_PLUGIN_DIR) + "/" + build.file + CORVANE_PLUGIN_SUFFIX;
-    std::string error;
-    slot = Plugin::open(path, &error);
-    if (!slot) {
-      std::fprintf(stderr, "cannot open %s: %s\n", path.c_str(), error.c_str());
-      std::exit(2);
-    }
-  }
-  return *slot;
-}
-
 namespace {
 std::string gDataKey;
 std::shared_ptr<void> gData;
@@ -61,13 +46,6 @@ std::u32string cellText(std::uint64_t index, std::size_t length) {
     cell[i] = static_cast<char32_t>(kAlphabet[x % 62]);
   }
   return cell;
-}
-
-std::vector<std::u32string> columnNames(std::size_t columns, const char* stem) {
-  std::vector<std::u32string> names;
-  names.reserve(columns);
-  for (std::size_t c = 0; c < columns; ++c) names.push_back(corvane::host::ascii(stem + std::to_string(c)));
-  return names;
 }
 
 Rows makeRows(std::size_t rows, std::size_t columns, std::size_t cellLength) {

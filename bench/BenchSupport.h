@@ -26,26 +26,16 @@
 #include <vector>
 
 #include "Host.h"
+#include "Plugins.h"
 
 namespace cvbench {
 
-using corvane::host::CharWidth;
-using corvane::host::Host;
-using corvane::host::Plugin;
-using Rows = std::vector<std::vector<std::u32string>>;
-
-struct Build {
-  const char* file;  // plug-in file name without suffix
-  CharWidth width;
-};
-
-inline const Build kBuilds[] = {{"Corvane", CharWidth::Byte}, {"CorvaneU", CharWidth::Unicode}};
+// The builds, their plug-ins, the fields and commands: the test-support
+// library's.
+using namespace cvtest;
 
 // The shipped plug-in of a build, opened once for the whole program.
-const Plugin& plugin(const Build& build);
-
-enum : std::int16_t { P1 = 211, P2 = 212, P3 = 213, P4 = 214, P5 = 215, P6 = 216, P7 = 217, P8 = 218 };
-enum : std::int32_t { kFstl = 1, kLtfs = 2, kStl = 3, kLts = 4 };
+inline const Plugin& plugin(const Build& build) { return cvtest::plugin(build.file); }
 
 // --- data sets ----------------------------------------------------------------
 
@@ -62,7 +52,6 @@ T& dataSet(const std::string& key, Make make) {
 
 // Ten characters, letters and digits, different from cell to cell.
 std::u32string cellText(std::uint64_t index, std::size_t length = 10);
-std::vector<std::u32string> columnNames(std::size_t columns, const char* stem = "c");
 Rows makeRows(std::size_t rows, std::size_t columns, std::size_t cellLength = 10);
 // Every cell followed by `delimiter`, row by row.
 std::u32string joinCells(const Rows& rows, char32_t delimiter);

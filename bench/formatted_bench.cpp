@@ -96,21 +96,12 @@ std::size_t rowsForLength(const Shape& s, std::size_t characters) {
   return (characters + delimiter + row + delimiter - 1) / (row + delimiter);
 }
 
-void setFormat(Host& host, const FormatStrings& f) {
-  host.setText(P3, f.rowPrefix);
-  host.setText(P4, f.rowSuffix);
-  host.setText(P5, f.rowDelim);
-  host.setText(P6, f.colPrefix);
-  host.setText(P7, f.colSuffix);
-  host.setText(P8, f.colDelim);
-}
-
 void readFormat(Traffic& t) {
   alignas(4) unsigned char slot[258 * 4];
   for (std::int16_t field = P3; field <= P8; ++field) t.readParameter(field, slot);
 }
 
-std::size_t unit(const Build& build) { return corvane::host::unitBytes(build.width); }
+std::size_t unit(const Build& build) { return corvane::host::unitBytes(build.width()); }
 
 void countCells(benchmark::State& state, std::uint64_t cells, std::uint64_t characters, const Build& build) {
   state.SetItemsProcessed(static_cast<std::int64_t>(cells) * state.iterations());
@@ -142,10 +133,10 @@ ListData& listData(const Build& build, std::size_t rows, const std::vector<std::
     for (const auto& name : shapes) {
       Rendered r;
       r.text = cvtest::literalRender(cells, columns, shape(name).format);
-      r.units = UnitText(build.width, r.text);
+      r.units = UnitText(build.width(), r.text);
       d->expected[name] = std::move(r);
     }
-    d->cellBuffer = UnitText(build.width, static_cast<std::size_t>(totalLength(cells)));
+    d->cellBuffer = UnitText(build.width(), static_cast<std::size_t>(totalLength(cells)));
     d->host = std::make_unique<Host>(plugin(build));
     d->host->load();
     const auto names = columnNames(columns);
@@ -166,7 +157,7 @@ void registerListToFormattedString(const Build& build, std::size_t rows,
       registerBench(benchName("ListToFormattedString", build, size, name, fresh ? "fresh" : "plugin"),
                     [=](benchmark::State& state, bool first) {
                       ListData& d = listData(build, rows, shapes);
-                      setFormat(*d.host, shape(name).format);
+                      cvtest::setFormats(*d.host, shape(name).format);
                       const Rendered& want = d.expected.at(name);
                       std::optional<TrafficCounts> traffic;
                       const int result = fresh ? runFresh(state, first, *d.host, kLtfs, 8)
@@ -180,9 +171,9 @@ void registerListToFormattedString(const Build& build, std::size_t rows,
     registerBench(benchName("ListToFormattedString", build, size, name, "floor"), [=](benchmark::State& state,
                                                                                       bool first) {
       ListData& d = listData(build, rows, shapes);
-      setFormat(*d.host, shape(name).format);
+      cvtest::setFormats(*d.host, shape(name).format);
       const Rendered& want = d.expected.at(name);
-      const UnitText empty(build.width, std::size_t{0});
+      const UnitText empty(build.width(), std::size_t{0});
       std::size_t read = 0;
       {
         Traffic t(*d.host);
@@ -243,7 +234,7 @@ TextData& textData(const Build& build, const std::string& shapeName, Sized sized
     const std::size_t rows = sized == Sized::Cells ? amount / s.columns : rowsForLength(s, amount);
     d->expected = s.makeRows(rows);
     d->cells = cellCount(d->expected);
-    d->packedCells = packCells(build.width, d->expected);
+    d->packedCells = packCells(build.width(), d->expected);
     std::u32string text = cvtest::literalRender(d->expected, s.columns, s.format);
     d->characters = text.size();
     if (keepText) d->text = text;
@@ -252,7 +243,7 @@ TextData& textData(const Build& build, const std::string& shapeName, Sized sized
     const auto names = columnNames(s.columns);
     d->host->setText(P1, std::move(text));
     d->host->setList(P2, names);
-    setFormat(*d->host, s.format);
+    cvtest::setFormats(*d->host, s.format);
     d->refs = Traffic(*d->host).references(names);
     return d;
   });
@@ -315,20 +306,21 @@ void registerFstl(const Build& build, const std::string& name, Sized sized, std:
 void registerLiteral(const std::string& name, std::size_t characters) {
   const Build& build = kBuilds[1];
   const std::string size = sizeName(Sized::Characters, characters);
-  registerBench(benchName("FormattedStringToList", Build{"literal", build.width}, size, name, "literal"),
-                [=](benchmark::State& state, bool) {
-                  TextData& d = textData(build, name, Sized::Characters, characters, true);
-                  const Shape& s = shape(name);
-                  cvtest::ParseOutcome outcome;
-                  for (auto _ : state) {
-                    outcome = cvtest::literalParse(d.text, s.columns, s.format);
-                    benchmark::DoNotOptimize(outcome.rows.data());
-                  }
-                  if (outcome.result != 0 || outcome.rows != d.expected)
-                    fail(state, "the literal parse gave another list");
-                  state.SetItemsProcessed(static_cast<std::int64_t>(d.cells) * state.iterations());
-                  state.counters["characters"] = static_cast<double>(d.characters);
-                })
+  registerBench(
+      benchName("FormattedStringToList", Build{"literal", "literal", build.unicode}, size, name, "literal"),
+      [=](benchmark::State& state, bool) {
+        TextData& d = textData(build, name, Sized::Characters, characters, true);
+        const Shape& s = shape(name);
+        cvtest::ParseOutcome outcome;
+        for (auto _ : state) {
+          outcome = cvtest::literalParse(d.text, s.columns, s.format);
+          benchmark::DoNotOptimize(outcome.rows.data());
+        }
+        if (outcome.result != 0 || outcome.rows != d.expected)
+          fail(state, "the literal parse gave another list");
+        state.SetItemsProcessed(static_cast<std::int64_t>(d.cells) * state.iterations());
+        state.counters["characters"] = static_cast<double>(d.characters);
+      })
       ->MinTime(0.1);
 }
 

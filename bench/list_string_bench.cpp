@@ -46,8 +46,8 @@ ListData& listData(const Build& build, std::size_t rows) {
     Rows cells = makeRows(rows, kColumns);
     d->cells = cellCount(cells);
     d->expected = joinCells(cells, kDefaultDelimiter);
-    d->expectedUnits = UnitText(build.width, d->expected);
-    d->cellBuffer = UnitText(build.width, d->expected.size());
+    d->expectedUnits = UnitText(build.width(), d->expected);
+    d->cellBuffer = UnitText(build.width(), d->expected.size());
     const auto names = columnNames(kColumns);
     d->host->setList(P1, names, std::move(cells));
     d->refs = Traffic(*d->host).references(names);
@@ -62,7 +62,7 @@ TextData& textData(const Build& build, std::size_t rows) {
     d->host->load();
     d->expected = makeRows(rows, kColumns);
     d->cells = cellCount(d->expected);
-    d->packedCells = packCells(build.width, d->expected);
+    d->packedCells = packCells(build.width(), d->expected);
     std::u32string text = joinCells(d->expected, kDefaultDelimiter);
     d->textLength = text.size();
     const auto names = columnNames(kColumns);
@@ -78,7 +78,7 @@ void countCells(benchmark::State& state, std::uint64_t cells, std::uint64_t byte
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes) * state.iterations());
 }
 
-std::size_t unit(const Build& build) { return corvane::host::unitBytes(build.width); }
+std::size_t unit(const Build& build) { return corvane::host::unitBytes(build.width()); }
 
 void registerListToString(const Build& build, std::size_t rows) {
   const std::string size = "cells:" + shortCount(rows * kColumns);
@@ -99,7 +99,7 @@ void registerListToString(const Build& build, std::size_t rows) {
   registerBench(benchName("ListToString", build, size, "plain", "floor"),
                 [build, rows](benchmark::State& state, bool first) {
                   ListData& d = listData(build, rows);
-                  const UnitText empty(build.width, std::size_t{0});
+                  const UnitText empty(build.width(), std::size_t{0});
                   std::size_t read = 0;
                   {
                     Traffic t(*d.host);

@@ -6,7 +6,7 @@
 # - the resource script of the build (string table, Q7INF, version);
 # - a module-definition file, so that the export table names the entry point
 #   "Corvane" only, without the stdcall decoration "Corvane@24", and the
-#   fault-point builds export their two test hooks besides;
+#   fault-point builds export their four test hooks besides;
 # - a fully static runtime, so that the DLL needs no DLL beyond the system's
 #   own (no libstdc++, libgcc or winpthread DLL next to the host);
 # - the ".dll" suffix.

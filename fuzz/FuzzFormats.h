@@ -44,14 +44,7 @@ inline FormatStrings formatStrings(FuzzedDataProvider& data, Chars& chars, const
   return f;
 }
 
-inline void setFormats(Host& host, const FormatStrings& f) {
-  host.setText(P3, f.rowPrefix);
-  host.setText(P4, f.rowSuffix);
-  host.setText(P5, f.rowDelim);
-  host.setText(P6, f.colPrefix);
-  host.setText(P7, f.colSuffix);
-  host.setText(P8, f.colDelim);
-}
+using cvtest::setFormats;
 
 // A text as the host hands a cell or field back: up to its first zero.
 inline std::u32string uptoZero(const std::u32string& s) { return s.substr(0, s.find(U'\0')); }

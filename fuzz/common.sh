@@ -10,10 +10,10 @@ FUZZERS=(fuzz_string_to_list fuzz_list_to_string fuzz_list_to_formatted_string
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
+# The fuzz preset (clang; CORVANE_BUILD_FUZZ brings the sanitizers and the
+# coverage-instrumented copies of the plug-ins), into FUZZ_BUILD.
 build_fuzzers() {
-  CC=clang CXX=clang++ cmake -S "$FUZZ_ROOT" -B "$FUZZ_BUILD" -G Ninja \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_FUZZ=ON -DCORVANE_BUILD_TESTS=OFF \
-    -DCORVANE_BUILD_TOOLS=OFF -DCORVANE_SANITIZE=ON >/dev/null
+  (cd "$FUZZ_ROOT" && cmake --preset fuzz -B "$FUZZ_BUILD" >/dev/null) || return
   cmake --build "$FUZZ_BUILD" -j "${JOBS:-2}" --target "${FUZZERS[@]}"
 }
 

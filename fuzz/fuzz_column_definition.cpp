@@ -10,11 +10,6 @@
 using namespace cvfuzz;
 using corvane::host::ascii;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plugins();
-  return 0;
-}
-
 namespace {
 
 // Names the definition and the list draw from.
@@ -81,11 +76,7 @@ long columnOf(const std::vector<std::u32string>& columns, const std::u32string& 
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  FuzzedDataProvider data(bytes, size);
-  const Setting setting = readSetting(data, false);
-  Chars chars(data, setting.unicode);
-
+static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& chars) {
   const std::vector<std::u32string> pool = namePool(data, chars);
   auto pick = [&]() -> const std::u32string& {
     return pool[data.ConsumeIntegralInRange<size_t>(0, pool.size() - 1)];
@@ -172,3 +163,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   }
   return 0;
 }
+
+CVFUZZ_PLUGIN_TARGET(fuzzOne, false)

@@ -8,10 +8,7 @@
 
 using namespace cvfuzz;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plugins();
-  return 0;
-}
+CVFUZZ_LOAD_PLUGINS_FIRST
 
 namespace {
 

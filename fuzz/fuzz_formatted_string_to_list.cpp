@@ -7,18 +7,8 @@
 
 using namespace cvfuzz;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plugins();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  FuzzedDataProvider data(bytes, size);
-  const Setting setting = readSetting(data);
-  Chars chars(data, setting.unicode);
-
-  const size_t columns = data.ConsumeBool() ? data.ConsumeIntegralInRange<size_t>(1, 5)
-                                            : data.ConsumeIntegralInRange<size_t>(1, 400);
+static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& chars) {
+  const size_t columns = columnCount(data, 5);
   const int params = data.ConsumeIntegralInRange<int>(7, 8);
   const std::u32string alphabet = U"[];,ab";
   const FormatStrings f = formatStrings(data, chars, alphabet);
@@ -61,3 +51,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (text.size() * columns <= 40000) expectLiteralParse(text, columns, f, result, rows, before);
   return 0;
 }
+
+CVFUZZ_PLUGIN_TARGET(fuzzOne, true)

@@ -8,18 +8,8 @@
 
 using namespace cvfuzz;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plugins();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  FuzzedDataProvider data(bytes, size);
-  const Setting setting = readSetting(data);
-  Chars chars(data, setting.unicode);
-
-  const size_t columns = data.ConsumeBool() ? data.ConsumeIntegralInRange<size_t>(1, 4)
-                                            : data.ConsumeIntegralInRange<size_t>(1, 400);
+static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& chars) {
+  const size_t columns = columnCount(data);
   const int params = data.ConsumeIntegralInRange<int>(7, 8);
   const FormatStrings f = formatStrings(data, chars, U"<>,;");
 
@@ -73,3 +63,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   CVFUZZ_CHECK(host.text(P2) == cvtest::literalRender(cut, columns, f), "the text as the literal rendering");
   return 0;
 }
+
+CVFUZZ_PLUGIN_TARGET(fuzzOne, true)

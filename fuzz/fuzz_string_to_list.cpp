@@ -7,18 +7,8 @@
 
 using namespace cvfuzz;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plugins();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  FuzzedDataProvider data(bytes, size);
-  const Setting setting = readSetting(data);
-  Chars chars(data, setting.unicode);
-
-  const size_t columns = data.ConsumeBool() ? data.ConsumeIntegralInRange<size_t>(1, 4)
-                                            : data.ConsumeIntegralInRange<size_t>(1, 400);
+static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& chars) {
+  const size_t columns = columnCount(data);
   // parameter 3: absent, empty, or a text whose first character counts
   const int params = data.ConsumeIntegralInRange<int>(1, 4);
   const std::u32string third = chars.text(data.ConsumeIntegralInRange<size_t>(0, 3), U",;", true);
@@ -71,3 +61,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         fail("a cell differs", static_cast<long long>(r), static_cast<long long>(c));
   return 0;
 }
+
+CVFUZZ_PLUGIN_TARGET(fuzzOne, true)

@@ -99,9 +99,13 @@ class Plugin {
 // The test builds' fault controls, as exported by CorvaneFaults and
 // CorvaneUFaults.
 using ArmFaultsFunction = void (*)(int32_t failAt, int32_t failAfter);
+using ArmFaultNamedFunction = int32_t (*)(const char* site, int32_t pass);
 using FaultPointsFunction = int32_t (*)();
+using FaultPointSiteFunction = const char* (*)(int32_t n);
 constexpr const char* kArmFaultsSymbol = "CorvaneTestArmFaults";
+constexpr const char* kArmFaultNamedSymbol = "CorvaneTestArmFaultNamed";
 constexpr const char* kFaultPointsSymbol = "CorvaneTestFaultPoints";
+constexpr const char* kFaultPointSiteSymbol = "CorvaneTestFaultPointSite";
 
 }  // namespace corvane::host
 

@@ -35,7 +35,7 @@ static ResultCode resolveNames(qchar* definition, int16_t* refs, int16_t* count,
 ResultCode GetTheListRefs(int16_t list, int16_t** refs, int16_t* count, HostCallback cb) {
   *refs = nullptr;
   *count = 0;
-  qchar* definition = static_cast<qchar*>(NewXPPointer(kDefinitionBytes));
+  qchar* definition = static_cast<qchar*>(NewXPPointer(kDefinitionBytes, kFaultColumnDefinition));
   if (definition == nullptr) return kCvResultResource;
   GetListDef(list, (int16_t)(uint16_t)kDefinitionBytes, definition, cb);
   /* A host that fills the whole buffer leaves no terminator: supply one. */
@@ -46,7 +46,7 @@ ResultCode GetTheListRefs(int16_t list, int16_t** refs, int16_t* count, HostCall
   ResultCode result = resolveNames(definition, gathered, &n, cb);
   DisposeXPPointer(definition);
   if (result != kCvResultOk) return result;
-  int16_t* block = static_cast<int16_t*>(NewXPPointer((n + 1) * 2));
+  int16_t* block = static_cast<int16_t*>(NewXPPointer((n + 1) * 2, kFaultColumnReferences));
   if (block == nullptr) return kCvResultResource;
   for (int16_t i = 0; i <= n; ++i) block[i] = gathered[i];
   *refs = block;

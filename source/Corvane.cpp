@@ -31,7 +31,8 @@ static void loadInstance(void** slot, HostCallback cb) {
   InstanceBlock* old = static_cast<InstanceBlock*>(*slot);
   if (old != nullptr && old->state == CORVANE_STATE_COOL) return;
 
-  InstanceBlock* block = static_cast<InstanceBlock*>(NewXPPointer((XPSize)sizeof(InstanceBlock)));
+  InstanceBlock* block =
+      static_cast<InstanceBlock*>(NewXPPointer((XPSize)sizeof(InstanceBlock), kFaultInstanceBlock));
   if (block == nullptr) {
     XPBeep(kNoInstanceBeepHz, kNoInstanceBeepMs);
     return;
@@ -44,11 +45,11 @@ static void loadInstance(void** slot, HostCallback cb) {
   CHRcopyAsciiStringToQchar(CORVANE_LINE_COUNT_NAME, lineCountName, 1);
   block->lineCountRef = (int16_t)GetFldRef(lineCountName, cb);
 
-  block->scratchBuffer = NewXPHandle(kScratchInitialSize);
+  block->scratchBuffer = NewXPHandle(kScratchInitialSize, kFaultScratchBuffer);
   block->scratchSize = block->scratchBuffer != nullptr ? kScratchInitialSize : 0;
   block->state = CORVANE_STATE_MERR;
   if (block->scratchBuffer != nullptr) {
-    block->bigBuffer = NewXPHandle(kBigInitialSize);
+    block->bigBuffer = NewXPHandle(kBigInitialSize, kFaultBigBuffer);
     if (block->bigBuffer != nullptr) {
       block->bigSize = kBigInitialSize;
       block->state = CORVANE_STATE_COOL;

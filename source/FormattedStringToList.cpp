@@ -88,7 +88,7 @@ static ResultCode prepareColumnSearchers(CommandCall* call, Separators* s, int32
   int64_t bytes = searchers * (int64_t)sizeof(TextSearcher) + borderEntries * (int64_t)sizeof(int32_t) +
                   patternChars * (int64_t)sizeof(qchar);
   if (bytes > XP_SIZE_MAX) return kCvResultResource;
-  uint8_t* space = static_cast<uint8_t*>(NewXPPointer((XPSize)bytes));
+  uint8_t* space = static_cast<uint8_t*>(NewXPPointer((XPSize)bytes, kFaultColumnSearchers));
   if (space == nullptr) return kCvResultResource;
   call->workspace = space;
 

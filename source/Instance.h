@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "corvane/CorvaneAbi.h"
+#include "FaultPoints.h"
 #include "FormatSpec.h"
 #include "qchar.h"
 
@@ -33,10 +34,11 @@ typedef struct InstanceBlock {
 
 /* A working buffer of the InstanceBlock while a command writes into it. */
 typedef struct WorkBuffer {
-  XPHandle* handle; /* the block's handle field */
-  XPSize* size;     /* the block's size field */
-  XPSize step;      /* the least growth in bytes */
-  qchar* start;     /* while locked */
+  XPHandle* handle;       /* the block's handle field */
+  XPSize* size;           /* the block's size field */
+  XPSize step;            /* the least growth in bytes */
+  qchar* start;           /* while locked */
+  XPFaultSite growthSite; /* the first of its growth sites (FaultPoints.h) */
 } WorkBuffer;
 
 /* Grows the buffer by half its size, or by its step when the larger block

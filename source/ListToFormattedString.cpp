@@ -80,8 +80,9 @@ void ListToFormattedString(CommandCall* call) {
   call->result = GetTheListRefs(kListField, &call->columnRefs, &columns, cb);
   if (call->result != kCvResultOk) return;
 
-  Renderer r = {call, &block->format, {&block->bigBuffer, &block->bigSize, kBigGrowth, nullptr}, 0};
-  r.buffer.start = static_cast<qchar*>(LockXPHandle(block->bigBuffer));
+  Renderer r = {
+      call, &block->format, {&block->bigBuffer, &block->bigSize, kBigGrowth, nullptr, kFaultBigGrowth}, 0};
+  r.buffer.start = static_cast<qchar*>(LockXPHandle(block->bigBuffer, kFaultBigLock));
   if (r.buffer.start == nullptr) {
     call->result = kCvResultResource;
     return;

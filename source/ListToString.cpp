@@ -63,8 +63,9 @@ void ListToString(CommandCall* call) {
   call->result = GetTheListRefs(kListField, &call->columnRefs, &columns, cb);
   if (call->result != kCvResultOk) return;
 
-  WorkBuffer buffer = {&block->scratchBuffer, &block->scratchSize, kScratchGrowth, nullptr};
-  buffer.start = static_cast<qchar*>(LockXPHandle(block->scratchBuffer));
+  WorkBuffer buffer = {&block->scratchBuffer, &block->scratchSize, kScratchGrowth, nullptr,
+                       kFaultScratchGrowth};
+  buffer.start = static_cast<qchar*>(LockXPHandle(block->scratchBuffer, kFaultScratchLock));
   if (buffer.start == nullptr) {
     call->result = kCvResultResource;
     return;

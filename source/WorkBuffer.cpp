@@ -22,11 +22,13 @@ static ResultCode resizeWorkBlock(WorkBuffer* buffer, XPSize* size) {
   XPSize stepped = grownBy(now, buffer->step);
   XPSize larger = grownBy(now, now / 2 > buffer->step ? now / 2 : buffer->step);
   if (stepped <= now) return kCvResultGrowth; /* already the largest block */
-  if (ResizeXPHandle(buffer->handle, larger) == 0) {
+  if (ResizeXPHandle(buffer->handle, larger, buffer->growthSite) == 0) {
     *size = larger;
     return kCvResultOk;
   }
-  if (larger == stepped || ResizeXPHandle(buffer->handle, stepped) != 0) return kCvResultGrowth;
+  if (larger == stepped ||
+      ResizeXPHandle(buffer->handle, stepped, XPGrowthSite(buffer->growthSite, kGrowthSiteStep)) != 0)
+    return kCvResultGrowth;
   *size = stepped;
   return kCvResultOk;
 }
@@ -36,11 +38,13 @@ ResultCode GrowWorkBuffer(WorkBuffer* buffer) {
   buffer->start = nullptr;
   XPSize grown = 0;
   if (resizeWorkBlock(buffer, &grown) != kCvResultOk) {
-    buffer->start = static_cast<qchar*>(LockXPHandle(*buffer->handle));
+    buffer->start =
+        static_cast<qchar*>(LockXPHandle(*buffer->handle, XPGrowthSite(buffer->growthSite, kGrowthSiteLock)));
     return kCvResultGrowth;
   }
   *buffer->size = grown;
-  buffer->start = static_cast<qchar*>(LockXPHandle(*buffer->handle));
+  buffer->start =
+      static_cast<qchar*>(LockXPHandle(*buffer->handle, XPGrowthSite(buffer->growthSite, kGrowthSiteLock)));
   return buffer->start != nullptr ? kCvResultOk : kCvResultGrowth;
 }
 

@@ -1,75 +1,22 @@
-// PluginFixture.h - what every suite needs to drive a built plug-in through
-// its exported entry point with our host, in both builds.
+// PluginFixture.h - the GoogleTest fixture of the suites that drive a built
+// plug-in through its exported entry point, in both builds; the rest comes
+// from the test-support library (Plugins.h, HeapCheck.h).
 #ifndef CORVANE_TESTS_PLUGIN_FIXTURE_H
 #define CORVANE_TESTS_PLUGIN_FIXTURE_H
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "HeapCheck.h"
-#include "Host.h"
+#include "Plugins.h"
 
 namespace cvtest {
 
-using corvane::host::CharWidth;
-using corvane::host::Host;
-using corvane::host::Plugin;
-using Rows = std::vector<std::vector<std::u32string>>;
-
-struct Build {
-  const char* file;       // plug-in file name without suffix
-  const char* faultFile;  // the same build with fault points
-  bool unicode;
-};
-
 inline void PrintTo(const Build& build, std::ostream* os) { *os << build.file; }
-
-inline const Build kBuilds[] = {{"Corvane", "CorvaneFaults", false}, {"CorvaneU", "CorvaneUFaults", true}};
-
-inline std::string pluginPath(const char* file) {
-  return std::string(CORVANE_PLUGIN_DIR) + "/" + file + CORVANE_PLUGIN_SUFFIX;
-}
-
-// Plug-ins stay loaded for the whole test program, as a host keeps them.
-inline const Plugin& plugin(const char* file) {
-  static std::map<std::string, std::unique_ptr<Plugin>> loaded;
-  auto& slot = loaded[file];
-  if (!slot) {
-    std::string error;
-    slot = Plugin::open(pluginPath(file), &error);
-    if (!slot) {
-      ADD_FAILURE() << "cannot open " << pluginPath(file) << ": " << error;
-      std::abort();
-    }
-  }
-  return *slot;
-}
-
-// The fault controls of a test build.
-struct Faults {
-  corvane::host::ArmFaultsFunction arm = nullptr;
-  corvane::host::FaultPointsFunction points = nullptr;
-
-  explicit Faults(const Plugin& p)
-      : arm(reinterpret_cast<corvane::host::ArmFaultsFunction>(p.symbol(corvane::host::kArmFaultsSymbol))),
-        points(reinterpret_cast<corvane::host::FaultPointsFunction>(
-            p.symbol(corvane::host::kFaultPointsSymbol))) {}
-  void failOnly(int32_t n) const { arm(n, 0); }
-  void failFrom(int32_t n) const { arm(n, -1); }
-  void failRun(int32_t n, int32_t count) const { arm(n, count - 1); }
-  void count() const { arm(0, 0); }
-  void off() const { arm(0, 0); }
-};
-
-// Parameters of the commands, by field.
-enum : int16_t { P1 = 211, P2 = 212, P3 = 213, P4 = 214, P5 = 215, P6 = 216, P7 = 217, P8 = 218 };
-enum : int32_t { kFstl = 1, kLtfs = 2, kStl = 3, kLts = 4 };
 
 // A loaded host on either build; `faults` selects the test build.
 class PluginTest : public ::testing::TestWithParam<Build> {
@@ -105,6 +52,18 @@ class PluginTest : public ::testing::TestWithParam<Build> {
 
   std::unique_ptr<Host> host;
 };
+
+// Runs a command on `h` with the first pass of `site` failing, and gives
+// its result code; the command must pass the site once.
+inline int runFailingAt(Host& h, const Faults& faults, const char* site, int32_t command, int params) {
+  h.setCommand(command);
+  h.setParamCount(params);
+  EXPECT_TRUE(faults.fail(site)) << site << " is a site's name";
+  h.execute();
+  EXPECT_EQ(faults.passes(site), 1) << site << " is passed once";
+  faults.off();
+  return h.result();
+}
 
 inline std::string buildName(const ::testing::TestParamInfo<Build>& info) { return info.param.file; }
 

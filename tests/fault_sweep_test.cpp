@@ -1,13 +1,15 @@
 // Allocation-failure sweeps, both builds.  For load and for each command,
 // the n-th allocation, resize or lock fails (once alone, once together with
 // every later one), for n = 1, 2, ... until the operation completes without
-// reaching point n.  Each run must end with the result code of the failure
-// tables, leave the fields and lists as those tables say, free everything
-// it took, and leave the instance usable: the same command, run again
-// without the failure, must give the full result.
+// reaching point n.  Each run must end with the result code that a
+// failure at that point's site gives, leave the fields and lists as that
+// failure must, free everything it took, and leave the instance usable: the
+// same command, run again without the failure, must give the full result.
 #include <cstring>
 #include <functional>
 #include <iostream>
+#include <set>
+#include <string>
 #include <tuple>
 
 #include "FormattedOracle.h"
@@ -30,23 +32,34 @@ bool isPrefix(const std::u32string& part, const std::u32string& whole) {
   return part.size() <= whole.size() && whole.compare(0, part.size(), part) == 0;
 }
 
-// One command under test: how to set its fields, and what the failure
-// tables say about a failure at point n.
+// Where the n-th point of a run was, by its site's name.
+struct Failure {
+  std::string site;  // the point that failed
+  std::string next;  // the point after it, "" if none
+  bool onward;       // every later point failed too
+};
+
+// One command under test: how to set its fields, and what a failure at a
+// site must give.  The sweep visits every point by
+// count; what it expects of each it takes from the point's site, so that
+// a site added elsewhere moves no expectation.
 struct Scenario {
   const char* name;
   int32_t command;
   int params;
   std::function<void(Host&, bool unicode)> prepare;
-  // The result code for a failure at point n, alone or with every later one.
-  std::function<int(int32_t n, bool onward)> code;
-  // Whether the fields and lists left by a failure at point n are what that
-  // failure must leave.  `full` is what a run without failure leaves.
-  std::function<bool(const Host&, int32_t n, const std::u32string& fullText, const Rows& fullRows)> state;
+  // The result code for a failure.
+  std::function<int(const Failure&)> code;
+  // Whether the fields and lists left by a failure are what that failure
+  // must leave.  `full` is what a run without failure leaves.
+  std::function<bool(const Host&, const Failure&, const std::u32string& fullText, const Rows& fullRows)>
+      state;
 };
 
 struct SweepRun {
   int result = -9;
   int32_t points = 0;
+  Failure failure;
   bool stateOk = false;
   int rerun = -9;
   bool rerunOk = false;
@@ -89,9 +102,10 @@ class FaultSweep : public PluginTest {
           faults.arm(n, onward ? -1 : 0);
           h.execute();
           r.points = faults.points();
+          r.failure = {faults.site(n), faults.site(n + 1), onward};
           faults.off();
           r.result = h.result();
-          r.stateOk = s.state(h, n, fullText, fullRows);
+          r.stateOk = s.state(h, r.failure, fullText, fullRows);
           h.execute();
           r.rerun = h.result();
           r.rerunOk = h.isList(P2) ? h.list(P2).rows == fullRows : h.text(P2) == fullText;
@@ -106,7 +120,8 @@ class FaultSweep : public PluginTest {
           EXPECT_EQ(second.result, 0);
           break;
         }
-        EXPECT_EQ(second.result, s.code(n, onward));
+        SCOPED_TRACE("site " + second.failure.site);
+        EXPECT_EQ(second.result, s.code(second.failure));
         EXPECT_TRUE(second.stateOk) << "fields and lists as that failure must leave them";
         EXPECT_EQ(second.rerun, 0) << "the instance stays usable";
         EXPECT_TRUE(second.rerunOk) << "and gives the full result again";
@@ -133,16 +148,19 @@ Rows wideRows(size_t rows, size_t width) {
 TEST_P(FaultSweep, Load) {
   Faults faults(withFaults());
   for (bool onward : {false, true}) {
+    std::set<std::string> failed;
     int32_t n = 1;
     for (;; ++n) {
       SCOPED_TRACE(testing::Message() << "load, point " << n << (onward ? " and after" : " alone"));
       Host h(withFaults());
       h.setList(P1, {U"a"}, {{U"x"}});
       int32_t points = 0;
+      std::string site;
       auto once = [&]() {
         faults.arm(n, onward ? -1 : 0);
         h.load();
         points = faults.points();
+        site = faults.site(n);
         faults.off();
         const bool filled = h.slot() != nullptr;
         const uint32_t state = filled ? stateOf(h) : 0;
@@ -165,7 +183,9 @@ TEST_P(FaultSweep, Load) {
         EXPECT_EQ(refused, 0);
         break;
       }
-      if (n == 1) {
+      SCOPED_TRACE("site " + site);
+      failed.insert(site);
+      if (site == "instance block") {
         EXPECT_FALSE(filled) << "no block: the slot stays empty";
         EXPECT_EQ(refused, -1);
       } else {
@@ -177,20 +197,27 @@ TEST_P(FaultSweep, Load) {
     }
     std::cout << "[ sweep    ] " << GetParam().file << " load"
               << (onward ? ", failing onward: " : ", failing alone: ") << n - 1 << " failure points\n";
-    EXPECT_EQ(n - 1, 3) << "the block and its two working buffers";
+    EXPECT_EQ(failed, (std::set<std::string>{"instance block", "ScratchBuffer", "BigBuffer"}))
+        << "the block and its two working buffers";
   }
 }
 
-// After the column definition, the references and the lock (2), each
-// growth passes a resize and a lock.  A resize refused alone is made good by
-// growing one step instead (a further point), where that is less than the
-// size asked for; a lock that fails after growing, or a resize refused in
-// both sizes, gives 4.  The ScratchBuffer's first growth (32,500 to 64,500
-// bytes) is one step anyway; the BigBuffer's is not.
-int growthCode(int32_t n, bool onward, int32_t firstWithFallback) {
-  if (n <= 3) return 2;
-  if (onward || n < firstWithFallback) return 4;
-  return (n - firstWithFallback) % 2 == 0 ? 0 : 4;
+// Sites of a working buffer's growth: its resize by half, by one step, and
+// the lock after either.
+bool isGrowth(const std::string& site) {
+  return (site.rfind("ScratchBuffer ", 0) == 0 || site.rfind("BigBuffer ", 0) == 0) &&
+         site.find("growth") != std::string::npos;
+}
+
+// A failure before any growth gives 2.  A resize by half refused alone is
+// made good by one step (the next point), where that is less than the size
+// asked for; a lock that fails after growing, or a resize refused in both
+// sizes, gives 4.  The ScratchBuffer's first growth (32,500 to 64,500 bytes)
+// is one step anyway; the BigBuffer's is not.
+int growthCode(const Failure& f) {
+  if (!isGrowth(f.site)) return 2;
+  const bool byHalf = f.site == "ScratchBuffer growth" || f.site == "BigBuffer growth";
+  return byHalf && !f.onward && f.next == f.site + " by a step" ? 0 : 4;
 }
 
 TEST_P(FaultSweep, ListToStringWithGrowth) {
@@ -202,10 +229,10 @@ TEST_P(FaultSweep, ListToStringWithGrowth) {
            h.setText(P3, U",");
            h.setText(P2, U"old");
          },
-         [](int32_t n, bool onward) { return growthCode(n, onward, 6); },
-         [](const Host& h, int32_t n, const std::u32string& full, const Rows&) {
+         growthCode,
+         [](const Host& h, const Failure& f, const std::u32string& full, const Rows&) {
            const std::u32string text = h.text(P2);
-           if (n <= 3) return text.empty();
+           if (!isGrowth(f.site)) return text.empty();
            // the text so far, ending after a delimiter, or nothing
            return isPrefix(text, full) && (text.empty() || text.back() == U',');
          }});
@@ -220,8 +247,10 @@ TEST_P(FaultSweep, StringToList) {
            h.setText(P3, U",");
            h.setList(P2, {U"a", U"b", U"c"}, {{U"old"}});
          },
-         [](int32_t, bool) { return 2; },
-         [](const Host& h, int32_t, const std::u32string&, const Rows&) { return h.list(P2).rows.empty(); }});
+         [](const Failure&) { return 2; },
+         [](const Host& h, const Failure&, const std::u32string&, const Rows&) {
+           return h.list(P2).rows.empty();
+         }});
 }
 
 TEST_P(FaultSweep, ListToFormattedStringWithGrowth) {
@@ -238,29 +267,25 @@ TEST_P(FaultSweep, ListToFormattedStringWithGrowth) {
            for (int16_t i = 0; i < 6; ++i) h.setText(static_cast<int16_t>(P3 + i), formats[i]);
            h.setText(P2, U"old");
          },
-         [](int32_t n, bool onward) { return growthCode(n, onward, 4); },
-         [](const Host& h, int32_t n, const std::u32string& full, const Rows&) {
+         growthCode,
+         [](const Host& h, const Failure& f, const std::u32string& full, const Rows&) {
            const std::u32string text = h.text(P2);
-           return n <= 3 ? text.empty() : isPrefix(text, full);
+           return !isGrowth(f.site) ? text.empty() : isPrefix(text, full);
          }});
 }
 
 void prepareParse(Host& h, const FormatStrings& f, const std::u32string& text) {
   h.setText(P1, text);
   h.setList(P2, {U"a", U"b", U"c"}, {{U"untouched"}});
-  h.setText(P3, f.rowPrefix);
-  h.setText(P4, f.rowSuffix);
-  h.setText(P5, f.rowDelim);
-  h.setText(P6, f.colPrefix);
-  h.setText(P7, f.colSuffix);
-  h.setText(P8, f.colDelim);
+  setFormats(h, f);
 }
 
 // The column definition and the references come before the list is
 // cleared: a failure there leaves the list as it was.
-bool parseState(const Host& h, int32_t n) {
+bool parseState(const Host& h, const Failure& f) {
   const Rows& rows = h.list(P2).rows;
-  return n <= 2 ? rows.size() == 1 && rows[0][0] == U"untouched" : rows.empty();
+  const bool before = f.site == "column definition" || f.site == "column references";
+  return before ? rows.size() == 1 && rows[0][0] == U"untouched" : rows.empty();
 }
 
 TEST_P(FaultSweep, FormattedStringToList) {
@@ -269,8 +294,10 @@ TEST_P(FaultSweep, FormattedStringToList) {
   for (int r = 0; r < 400; ++r) rows.push_back({ascii("x" + std::to_string(r)), U"y", U""});
   const std::u32string text = literalRender(rows, 3, f);
   sweep({"FormattedStringToList", kFstl, 8, [&](Host& h, bool) { prepareParse(h, f, text); },
-         [](int32_t, bool) { return 2; },
-         [](const Host& h, int32_t n, const std::u32string&, const Rows&) { return parseState(h, n); }});
+         [](const Failure&) { return 2; },
+         [](const Host& h, const Failure& failure, const std::u32string&, const Rows&) {
+           return parseState(h, failure);
+         }});
 }
 
 TEST_P(FaultSweep, FormattedStringToListWithVariantsAndAnExactBlock) {
@@ -286,8 +313,10 @@ TEST_P(FaultSweep, FormattedStringToListWithVariantsAndAnExactBlock) {
            prepareParse(h, f, text);
            h.faults().exactHandleSize = true;
          },
-         [](int32_t, bool) { return 2; },
-         [](const Host& h, int32_t n, const std::u32string&, const Rows&) { return parseState(h, n); }});
+         [](const Failure&) { return 2; },
+         [](const Host& h, const Failure& failure, const std::u32string&, const Rows&) {
+           return parseState(h, failure);
+         }});
 }
 
 CORVANE_BOTH_BUILDS(FaultSweep);

@@ -20,18 +20,10 @@ const Rows kTwoByTwo{{U"x1", U"y1"}, {U"x2", U"y2"}};
 
 class Formatted : public PluginTest {
  protected:
-  void setFormats(const FormatStrings& f) {
-    host->setText(P3, f.rowPrefix);
-    host->setText(P4, f.rowSuffix);
-    host->setText(P5, f.rowDelim);
-    host->setText(P6, f.colPrefix);
-    host->setText(P7, f.colSuffix);
-    host->setText(P8, f.colDelim);
-  }
   std::u32string render(const std::vector<std::u32string>& columns, const Rows& rows, const FormatStrings& f,
                         int* result, int params = 8) {
     host->setList(P1, columns, rows);
-    setFormats(f);
+    setFormats(*host, f);
     *result = run(kLtfs, params);
     return host->text(P2);
   }
@@ -39,7 +31,7 @@ class Formatted : public PluginTest {
              int* result, int params = 8) {
     host->setText(P1, text);
     host->setList(P2, columns, {{U"untouched"}});
-    setFormats(f);
+    setFormats(*host, f);
     *result = run(kFstl, params);
     return host->list(P2).rows;
   }
@@ -240,46 +232,36 @@ TEST_P(Formatted, ParsingTrustsOnlyWhatTheHostsBlockHolds) {
   EXPECT_EQ(host->stats().cellsWritten, 0u);
 }
 
-// Allocation failures: the failing point, and what it gives.
+// Allocation failures: the failing site, and what it gives.
 TEST_P(Formatted, AllocationFailuresGiveTheirResultCodes) {
   Host h(withFaults());
   Faults faults(withFaults());
   h.load();
   const FormatStrings f{U"{", U"}", U";", U"VARIANT:[,<", U"]", U","};
-  auto setFormats = [&] {
-    h.setText(P3, f.rowPrefix);
-    h.setText(P4, f.rowSuffix);
-    h.setText(P5, f.rowDelim);
-    h.setText(P6, f.colPrefix);
-    h.setText(P7, f.colSuffix);
-    h.setText(P8, f.colDelim);
-  };
-  // ListToFormattedString: definition, ColumnRefs, lock of the BigBuffer.
-  for (int32_t point : {1, 2, 3}) {
+  for (const char* site : {"column definition", "column references", "BigBuffer lock"}) {
     h.setList(P1, kTwoColumns, kTwoByTwo);
-    setFormats();
+    setFormats(h, f);
     h.setText(P2, U"old");
-    h.setCommand(kLtfs);
-    h.setParamCount(8);
-    faults.failOnly(point);
-    h.execute();
-    faults.off();
-    EXPECT_EQ(h.result(), 2) << point;
-    EXPECT_EQ(h.text(P2), U"") << point;
+    EXPECT_EQ(runFailingAt(h, faults, site, kLtfs, 8), 2) << site;
+    EXPECT_EQ(h.text(P2), U"") << site;
   }
-  // FormattedStringToList: definition, ColumnRefs (list untouched), the text
-  // block, its lock, the per-column searchers (list cleared).
-  for (int32_t point : {1, 2, 3, 4, 5}) {
+  // FormattedStringToList: a failure before the list is cleared leaves it
+  // untouched; the text block, its lock or the per-column searchers leave
+  // it cleared.
+  const struct {
+    const char* site;
+    bool untouched;
+  } parseCases[] = {{"column definition", true},
+                    {"column references", true},
+                    {"text handle", false},
+                    {"text handle lock", false},
+                    {"column searchers", false}};
+  for (const auto& c : parseCases) {
     h.setText(P1, U"{[a],<b]};{[x],<y]}");
     h.setList(P2, kTwoColumns, {{U"old"}});
-    setFormats();
-    h.setCommand(kFstl);
-    h.setParamCount(8);
-    faults.failOnly(point);
-    h.execute();
-    faults.off();
-    EXPECT_EQ(h.result(), 2) << point;
-    EXPECT_EQ(h.list(P2).rows, point <= 2 ? kOld : Rows{}) << point;
+    setFormats(h, f);
+    EXPECT_EQ(runFailingAt(h, faults, c.site, kFstl, 8), 2) << c.site;
+    EXPECT_EQ(h.list(P2).rows, c.untouched ? kOld : Rows{}) << c.site;
   }
   h.execute();
   EXPECT_EQ(h.result(), 0);
@@ -297,12 +279,7 @@ TEST_P(Formatted, TheBigBufferGrowsAndKeepsItsSize) {
                     ascii(std::to_string(r))});
   const FormatStrings f{U"<tr>", U"</tr>", U"\n", U"<td>", U"</td>", U""};
   h.setList(P1, kTwoColumns, rows);
-  h.setText(P3, f.rowPrefix);
-  h.setText(P4, f.rowSuffix);
-  h.setText(P5, f.rowDelim);
-  h.setText(P6, f.colPrefix);
-  h.setText(P7, f.colSuffix);
-  h.setText(P8, f.colDelim);
+  setFormats(h, f);
   h.setCommand(kLtfs);
   h.setParamCount(8);
   faults.count();
@@ -310,40 +287,49 @@ TEST_P(Formatted, TheBigBufferGrowsAndKeepsItsSize) {
   ASSERT_EQ(h.result(), 0);
   const std::u32string want = literalRender(rows, 2, f);
   EXPECT_TRUE(h.text(P2) == want);
-  EXPECT_GT(faults.points(), 3 + 2) << "at least one growth step";
+  EXPECT_GE(faults.passes("BigBuffer growth"), 1) << "at least one growth step";
   faults.count();
   h.execute();
   EXPECT_EQ(h.result(), 0);
   EXPECT_TRUE(h.text(P2) == want);
-  EXPECT_EQ(faults.points(), 3) << "the grown size is kept";
+  EXPECT_EQ(faults.passes("BigBuffer growth"), 0) << "the grown size is kept";
 
-  // The first growth: a larger resize (point 4), one step instead (5), the
-  // lock of the grown block.
-  const struct { int32_t first, count, result; } cases[] = {{4, 1, 0}, {4, 2, 4}, {4, 3, 4}, {5, 1, 4}};
+  // The first growth: by half, by one step when that is refused, and the
+  // lock of the grown (or, when both are refused, the old) block.
+  enum Outcome { kWhole, kSoFar, kNothing };
+  const struct {
+    const char* what;
+    std::vector<Faults::SitePass> fail;
+    Outcome outcome;
+  } cases[] = {
+      {"the growth by half", {{"BigBuffer growth", 1}}, kWhole},
+      {"the growth in both sizes", {{"BigBuffer growth", 1}, {"BigBuffer growth by a step", 1}}, kSoFar},
+      {"the growth in both sizes and the lock",
+       {{"BigBuffer growth", 1}, {"BigBuffer growth by a step", 1}, {"BigBuffer lock after growth", 1}},
+       kNothing},
+      {"the lock of the grown block", {{"BigBuffer lock after growth", 1}}, kNothing},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "points " << c.first << " to " << c.first + c.count - 1 << " fail");
+    SCOPED_TRACE(c.what);
     Host g(withFaults());
     g.load();
     g.setList(P1, kTwoColumns, rows);
-    g.setText(P3, f.rowPrefix);
-    g.setText(P4, f.rowSuffix);
-    g.setText(P5, f.rowDelim);
-    g.setText(P6, f.colPrefix);
-    g.setText(P7, f.colSuffix);
-    g.setText(P8, f.colDelim);
+    setFormats(g, f);
     g.setCommand(kLtfs);
     g.setParamCount(8);
-    faults.failRun(c.first, c.count);
+    ASSERT_TRUE(faults.fail(c.fail));
     g.execute();
     faults.off();
-    EXPECT_EQ(g.result(), c.result);
-    std::u32string text = g.text(P2);
-    if (c.result == 0) {
+    const std::u32string text = g.text(P2);
+    if (c.outcome == kWhole) {
+      EXPECT_EQ(g.result(), 0);
       EXPECT_TRUE(text == want) << "grown by one step instead";
-    } else if (c.count == 2) {
+    } else if (c.outcome == kSoFar) {
+      EXPECT_EQ(g.result(), 4);
       EXPECT_FALSE(text.empty());
       EXPECT_TRUE(want.compare(0, text.size(), text) == 0) << "the text built so far";
     } else {
+      EXPECT_EQ(g.result(), 4);
       EXPECT_EQ(text, U"") << "no block could be locked again";
     }
   }

@@ -146,12 +146,7 @@ TEST_P(HostFaultMatrix, FormattedStringToListMeetsEveryHostFault) {
         [&](Host& h) {
           h.setText(P1, literalRender(full, 3, kFormats));
           h.setList(P2, kColumns, {{U"old"}});
-          h.setText(P3, kFormats.rowPrefix);
-          h.setText(P4, kFormats.rowSuffix);
-          h.setText(P5, kFormats.rowDelim);
-          h.setText(P6, kFormats.colPrefix);
-          h.setText(P7, kFormats.colSuffix);
-          h.setText(P8, kFormats.colDelim);
+          setFormats(h, kFormats);
           h.setParamCount(8);
         },
         fault, full);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Host.h"
+#include "Plugins.h"
 #include "../resources/CorvaneTexts.h"
 
 namespace {
@@ -258,14 +259,14 @@ TEST(PluginOpen, BuiltPluginsAnnounceTheirWidthAndControls) {
         Expect{"CorvaneFaults", CharWidth::Byte, true}, Expect{"CorvaneUFaults", CharWidth::Unicode, true}}) {
     SCOPED_TRACE(e.file);
     std::string error;
-    const auto plugin =
-        Plugin::open(std::string(CORVANE_PLUGIN_DIR) + "/" + e.file + CORVANE_PLUGIN_SUFFIX, &error);
+    const auto plugin = Plugin::open(cvtest::pluginPath(e.file), &error);
     ASSERT_TRUE(plugin) << error;
     EXPECT_EQ(plugin->width(), e.width);
     EXPECT_NE(plugin->entry(), nullptr);
     EXPECT_EQ(plugin->resources().commands.size(), 4u);
-    EXPECT_EQ(plugin->symbol(kArmFaultsSymbol) != nullptr, e.faults);
-    EXPECT_EQ(plugin->symbol(kFaultPointsSymbol) != nullptr, e.faults);
+    for (const char* control :
+         {kArmFaultsSymbol, kArmFaultNamedSymbol, kFaultPointsSymbol, kFaultPointSiteSymbol})
+      EXPECT_EQ(plugin->symbol(control) != nullptr, e.faults) << control;
   }
 }
 

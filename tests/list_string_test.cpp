@@ -188,30 +188,18 @@ TEST_P(DelimitedText, AllocationFailuresGiveTheirResultCodes) {
   Host h(withFaults());
   Faults faults(withFaults());
   h.load();
-  // ListToString: definition buffer, ColumnRefs, lock of the ScratchBuffer.
-  for (int32_t point : {1, 2, 3}) {
+  for (const char* site : {"column definition", "column references", "ScratchBuffer lock"}) {
     h.setList(P1, {U"a"}, {{U"x"}});
     h.setText(P2, U"old");
-    h.setCommand(kLts);
-    h.setParamCount(2);
-    faults.failOnly(point);
-    h.execute();
-    faults.off();
-    EXPECT_EQ(h.result(), 2) << "point " << point;
-    EXPECT_EQ(h.text(P2), U"") << "point " << point;
+    EXPECT_EQ(runFailingAt(h, faults, site, kLts, 2), 2) << site;
+    EXPECT_EQ(h.text(P2), U"") << site;
   }
-  // StringToList: definition buffer, ColumnRefs, the text block, its lock.
-  for (int32_t point : {1, 2, 3, 4}) {
+  for (const char* site : {"column definition", "column references", "text handle", "text handle lock"}) {
     h.setText(P1, U"x,");
     h.setList(P2, {U"a"}, {{U"old"}});
     h.setText(P3, U",");
-    h.setCommand(kStl);
-    h.setParamCount(3);
-    faults.failOnly(point);
-    h.execute();
-    faults.off();
-    EXPECT_EQ(h.result(), 2) << "point " << point;
-    EXPECT_TRUE(h.list(P2).rows.empty()) << "point " << point;
+    EXPECT_EQ(runFailingAt(h, faults, site, kStl, 3), 2) << site;
+    EXPECT_TRUE(h.list(P2).rows.empty()) << site;
   }
 }
 
@@ -245,29 +233,44 @@ TEST_P(DelimitedText, TheScratchBufferGrowsAndKeepsItsSize) {
   h.execute();
   ASSERT_EQ(h.result(), 0);
   EXPECT_EQ(h.text(P2), expectedText(rows, U','));
-  const int32_t firstPoints = faults.points();
-  EXPECT_GT(firstPoints, 3 + 2 * 3) << "several growth steps (a resize and a lock each)";
+  EXPECT_GT(faults.passes("ScratchBuffer growth"), 1) << "several growth steps";
+  EXPECT_EQ(faults.passes("ScratchBuffer lock after growth"), faults.passes("ScratchBuffer growth"));
 
   faults.count();
   h.execute();
   EXPECT_EQ(h.result(), 0);
   EXPECT_EQ(h.text(P2), expectedText(rows, U','));
-  EXPECT_EQ(faults.points(), 3) << "the grown buffer is reused: no resize the second time";
+  EXPECT_EQ(faults.passes("ScratchBuffer growth"), 0)
+      << "the grown buffer is reused: no resize the second time";
 }
 
-// Points 4 and 5 are the first growth, by one step (32,500 to 64,500 bytes),
-// and its lock; 6 to 8 the second: the larger resize, the resize by one step
-// when the larger one is refused, and the lock of the grown block.
+// The first growth is by one step (32,500 to 64,500 bytes), so its resize
+// has no fallback; the second is by half, and falls back to one step when
+// the larger resize is refused.  A refused growth delivers the text so far;
+// a grown block that cannot be locked again delivers nothing.
 TEST_P(DelimitedText, AGrowthFallsBackToOneStepAndAFailedOneDeliversTheTextSoFarOrNothing) {
   const Rows rows = bigList(600, 200, ch(U'\u0416', U'k'));  // past 96,750 bytes in either build
   const std::u32string all = expectedText(rows, U';');
   enum Outcome { kWhole, kSoFar, kNothing };
   const struct {
-    int32_t first, count;
+    const char* what;
+    std::vector<Faults::SitePass> fail;
     Outcome outcome;
-  } cases[] = {{4, 1, kSoFar}, {5, 1, kNothing}, {6, 1, kWhole}, {6, 2, kSoFar}, {6, 3, kNothing}};
+  } cases[] = {
+      {"the first growth", {{"ScratchBuffer growth", 1}}, kSoFar},
+      {"the lock after the first growth", {{"ScratchBuffer lock after growth", 1}}, kNothing},
+      {"the second growth by half", {{"ScratchBuffer growth", 2}}, kWhole},
+      {"the second growth in both sizes",
+       {{"ScratchBuffer growth", 2}, {"ScratchBuffer growth by a step", 1}},
+       kSoFar},
+      {"the second growth in both sizes and the lock",
+       {{"ScratchBuffer growth", 2},
+        {"ScratchBuffer growth by a step", 1},
+        {"ScratchBuffer lock after growth", 2}},
+       kNothing},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "points " << c.first << " to " << c.first + c.count - 1 << " fail");
+    SCOPED_TRACE(c.what);
     Host h(withFaults());
     Faults faults(withFaults());
     h.load();
@@ -275,7 +278,7 @@ TEST_P(DelimitedText, AGrowthFallsBackToOneStepAndAFailedOneDeliversTheTextSoFar
     h.setText(P3, U";");
     h.setCommand(kLts);
     h.setParamCount(3);
-    faults.failRun(c.first, c.count);
+    ASSERT_TRUE(faults.fail(c.fail));
     h.execute();
     faults.off();
     std::u32string text = h.text(P2);

@@ -16,6 +16,10 @@
 #if defined(__linux__)
 #include <unistd.h>
 #endif
+#if defined(__GLIBC__) && !defined(CORVANE_HEAP_UNDER_ASAN)
+#include <malloc.h>
+#define CORVANE_GLIBC_HEAP 1
+#endif
 
 namespace cvtest {
 namespace {
@@ -35,6 +39,15 @@ size_t residentBytes() {
   return 0;
 #endif
 }
+
+// Resident size follows what the plug-in keeps only with the C library's
+// own heap: under AddressSanitizer freed memory waits in quarantine.
+constexpr bool kResidentComparable =
+#ifdef CORVANE_GLIBC_HEAP
+    true;
+#else
+    false;
+#endif
 
 const FormatStrings kFormats{U"<", U">", U"\n", U"VARIANT:[,(", U"VARIANT:],)", U"|"};
 
@@ -60,12 +73,7 @@ class Soak : public PluginTest {
 
     const Rows& formatted = big ? bigRows : rows;
     h.setList(P1, {U"a", U"b"}, formatted);
-    h.setText(P3, kFormats.rowPrefix);
-    h.setText(P4, kFormats.rowSuffix);
-    h.setText(P5, kFormats.rowDelim);
-    h.setText(P6, kFormats.colPrefix);
-    h.setText(P7, kFormats.colSuffix);
-    h.setText(P8, kFormats.colDelim);
+    setFormats(h, kFormats);
     h.setCommand(kLtfs);
     h.setParamCount(8);
     h.execute();
@@ -90,7 +98,7 @@ class Soak : public PluginTest {
     const size_t bigCount = unicode() ? 45 : 170;
     for (size_t r = 0; r < bigCount; ++r) bigRows.push_back({std::u32string(32000, U'x'), U"y"});
 
-#ifdef CORVANE_COUNT_HEAP
+#ifdef CORVANE_GLIBC_HEAP
     // A fixed threshold for mapping big blocks: left to adapt, the C library
     // keeps up to 64 MB of freed memory at the top of its heap, and resident
     // size would measure that rather than what the plug-in keeps.
@@ -124,12 +132,15 @@ class Soak : public PluginTest {
     // The heap's caches move a few kilobytes either way; the smallest block
     // the plug-in takes is a 32-byte chunk, so keeping one a cycle would
     // show as 64,000 bytes after 2,000 cycles.
-    EXPECT_LE(heapEnd, heapStart + 16384) << "bytes kept across the cycles";
+    if (const char* why = heapUncounted())
+      std::cout << "[ soak     ] the bytes kept are not checked here: " << why << "\n";
+    else
+      EXPECT_LE(heapEnd, heapStart + 16384) << "bytes kept across the cycles";
     // Resident memory moves with the heap's trimming; what the plug-in
     // would keep across thousands of cycles would be far more than this.
     // Under AddressSanitizer freed memory waits in quarantine, and
     // LeakSanitizer judges at exit instead.
-    if (kHeapCounted) {
+    if (kResidentComparable) {
       EXPECT_LE(residentEnd, residentStart + (16u << 20)) << "resident size grew";
     }
   }

@@ -15,6 +15,9 @@ namespace {
 
 using QString = std::vector<qchar>;
 
+// The site these blocks pass; this build has no fault points.
+constexpr XPFaultSite kSite = kFaultScratchBuffer;
+
 QString q(const char32_t* text) {
   QString s;
   for (; *text; ++text) s.push_back(static_cast<qchar>(*text));
@@ -23,21 +26,21 @@ QString q(const char32_t* text) {
 }
 
 TEST(Memory, SmallHandlesAreZeroFilledAndGrowthZeroFillsWhatItAdds) {
-  XPHandle h = NewXPHandle(8192);
+  XPHandle h = NewXPHandle(8192, kSite);
   ASSERT_NE(h, nullptr);
-  auto* bytes = static_cast<uint8_t*>(LockXPHandle(h));
+  auto* bytes = static_cast<uint8_t*>(LockXPHandle(h, kSite));
   ASSERT_NE(bytes, nullptr);
   for (int i = 0; i < 8192; ++i) ASSERT_EQ(bytes[i], 0) << i;
   UnlockXPHandle(h);
   DisposeXPHandle(h);
 
-  h = NewXPHandle(32500);
-  bytes = static_cast<uint8_t*>(LockXPHandle(h));
+  h = NewXPHandle(32500, kSite);
+  bytes = static_cast<uint8_t*>(LockXPHandle(h, kSite));
   std::memset(bytes, 0x5A, 32500);
   UnlockXPHandle(h);
-  ASSERT_EQ(ResizeXPHandle(&h, 64500), 0);
+  ASSERT_EQ(ResizeXPHandle(&h, 64500, kSite), 0);
   EXPECT_GE(XPHandleSize(h), 64500);
-  bytes = static_cast<uint8_t*>(LockXPHandle(h));
+  bytes = static_cast<uint8_t*>(LockXPHandle(h, kSite));
   for (int i = 0; i < 32500; ++i) ASSERT_EQ(bytes[i], 0x5A) << i;
   for (int i = 32500; i < 64500; ++i) ASSERT_EQ(bytes[i], 0) << i;
   UnlockXPHandle(h);
@@ -49,9 +52,10 @@ TEST(Memory, SmallHandlesAreZeroFilledAndGrowthZeroFillsWhatItAdds) {
 // where untouched pages cost nothing; a 32-bit process cannot have it.
 TEST(WorkBuffer, GrowthNearTheLargestBlockClampsThenRefuses) {
   XPSize size = XP_HANDLE_SIZE_MAX - 1000;
-  XPHandle handle = NewXPHandle(size);
+  XPHandle handle = NewXPHandle(size, kSite);
   if (handle == nullptr) GTEST_SKIP() << "no block of 2 GiB in this process";
-  WorkBuffer buffer = {&handle, &size, 32000, static_cast<qchar*>(LockXPHandle(handle))};
+  WorkBuffer buffer = {&handle, &size, 32000, static_cast<qchar*>(LockXPHandle(handle, kSite)),
+                       kFaultScratchGrowth};
   ASSERT_NE(buffer.start, nullptr);
   buffer.start[0] = 42;
   EXPECT_EQ(GrowWorkBuffer(&buffer), kCvResultOk);
@@ -70,8 +74,9 @@ TEST(WorkBuffer, GrowthNearTheLargestBlockClampsThenRefuses) {
 // Each growth adds half the size, at least the step.
 TEST(WorkBuffer, GrowsInProportionToItsSize) {
   XPSize size = 32500;
-  XPHandle handle = NewXPHandle(size);
-  WorkBuffer buffer = {&handle, &size, 32000, static_cast<qchar*>(LockXPHandle(handle))};
+  XPHandle handle = NewXPHandle(size, kSite);
+  WorkBuffer buffer = {&handle, &size, 32000, static_cast<qchar*>(LockXPHandle(handle, kSite)),
+                       kFaultScratchGrowth};
   const XPSize expected[] = {64500, 96750, 145125, 217687};
   for (XPSize want : expected) {
     ASSERT_EQ(GrowWorkBuffer(&buffer), kCvResultOk);
@@ -82,20 +87,20 @@ TEST(WorkBuffer, GrowsInProportionToItsSize) {
 }
 
 TEST(Memory, ARefusedResizeLeavesTheBlockAsItWas) {
-  XPHandle h = NewXPHandle(16);
+  XPHandle h = NewXPHandle(16, kSite);
   XPHandle before = h;
-  std::memset(LockXPHandle(h), 7, 16);
+  std::memset(LockXPHandle(h, kSite), 7, 16);
   UnlockXPHandle(h);
-  EXPECT_EQ(ResizeXPHandle(&h, -1), 1);
-  EXPECT_EQ(ResizeXPHandle(&h, XP_SIZE_MAX), 1) << "no size past the signed 32-bit range";
+  EXPECT_EQ(ResizeXPHandle(&h, -1, kSite), 1);
+  EXPECT_EQ(ResizeXPHandle(&h, XP_SIZE_MAX, kSite), 1) << "no size past the signed 32-bit range";
   EXPECT_EQ(h, before);
   EXPECT_EQ(XPHandleSize(h), 16);
-  EXPECT_EQ(static_cast<uint8_t*>(LockXPHandle(h))[15], 7);
+  EXPECT_EQ(static_cast<uint8_t*>(LockXPHandle(h, kSite))[15], 7);
   UnlockXPHandle(h);
   DisposeXPHandle(h);
-  EXPECT_EQ(NewXPHandle(-5), nullptr);
-  EXPECT_EQ(NewXPPointer(-5), nullptr);
-  auto* p = static_cast<uint8_t*>(NewXPPointer(100));
+  EXPECT_EQ(NewXPHandle(-5, kSite), nullptr);
+  EXPECT_EQ(NewXPPointer(-5, kSite), nullptr);
+  auto* p = static_cast<uint8_t*>(NewXPPointer(100, kSite));
   for (int i = 0; i < 100; ++i) ASSERT_EQ(p[i], 0);
   DisposeXPPointer(p);
 }
@@ -104,14 +109,15 @@ TEST(Memory, ARefusedResizeLeavesTheBlockAsItWas) {
 // is not grown: the block stays as it was, locked again, its size unchanged,
 // and making room for more stops there instead of trying again.
 TEST(Memory, GrowthPastTheLargestSizeIsRefused) {
-  XPHandle h = NewXPHandle(64);
+  XPHandle h = NewXPHandle(64, kSite);
   ASSERT_NE(h, nullptr);
   XPSize size = XP_HANDLE_SIZE_MAX;  // what the buffer claims to hold: the largest block
   WorkBuffer buffer{};
   buffer.handle = &h;
   buffer.size = &size;
   buffer.step = kBigGrowth;
-  buffer.start = static_cast<qchar*>(LockXPHandle(h));
+  buffer.growthSite = kFaultBigGrowth;
+  buffer.start = static_cast<qchar*>(LockXPHandle(h, kSite));
   ASSERT_NE(buffer.start, nullptr);
   buffer.start[15] = 'k';
   const XPHandle before = h;

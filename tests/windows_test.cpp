@@ -16,6 +16,7 @@
 
 #include "corvane/CorvaneAbi.h"
 #include "HeapCheck.h"
+#include "Plugins.h"
 
 namespace {
 
@@ -43,10 +44,6 @@ const char* const kDeclarations[] = {
 };
 
 void PrintTo(const PluginBuild& build, std::ostream* os) { *os << build.file; }
-
-std::string PluginPath(const char* file) {
-  return std::string(CORVANE_PLUGIN_DIR) + "/" + file + CORVANE_PLUGIN_SUFFIX;
-}
 
 // ---------------------------------------------------------------------------
 // A host just big enough for the messages that need no list: it answers the
@@ -203,8 +200,8 @@ std::vector<uint8_t> StoredText(const std::string& text) {
 class WindowsPlugin : public ::testing::TestWithParam<PluginBuild> {
  protected:
   void SetUp() override {
-    module_ = LoadLibraryA(PluginPath(GetParam().file).c_str());
-    ASSERT_NE(module_, nullptr) << PluginPath(GetParam().file) << ": error " << GetLastError();
+    module_ = LoadLibraryA(cvtest::pluginPath(GetParam().file).c_str());
+    ASSERT_NE(module_, nullptr) << cvtest::pluginPath(GetParam().file) << ": error " << GetLastError();
     entry_ = reinterpret_cast<CorvaneEntryPoint>(
         reinterpret_cast<void*>(GetProcAddress(module_, CORVANE_ENTRY_NAME)));
     ASSERT_NE(entry_, nullptr);
@@ -462,8 +459,8 @@ TEST_P(WindowsPlugin, VersionResourceHoldsNothingElse) {
 
 // Both DLLs loaded side by side keep their own resources and entry points.
 TEST(WindowsPlugins, BothBuildsLoadSideBySide) {
-  HMODULE narrow = LoadLibraryA(PluginPath("Corvane").c_str());
-  HMODULE wide = LoadLibraryA(PluginPath("CorvaneU").c_str());
+  HMODULE narrow = LoadLibraryA(cvtest::pluginPath("Corvane").c_str());
+  HMODULE wide = LoadLibraryA(cvtest::pluginPath("CorvaneU").c_str());
   ASSERT_NE(narrow, nullptr);
   ASSERT_NE(wide, nullptr);
   EXPECT_NE(narrow, wide);

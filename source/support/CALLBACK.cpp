@@ -113,14 +113,14 @@ static int copyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, i
   if (length == 0) return kCopyEmptyField;
   XPSize size = XPByteCount((int64_t)length + extraChars, unit, extraBytes);
   if (length < 0 || size < 0) return kCopyNoMemory;
-  *handle = NewXPHandle(size);
+  *handle = NewXPHandle(size, kFaultTextHandle);
   if (*handle == nullptr) return kCopyNoMemory;
 
   GetFldVal(field, kCvKindHandle, 0, handle, cb);
   if (*handle == nullptr) return kCopyNoMemory;
   XPSize actual = XPHandleSize(*handle);
   if (actual < kCvHandleCountBytes) return kCopyNoMemory;
-  void* block = LockXPHandle(*handle);
+  void* block = LockXPHandle(*handle, kFaultTextHandleLock);
   if (block == nullptr) return kCopyNoMemory;
   int32_t count = readCount(block);
   if (count == 0) {
@@ -135,8 +135,8 @@ static int copyHostText(int16_t field, int32_t extraChars, int32_t extraBytes, i
   }
   if (wanted > actual) {
     UnlockXPHandle(*handle);
-    if (ResizeXPHandle(handle, wanted) != 0) return kCopyNoMemory;
-    block = LockXPHandle(*handle);
+    if (ResizeXPHandle(handle, wanted, kFaultTextHandleGrowth) != 0) return kCopyNoMemory;
+    block = LockXPHandle(*handle, kFaultTextHandleGrowthLock);
     if (block == nullptr) return kCopyNoMemory;
   }
   out->count = count;

@@ -76,7 +76,7 @@ qchar* GetResourceStr(qchar* destination, int32_t capacity, int32_t base, int32_
   destination[0] = 0;
   /* Through the plug-in's own allocator, so that its fault points reach it. */
   XPSize bytes = XPByteCount((int64_t)capacity * kUtf16UnitsPerChar, (int32_t)sizeof(oschar), 0);
-  oschar* wide = static_cast<oschar*>(NewXPPointer(bytes));
+  oschar* wide = static_cast<oschar*>(NewXPPointer(bytes, kFaultDesignText));
   if (wide == nullptr) return destination;
   GetResourceOstr(wide, capacity * kUtf16UnitsPerChar, base, offset, module);
   /* Twice the room in UTF-16 units could convert into more characters than

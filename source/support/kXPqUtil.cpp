@@ -9,7 +9,6 @@
 #include <string.h>
 
 #include "corvane/CorvaneAbi.h"
-#include "FaultPoints.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -23,29 +22,29 @@ XPSize XPByteCount(int64_t n, int32_t unit, int64_t extra) {
 
 #if defined(_WIN32)
 
-void* NewXPPointer(XPSize size) {
-  if (size < 0 || XPFaultPoint()) return nullptr;
+void* NewXPPointer(XPSize size, XPFaultSite site) {
+  if (size < 0 || XPFaultPoint(site)) return nullptr;
   return GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, size == 0 ? 1 : (SIZE_T)size);
 }
 
 void DisposeXPPointer(void* block) { GlobalFree(block); }
 
-XPHandle NewXPHandle(XPSize size) {
-  if (size < 0 || XPFaultPoint()) return nullptr;
+XPHandle NewXPHandle(XPSize size, XPFaultSite site) {
+  if (size < 0 || XPFaultPoint(site)) return nullptr;
   UINT flags = size <= kXPZeroFilledBytes ? (GMEM_MOVEABLE | GMEM_ZEROINIT) : GMEM_MOVEABLE;
   return GlobalAlloc(flags, (SIZE_T)size);
 }
 
-int ResizeXPHandle(XPHandle* handle, XPSize size) {
-  if (size < 0 || XPFaultPoint()) return 1;
+int ResizeXPHandle(XPHandle* handle, XPSize size, XPFaultSite site) {
+  if (size < 0 || XPFaultPoint(site)) return 1;
   HGLOBAL grown = GlobalReAlloc(*handle, (SIZE_T)size, GMEM_MOVEABLE | GMEM_ZEROINIT);
   if (grown == nullptr) return 1;
   *handle = grown;
   return 0;
 }
 
-void* LockXPHandle(XPHandle handle) {
-  if (XPFaultPoint()) return nullptr;
+void* LockXPHandle(XPHandle handle, XPFaultSite site) {
+  if (XPFaultPoint(site)) return nullptr;
   return GlobalLock(handle);
 }
 
@@ -67,15 +66,15 @@ static CorvanePortableHandle* recordOf(XPHandle handle) {
   return static_cast<CorvanePortableHandle*>(handle);
 }
 
-void* NewXPPointer(XPSize size) {
-  if (size < 0 || XPFaultPoint()) return nullptr;
+void* NewXPPointer(XPSize size, XPFaultSite site) {
+  if (size < 0 || XPFaultPoint(site)) return nullptr;
   return calloc(1, size == 0 ? 1 : (size_t)size);
 }
 
 void DisposeXPPointer(void* block) { free(block); }
 
-XPHandle NewXPHandle(XPSize size) {
-  if (size < 0 || size > XP_HANDLE_SIZE_MAX || XPFaultPoint()) return nullptr;
+XPHandle NewXPHandle(XPSize size, XPFaultSite site) {
+  if (size < 0 || size > XP_HANDLE_SIZE_MAX || XPFaultPoint(site)) return nullptr;
   size_t total = (size_t)size + CORVANE_HANDLE_HEADER;
   CorvanePortableHandle* record =
       static_cast<CorvanePortableHandle*>(size <= kXPZeroFilledBytes ? calloc(1, total) : malloc(total));
@@ -85,8 +84,8 @@ XPHandle NewXPHandle(XPSize size) {
   return record;
 }
 
-int ResizeXPHandle(XPHandle* handle, XPSize size) {
-  if (size < 0 || size > XP_HANDLE_SIZE_MAX || XPFaultPoint()) return 1;
+int ResizeXPHandle(XPHandle* handle, XPSize size, XPFaultSite site) {
+  if (size < 0 || size > XP_HANDLE_SIZE_MAX || XPFaultPoint(site)) return 1;
   CorvanePortableHandle* old = recordOf(*handle);
   if (old == nullptr) return 1;
   XPSize oldSize = old->size;
@@ -99,8 +98,8 @@ int ResizeXPHandle(XPHandle* handle, XPSize size) {
   return 0;
 }
 
-void* LockXPHandle(XPHandle handle) {
-  if (handle == nullptr || XPFaultPoint()) return nullptr;
+void* LockXPHandle(XPHandle handle, XPFaultSite site) {
+  if (handle == nullptr || XPFaultPoint(site)) return nullptr;
   ++recordOf(handle)->locks;
   return (char*)handle + CORVANE_HANDLE_HEADER;
 }

@@ -3,20 +3,24 @@
 #define CORVANE_KXPQUTIL_H
 
 #include "corvane/CorvaneAbi.h"
+#include "FaultPoints.h"
 #include "qchar.h"
 
+/* Every allocation, resize and lock names its site: the fault point of the
+ * test builds there (FaultPoints.h); the shipped builds ignore it. */
+
 /* A fixed, zero-filled block, or null.  A size below 0 fails. */
-void* NewXPPointer(XPSize size);
+void* NewXPPointer(XPSize size, XPFaultSite site);
 void DisposeXPPointer(void* block);
 
 /* A movable block, or null.  Zero-filled up to 8,192 bytes; larger blocks
  * have undefined contents.  A size below 0 fails. */
 enum { kXPZeroFilledBytes = 8192 };
-XPHandle NewXPHandle(XPSize size);
+XPHandle NewXPHandle(XPSize size, XPFaultSite site);
 /* 0 on success (the variable may now hold a new handle; added bytes are
  * zero-filled), 1 on failure (variable, size and contents unchanged). */
-int ResizeXPHandle(XPHandle* handle, XPSize size);
-void* LockXPHandle(XPHandle handle);
+int ResizeXPHandle(XPHandle* handle, XPSize size, XPFaultSite site);
+void* LockXPHandle(XPHandle handle, XPFaultSite site);
 void UnlockXPHandle(XPHandle handle);
 void DisposeXPHandle(XPHandle handle);
 /* The block's actual size in bytes, 0 for null.  A host may have grown,
