@@ -5,7 +5,7 @@ FUZZ_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 FUZZ_BUILD=${FUZZ_BUILD:-$FUZZ_ROOT/build/fuzz}
 FUZZERS=(fuzz_string_to_list fuzz_list_to_string fuzz_list_to_formatted_string
          fuzz_formatted_string_to_list fuzz_column_definition fuzz_formatted_differential
-         fuzz_format_file fuzz_escapes)
+         fuzz_format_file fuzz_escapes fuzz_csv fuzz_encoding fuzz_cell_escaping fuzz_batcher)
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -253,7 +253,8 @@ class CsvSource {
         break;
       }
     }
-    auto columns = readCsvHeader(std::string_view(pending_).substr(0, end), dialect_, mode_, in_.name());
+    auto columns =
+        readCsvHeader(std::string_view(pending_).substr(0, end), dialect_, mode_, in_.name(), &end);
     if (lineEnd != nullptr) *lineEnd = lineEndOf(pending_);
     line_ += static_cast<std::size_t>(
         std::count(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
