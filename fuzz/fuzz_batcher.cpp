@@ -3,7 +3,8 @@
 // few rows and a few characters, write exactly what they write when the
 // whole text goes to the plug-in in one call, with the same warnings, or
 // fail the same way (a run may fail on the plug-in's result in one and on
-// the input in the other: one call reads the whole text first).
+// the input in the other, or on a bad row in one and on a text that does
+// not end with --after in the other: one call reads the whole text first).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,8 +29,12 @@ using namespace corvane::cli;
 
 std::string scratch() {
   static const std::string dir = [] {
-    char path[] = "/tmp/fuzz_batcher.XXXXXX";
-    if (::mkdtemp(path) == nullptr) std::abort();
+    // In memory where there is such a file system: creating a file on
+    // disk for every input costs more than the run.
+    char shm[] = "/dev/shm/fuzz_batcher.XXXXXX";
+    char tmp[] = "/tmp/fuzz_batcher.XXXXXX";
+    char* path = ::mkdtemp(shm) != nullptr ? shm : ::mkdtemp(tmp);
+    if (path == nullptr) std::abort();
     return std::string(path);
   }();
   return dir;
@@ -109,6 +114,11 @@ bool same(const Run& one, const Run& batched) {
   if (one.status == 0 || batched.status == 0)
     return one.status == batched.status && one.out == batched.out && one.err == batched.err;
   if ((one.status == 1 && batched.status == 3) || (one.status == 3 && batched.status == 1)) return true;
+  // A text that does not end with --after, which one call finds before it
+  // runs, may fail first on a bad row in a batch before its end.
+  if (one.status == 3 && batched.status == 3 &&
+      one.err.find(" does not end with the text of ") != std::string::npos)
+    return true;
   return one.status == batched.status && one.err == batched.err;
 }
 
