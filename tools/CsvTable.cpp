@@ -72,7 +72,9 @@ class Reader {
       const std::string_view chunk = bytes.substr(pos, end - pos);
       ++line_;
       if (atBoundary) {
-        if (chunk == "\n" || chunk == "\r\n") {  // a blank line between records
+        // A blank line between records; carriage returns alone end no
+        // record either, so the next one begins on a later line.
+        if (chunk.find_first_not_of('\r') == chunk.size() - 1 && chunk.back() == '\n') {
           pos = end;
           continue;
         }

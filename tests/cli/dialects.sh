@@ -51,6 +51,10 @@ CASES
 # it on the header's line are read, whatever the batches.
 expect_text "a header ended by a carriage return" '1|2|3|4|5|6|' list-to-string --delim '|' \
   -i "$(input 'a,b\r1,2\r3,4\n5,6\n')"
+# A line of carriage returns is blank: a bad record after it is named by
+# its own line, whatever the batches.
+STDIN=$(input 'a,b\n1,2\n\r\r\n3\n') expect_failure "a record after a line of carriage returns" 3 \
+  "standard input: line 4: 1 cell where the header has 2" list-to-string
 expect_text "--separator ;" '1|x;y|2||' list-to-string --separator ';' --delim '|' -i "$(input 'a;b\r\n1;"x;y"\r\n"2";\r\n')"
 for sep in ';' '|' '\t' ' '; do
   printf "a${sep}b${sep}c\r\n1${sep}\"x${sep}y\"${sep}\"q\"\"\"\r\n${sep}${sep}\r\n" >"$WORK/sep.csv"
