@@ -105,7 +105,10 @@ class Reader {
         throw Failure(kExitInput, std::string(source_) + ": " +
                                       describePosition(bytes, column, mode_, firstLine_) + ": " + what);
       }
-      atBoundary = rowEnded_ && !fieldAfterRow_;
+      // Between records only when the parser has begun no row (libcsv's
+      // ROW_NOT_BEGUN): a quoted cell opened behind a lone carriage return
+      // goes on over the next lines, blank ones included.
+      atBoundary = rowEnded_ && !fieldAfterRow_ && parser_.pstate == 0;
       pos = end;
     }
     if (!(headerOnly_ && haveHeader_)) {
