@@ -27,6 +27,18 @@ namespace {
 
 using namespace corvane::cli;
 
+std::string& scratchDir() {
+  static std::string dir;
+  return dir;
+}
+
+// Removed when the fuzzer exits (an input that crashes leaves it behind).
+void removeScratch() {
+  for (const char* name : {"input", "one.out", "one.err", "batched.out", "batched.err"})
+    std::remove((scratchDir() + "/" + name).c_str());
+  ::rmdir(scratchDir().c_str());
+}
+
 std::string scratch() {
   static const std::string dir = [] {
     // In memory where there is such a file system: creating a file on
@@ -35,6 +47,8 @@ std::string scratch() {
     char tmp[] = "/tmp/fuzz_batcher.XXXXXX";
     char* path = ::mkdtemp(shm) != nullptr ? shm : ::mkdtemp(tmp);
     if (path == nullptr) std::abort();
+    scratchDir() = path;
+    std::atexit(removeScratch);
     return std::string(path);
   }();
   return dir;
