@@ -282,8 +282,16 @@ class Run {
     if ((command != kLts && command != kLtfs) || !host().isList(P1)) return;
     const bool formatted = command == kLtfs;
     const size_t cellMost = formatted ? 32000 : 255;
-    const size_t cellFrame = formatted ? 3 * 255 : 1;  // prefix, suffix, colDelim, or the delimiter
-    const size_t rowFrame = formatted ? 3 * 255 : 0;   // rowPrefix, rowSuffix, rowDelim
+    size_t cellFrame = formatted ? 3 * 255 : 1;  // prefix, suffix, colDelim, or the delimiter
+    size_t rowFrame = formatted ? 3 * 255 : 0;   // rowPrefix, rowSuffix, rowDelim
+    if (formatted && !setting_.faulty) {
+      // A host that keeps to the maxima gives each format string as it is,
+      // cut at 255: no frame is longer than the six of them together.
+      size_t strings = 0;
+      for (int16_t field = P3; field <= P8; ++field)
+        if (!host().isList(field)) strings += std::min<size_t>(host().text(field).size(), 255);
+      cellFrame = rowFrame = strings;
+    }
     const corvane::host::List& list = host().list(P1);
     const size_t columns = host().faults().listDefinition ? 400 : std::max<size_t>(list.columns.size(), 1);
     const size_t unit = setting_.unicode ? 4 : 1;
@@ -315,9 +323,14 @@ class Run {
 };
 
 // A column count: half the time 1 to `few`, else up to the 400 a list may have.
-inline size_t columnCount(FuzzedDataProvider& data, size_t few = 4) {
-  return data.ConsumeBool() ? data.ConsumeIntegralInRange<size_t>(1, few)
-                            : data.ConsumeIntegralInRange<size_t>(1, 400);
+// Most inputs are small, so that a target runs many a second; one in 64 may
+// be large: hundreds of columns, many rows, long cells and texts.
+inline bool largeInput(FuzzedDataProvider& data) { return data.ConsumeIntegralInRange<int>(0, 63) == 0; }
+
+// A few columns, or (for a large input, half the time) up to 400.
+inline size_t columnCount(FuzzedDataProvider& data, size_t few = 4, bool large = true) {
+  return !large || data.ConsumeBool() ? data.ConsumeIntegralInRange<size_t>(1, few)
+                                      : data.ConsumeIntegralInRange<size_t>(1, 400);
 }
 
 }  // namespace cvfuzz

@@ -5,7 +5,7 @@ FUZZ_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 FUZZ_BUILD=${FUZZ_BUILD:-$FUZZ_ROOT/build/fuzz}
 FUZZERS=(fuzz_string_to_list fuzz_list_to_string fuzz_list_to_formatted_string
          fuzz_formatted_string_to_list fuzz_column_definition fuzz_formatted_differential
-         fuzz_format_file fuzz_escapes)
+         fuzz_format_file fuzz_escapes fuzz_csv fuzz_encoding fuzz_cell_escaping fuzz_batcher)
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -33,9 +33,9 @@ run_fuzzer() {
   "$FUZZ_BUILD/fuzz/$name" -max_total_time="$seconds" -max_len=8192 -timeout=60 -rss_limit_mb=4096 \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "$@" "$work" "$seeds" >"$log" 2>&1 || status=$?
   local done_line
-  done_line=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true)
+  done_line=$(grep -aE '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true)
   local runs
-  runs=$(grep -E '^stat::number_of_executed_units:' "$log" | awk '{print $2}' || true)
+  runs=$(grep -aE '^stat::number_of_executed_units:' "$log" | awk '{print $2}' || true)
   printf '%-32s %s\n' "$name" "${done_line:-no DONE line} executions: ${runs:-?}"
   if [ "$status" -ne 0 ]; then
     echo "---- $name failed (status $status); the end of its log:"

@@ -8,7 +8,8 @@
 using namespace cvfuzz;
 
 static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& chars) {
-  const size_t columns = columnCount(data, 5);
+  const bool large = largeInput(data);
+  const size_t columns = columnCount(data, 5, large);
   const int params = data.ConsumeIntegralInRange<int>(7, 8);
   const std::u32string alphabet = U"[];,ab";
   const FormatStrings f = formatStrings(data, chars, alphabet);
@@ -27,7 +28,7 @@ static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& char
     }
   }
   const size_t repeat =
-      piece.size() > 2000 || data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, 500);
+      piece.size() > 2000 || data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, large ? 500 : 8);
   std::u32string text;
   for (size_t i = 0; i < repeat; ++i) text += piece;
 

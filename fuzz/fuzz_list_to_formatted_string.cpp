@@ -9,7 +9,8 @@
 using namespace cvfuzz;
 
 static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& chars) {
-  const size_t columns = columnCount(data);
+  const bool large = largeInput(data);
+  const size_t columns = columnCount(data, 4, large);
   const int params = data.ConsumeIntegralInRange<int>(7, 8);
   const FormatStrings f = formatStrings(data, chars, U"<>,;");
 
@@ -20,7 +21,7 @@ static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& char
   for (size_t r = 0; r < distinct; ++r) {
     std::vector<std::u32string> row;
     for (size_t c = 0; c < columns; ++c) row.push_back(chars.text(chars.length(3, 300), U"ab,;", true));
-    if (columns > 0 && data.ConsumeIntegralInRange<int>(0, 7) == 0) {
+    if (large && columns > 0 && data.ConsumeIntegralInRange<int>(0, 7) == 0) {
       const size_t run = data.ConsumeIntegralInRange<size_t>(31990, 40000);
       row[data.ConsumeIntegralInRange<size_t>(0, columns - 1)] = std::u32string(run, chars.one(U"xy", false));
     }
@@ -32,8 +33,9 @@ static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& char
   for (const auto& row : rows)
     for (const auto& cell : row) rowChars += cell.size();
   const size_t most = std::min<size_t>(20000 / (rows.size() * columns + 1), 8000000 / rowChars) + 1;
-  const size_t repeat =
-      data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(200, most));
+  const size_t repeat = data.ConsumeBool()
+                            ? 1
+                            : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(large ? 200 : 4, most));
   Rows list;
   for (size_t i = 0; i < repeat; ++i) list.insert(list.end(), rows.begin(), rows.end());
 

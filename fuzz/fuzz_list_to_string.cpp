@@ -9,7 +9,8 @@
 using namespace cvfuzz;
 
 static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& chars) {
-  const size_t columns = columnCount(data);
+  const bool large = largeInput(data);
+  const size_t columns = columnCount(data, 4, large);
   const int params = data.ConsumeIntegralInRange<int>(1, 4);
   const std::u32string third = chars.text(data.ConsumeIntegralInRange<size_t>(0, 3), U",;", true);
   const char32_t delimiter = params >= 3 && !third.empty() ? third[0] : char32_t{252};
@@ -20,13 +21,15 @@ static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& char
   Rows rows;
   for (size_t r = 0; r < distinct; ++r) {
     std::vector<std::u32string> row;
-    for (size_t c = 0; c < columns; ++c) row.push_back(chars.text(chars.length(3, 300), U"ab,", true));
+    for (size_t c = 0; c < columns; ++c)
+      row.push_back(chars.text(large ? chars.length(3, 300) : chars.length(3, 8), U"ab,", true));
     rows.push_back(std::move(row));
   }
   // at most about 20,000 cells
   const size_t most = 20000 / (rows.size() * columns + 1) + 1;
-  const size_t repeat =
-      data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(200, most));
+  const size_t repeat = data.ConsumeBool()
+                            ? 1
+                            : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(large ? 200 : 4, most));
   Rows list;
   for (size_t i = 0; i < repeat; ++i) list.insert(list.end(), rows.begin(), rows.end());
 

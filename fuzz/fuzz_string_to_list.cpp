@@ -8,19 +8,22 @@
 using namespace cvfuzz;
 
 static int fuzzOne(FuzzedDataProvider& data, const Setting& setting, Chars& chars) {
-  const size_t columns = columnCount(data);
+  const bool large = largeInput(data);
+  const size_t columns = columnCount(data, 4, large);
   // parameter 3: absent, empty, or a text whose first character counts
   const int params = data.ConsumeIntegralInRange<int>(1, 4);
   const std::u32string third = chars.text(data.ConsumeIntegralInRange<size_t>(0, 3), U",;", true);
   char32_t delimiter = params >= 3 && !third.empty() ? third[0] : char32_t{252};
   // the text: a piece over an alphabet that holds the delimiter, repeated
   const std::u32string alphabet = std::u32string(1, delimiter) + U"ab" + std::u32string(1, delimiter);
-  const std::u32string piece = chars.text(chars.length(40, 2000), alphabet, true);
+  const std::u32string piece =
+      chars.text(large ? chars.length(40, 2000) : chars.length(40, 300), alphabet, true);
   // at most about 64,000 characters: long enough to matter, short enough to
   // keep the runs quick
   const size_t most = 64000 / (piece.size() + 1) + 1;
-  const size_t repeat =
-      data.ConsumeBool() ? 1 : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(300, most));
+  const size_t repeat = data.ConsumeBool()
+                            ? 1
+                            : data.ConsumeIntegralInRange<size_t>(1, std::min<size_t>(large ? 300 : 8, most));
   std::u32string text;
   for (size_t i = 0; i < repeat; ++i) text += piece;
 

@@ -5,6 +5,7 @@
 # merged back into fuzz/corpus afterwards, to be committed.
 #   fuzz/run-long.sh                      all fuzzers, an hour each
 #   FUZZ_SECONDS=600 fuzz/run-long.sh fuzz_column_definition
+#   FUZZ_RUNS=10000000 fuzz/run-long.sh ...   each stops after that many inputs too
 set -euo pipefail
 # shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
@@ -16,7 +17,8 @@ build_fuzzers
 status_dir=$(mktemp -d)
 running=0
 for name in "${FUZZERS[@]}"; do
-  ( run_fuzzer "$name" "$SECONDS_EACH" "$FUZZ_BUILD/corpus-long/$name" || touch "$status_dir/$name" ) &
+  ( run_fuzzer "$name" "$SECONDS_EACH" "$FUZZ_BUILD/corpus-long/$name" ${FUZZ_RUNS:+-runs="$FUZZ_RUNS"} ||
+    touch "$status_dir/$name" ) &
   running=$((running + 1))
   if [ "$running" -ge "$PARALLEL" ]; then wait -n || true; running=$((running - 1)); fi
 done

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The fuzzers as the test stage runs them: each one for a bounded time
-# (FUZZ_SECONDS, 45 by default) on top of its committed corpus, under
+# on top of its committed corpus (the stage's 360 seconds shared out
+# evenly, or FUZZ_SECONDS each), under
 # AddressSanitizer and UndefinedBehaviorSanitizer.  New inputs go to a
 # scratch corpus in the build tree, never into fuzz/corpus.  Fails when
 # any fuzzer finds a crash, a leak or a failed check.
@@ -8,7 +9,7 @@ set -euo pipefail
 # shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
 
-SECONDS_EACH=${FUZZ_SECONDS:-45}
+SECONDS_EACH=${FUZZ_SECONDS:-$((360 / ${#FUZZERS[@]}))}
 build_fuzzers
 failed=()
 echo "fuzzing ${#FUZZERS[@]} targets, ${SECONDS_EACH} s each:"

@@ -343,17 +343,57 @@ std::optional<CellProblem> CellEscaper::escape(std::u32string_view cell, std::u3
   if (clean) return std::nullopt;
   const std::u32string plain(written);
   out.resize(start);
-  std::size_t done = 0;
-  for (std::size_t i = 0; i < plain.size(); ++i) {
-    for (const auto& separator : separators_) {
-      if (plain.compare(i, separator.size(), separator) != 0) continue;
-      out.append(plain, done, i - done);
-      appendReference(plain[i], out);
-      done = i + 1;
-      break;
+  // The escaped text goes over unit by unit (a character, or an escape
+  // such as \" or &lt;); a unit in which a separator begins is written as
+  // the reference of its character, so that no escape is cut in two.
+  for (std::size_t unit = 0; unit < plain.size();) {
+    std::size_t length = 1;
+    if (json && plain[unit] == U'\\' && unit + 1 < plain.size()) {
+      length = plain[unit + 1] == U'u' ? 6 : 2;
+      // Two references of a character beyond U+FFFF are one unit.
+      if (length == 6 && unit + 12 <= plain.size() && plain[unit + 2] == U'd' &&
+          (plain[unit + 3] == U'8' || plain[unit + 3] == U'9' || plain[unit + 3] == U'a' ||
+           plain[unit + 3] == U'b'))
+        length = 12;
+    } else if (!json && plain[unit] == U'&') {
+      const std::size_t end = plain.find(U';', unit);
+      if (end != std::u32string::npos) length = end + 1 - unit;
     }
+    length = std::min(length, plain.size() - unit);
+    bool hit = false;
+    for (std::size_t i = unit; i < unit + length && !hit; ++i)
+      for (const auto& separator : separators_)
+        if (plain.compare(i, separator.size(), separator) == 0) hit = true;
+    const std::u32string_view piece(plain.data() + unit, length);
+    if (!hit) {
+      out.append(piece);
+    } else if (length == 1) {
+      appendReference(piece[0], out);
+    } else {
+      std::u32string character;
+      if (unescape(piece, TextMode::Unicode, character) || character.size() != 1)
+        out.append(piece);
+      else
+        appendReference(character[0], out);
+    }
+    unit += length;
   }
-  out.append(plain, done);
+  // A separator made of what references are written with (";" in html or
+  // xml, "\\" in json) stays in the text whatever is written for it: the cell
+  // would not read back, so it is refused.
+  const std::u32string_view rewritten(out.data() + start, out.size() - start);
+  for (const auto& separator : separators_) {
+    if (rewritten.find(separator) == std::u32string_view::npos) continue;
+    const std::size_t at = cell.find(separator.front());
+    out.resize(start);
+    return CellProblem{at == std::u32string_view::npos ? 1 : at + 1,
+                       "the separator \"" + shown(separator) +
+                           "\" of the format cannot be kept out of the cell " + "escaped as " +
+                           (json                       ? "json"
+                            : kind_ == CellEscape::Xml ? "xml"
+                                                       : "html") +
+                           " (its character references hold it); choose other separators"};
+  }
   return std::nullopt;
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 namespace corvane::cli {
 
@@ -85,6 +86,9 @@ int execute(Host& host, CommandId id, int parameters) {
   host.setCommand(static_cast<std::int32_t>(id));
   host.setParamCount(parameters);
   host.execute();
+  // A call the host could not complete is one it had no memory for: the
+  // command's result would be a list or text short of what it made.
+  if (host.stats().failedCalls != 0) throw std::bad_alloc();
   return host.result();
 }
 

@@ -79,8 +79,15 @@ class Reader {
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
 
+  // After a header-only read: the bytes up to the end of the header record.
+  std::size_t headerEnd() const { return headerEnd_; }
+
   Table read(std::string_view bytes) {
-    if (!piece_ && mode_ != TextMode::Bytes && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    headerEnd_ = bytes.size();
+    if (!piece_ && mode_ != TextMode::Bytes && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+      bytes.remove_prefix(3);
+      skipped_ = 3;
+    }
     if (tsv_) return readTsv(bytes);
     std::size_t pos = 0;
     bool atBoundary = true;  // between records
@@ -92,7 +99,9 @@ class Reader {
       const std::string_view chunk = bytes.substr(pos, end - pos);
       ++line_;
       if (atBoundary) {
-        if (chunk == "\n" || chunk == "\r\n") {  // a blank line between records
+        // A blank line between records; carriage returns alone end no
+        // record either, so the next one begins on a later line.
+        if (chunk.find_first_not_of('\r') == chunk.size() - 1 && chunk.back() == '\n') {
           pos = end;
           continue;
         }
@@ -104,9 +113,20 @@ class Reader {
       }
       rowEnded_ = false;
       fieldAfterRow_ = false;
-      const std::size_t done = csv_parse(&parser_, chunk.data(), chunk.size(), onField, onRow, this);
+      std::size_t done = 0;
+      if (headerOnly_) {
+        // The header a byte at a time, to know where it ends: a lone
+        // carriage return ends a record as a line feed does, and what
+        // follows it on the line is the first record.
+        while (done < chunk.size() && !haveHeader_ && !error_ &&
+               csv_parse(&parser_, chunk.data() + done, 1, onField, onRow, this) == 1)
+          ++done;
+        if (haveHeader_) headerEnd_ = skipped_ + pos + done;
+      } else {
+        done = csv_parse(&parser_, chunk.data(), chunk.size(), onField, onRow, this);
+      }
       if (error_) throw Failure(kExitInput, *error_);
-      if (done < chunk.size()) {
+      if (done < chunk.size() && !(headerOnly_ && haveHeader_)) {
         if (csv_error(&parser_) != CSV_EPARSE)
           throw Failure(kExitInput, where(line_) + csv_strerror(csv_error(&parser_)));
         const std::size_t column = pos + done;
@@ -116,7 +136,10 @@ class Reader {
         throw Failure(kExitInput, std::string(source_) + ": " +
                                       describePosition(bytes, column, mode_, firstLine_) + ": " + what);
       }
-      atBoundary = rowEnded_ && !fieldAfterRow_;
+      // Between records only when the parser has begun no row (libcsv's
+      // ROW_NOT_BEGUN): a quoted cell opened behind a lone carriage return
+      // goes on over the next lines, blank ones included.
+      atBoundary = rowEnded_ && !fieldAfterRow_ && parser_.pstate == 0;
       pos = end;
     }
     if (!(headerOnly_ && haveHeader_)) {
@@ -190,6 +213,7 @@ class Reader {
       row();
       if (error_) throw Failure(kExitInput, *error_);
       pos = end;
+      if (headerOnly_ && haveHeader_) headerEnd_ = skipped_ + end;
     }
     return finish();
   }
@@ -294,6 +318,8 @@ class Reader {
   bool rowEnded_ = false;
   bool fieldAfterRow_ = false;
   std::optional<std::string> error_;
+  std::size_t skipped_ = 0;    // a byte order mark before the header
+  std::size_t headerEnd_ = 0;  // header only: the bytes up to the end of the header record
 };
 
 }  // namespace
@@ -304,9 +330,11 @@ Table readCsv(std::string_view bytes, const CsvDialect& dialect, TextMode mode, 
 }
 
 std::vector<std::u32string> readCsvHeader(std::string_view bytes, const CsvDialect& dialect, TextMode mode,
-                                          std::string_view source) {
+                                          std::string_view source, std::size_t* consumed) {
   Reader reader(dialect, mode, source, true);
-  return reader.read(bytes).columns;
+  auto columns = reader.read(bytes).columns;
+  if (consumed != nullptr) *consumed = reader.headerEnd();
+  return columns;
 }
 
 Table readCsvRecords(std::string_view bytes, const CsvDialect& dialect, TextMode mode,

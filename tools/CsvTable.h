@@ -57,9 +57,11 @@ LineEnd lineEndOf(std::string_view bytes);
 // take as column names.
 Table readCsv(std::string_view bytes, const CsvDialect& dialect, TextMode mode, std::string_view source);
 
-// Only the header row; the rest of the file is not looked at.
+// Only the header row; the rest of the file is not looked at.  `consumed`
+// gets the bytes up to the end of the header record: a lone carriage return
+// ends it too, so the first record may begin on the header's line.
 std::vector<std::u32string> readCsvHeader(std::string_view bytes, const CsvDialect& dialect, TextMode mode,
-                                          std::string_view source);
+                                          std::string_view source, std::size_t* consumed = nullptr);
 
 // --- a table read in pieces ---------------------------------------------------
 //

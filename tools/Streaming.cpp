@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 namespace corvane::cli {
@@ -74,7 +75,19 @@ class BatchPool {
   BatchPool(Session& session, std::size_t jobs, Work work) : session_(session), work_(std::move(work)) {
     if (jobs <= 1) return;
     for (std::size_t i = 0; i < jobs; ++i) hosts_.push_back(session.newHost());
-    for (std::size_t i = 0; i < jobs; ++i) threads_.emplace_back([this, i] { serve(*hosts_[i]); });
+    for (std::size_t i = 0; i < jobs; ++i) {
+      Host& host = *hosts_[i];
+      try {
+        threads_.emplace_back([this, &host] { serve(host); });
+      } catch (const std::system_error& error) {
+        // No room for another thread's stack (a low ulimit -v, say): the
+        // workers that started do the work, or the caller's thread alone.
+        warn("only " + std::to_string(i) + " of " + std::to_string(jobs) + " jobs could be started (" +
+             error.what() + "); the output is the same");
+        break;
+      }
+    }
+    hosts_.resize(threads_.size());
   }
   ~BatchPool() {
     {
@@ -290,7 +303,8 @@ class CsvSource {
         break;
       }
     }
-    auto columns = readCsvHeader(std::string_view(pending_).substr(0, end), dialect_, mode_, in_.name());
+    auto columns =
+        readCsvHeader(std::string_view(pending_).substr(0, end), dialect_, mode_, in_.name(), &end);
     if (lineEnd != nullptr) *lineEnd = lineEndOf(pending_);
     line_ += lineFeeds(std::string_view(pending_).substr(0, end));
     pending_.erase(0, end);

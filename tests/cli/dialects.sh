@@ -47,6 +47,18 @@ a\tb\n1\t\xff\n|line 2: column "b": invalid UTF-8 (byte 0xFF)
 CASES
 
 # --- other separators ------------------------------------------------------------------------
+# A lone carriage return ends a record, the header's too: the records after
+# it on the header's line are read, whatever the batches.
+expect_text "a header ended by a carriage return" '1|2|3|4|5|6|' list-to-string --delim '|' \
+  -i "$(input 'a,b\r1,2\r3,4\n5,6\n')"
+# A line of carriage returns is blank: a bad record after it is named by
+# its own line, whatever the batches.
+STDIN=$(input 'a,b\n1,2\n\r\r\n3\n') expect_failure "a record after a line of carriage returns" 3 \
+  "standard input: line 4: 1 cell where the header has 2" list-to-string
+# A quoted cell that opens behind a lone carriage return keeps its blank
+# lines.
+expect_text "a quoted cell behind a carriage return" '1|2|x\n\ny|3|' list-to-string --delim '|' \
+  -i "$(input 'a,b\n1,2\r"x\n\ny",3\n')"
 expect_text "--separator ;" '1|x;y|2||' list-to-string --separator ';' --delim '|' -i "$(input 'a;b\r\n1;"x;y"\r\n"2";\r\n')"
 for sep in ';' '|' '\t' ' '; do
   printf "a${sep}b${sep}c\r\n1${sep}\"x${sep}y\"${sep}\"q\"\"\"\r\n${sep}${sep}\r\n" >"$WORK/sep.csv"

@@ -51,6 +51,19 @@ check "html.fmt escapes" grep -qF '<td>&lt;i&gt;</td><td>&amp;</td>' "$WORK/out"
 run list-to-formatted --format "$EXAMPLES/formats/html.fmt" --escape none -i "$(input 'a,b\n<i>,&\n')"
 check "--escape none overrides the format file" grep -qF '<td><i></td><td>&</td>' "$WORK/out"
 
+# A separator that begins inside an escape (the quote of \" in json) is kept
+# out by writing the whole escape as a reference; one that references are
+# made of (";" in html) cannot be, and the cell is refused, not written so
+# that it would not read back.
+inside=$(input 'a,b\n"x"", y","\\"""\nq\\,\\u0022\n')
+json_sep=(--escape json --row-delim '\n' --col-delim '", ' --row-prefix '"' --row-suffix '"')
+run list-to-formatted "${json_sep[@]}" -i "$inside" -o "$WORK/doc"
+ALLOW_WARNINGS=1 expect_output "json, a separator inside an escape: there and back" "$inside" \
+  formatted-to-list "${json_sep[@]}" --columns a,b -i "$WORK/doc"
+STDIN=$(input 'a,b\nx;y,1\n') expect_failure "html, a separator references are made of" 3 \
+  'standard input: line 2: column "a", character 2: the separator ";" of the format cannot be kept out of the cell escaped as html (its character references hold it); choose other separators' \
+  list-to-formatted --escape html --row-delim '\n' --col-delim ';'
+
 # What the 8-bit build cannot hold stays refused, on the way in and out of a document.
 if ! unicode; then
   latin1_message='is outside Latin-1, the only characters the 8-bit build holds (use the Unicode build, or --raw-bytes to pass bytes unchanged)'
