@@ -107,7 +107,7 @@ class Reader {
         }
         recordLine_ = line_;
       }
-      if (atBoundary && plainRecord(chunk)) {
+      if (atBoundary && !headerOnly_ && plainRecord(chunk)) {  // the header finds its own end below
         pos = end;
         continue;
       }

@@ -59,6 +59,13 @@ STDIN=$(input 'a,b\n1,2\n\r\r\n3\n') expect_failure "a record after a line of ca
 # lines.
 expect_text "a quoted cell behind a carriage return" '1|2|x\n\ny|3|' list-to-string --delim '|' \
   -i "$(input 'a,b\n1,2\r"x\n\ny",3\n')"
+# A byte order mark behind a blank line is a column name, not the start of
+# the file, whatever the batches: the records after it are all read.
+if unicode; then
+  expect_text "a header behind a blank line" 'abc|' list-to-string --delim '|' -i "$(input '\n\xef\xbb\xbf\nabc\n')"
+  STDIN=$(input '\n\xef\xbb\xbf\nab\xd34\n') expect_failure "a bad record behind a header behind a blank line" 3 \
+    "standard input: line 3: column \"$(printf '\xef\xbb\xbf')\": invalid UTF-8 (byte 0xD3)" list-to-string
+fi
 expect_text "--separator ;" '1|x;y|2||' list-to-string --separator ';' --delim '|' -i "$(input 'a;b\r\n1;"x;y"\r\n"2";\r\n')"
 for sep in ';' '|' '\t' ' '; do
   printf "a${sep}b${sep}c\r\n1${sep}\"x${sep}y\"${sep}\"q\"\"\"\r\n${sep}${sep}\r\n" >"$WORK/sep.csv"
