@@ -122,7 +122,8 @@ class BatchPool {
       return runBatch(session_.host(), work_, std::move(batch));
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [&] { return done_.count(index) != 0; });
+    finished_.wait(lock, [&] { return outOfMemory_ || done_.count(index) != 0; });
+    if (done_.count(index) == 0) throw std::bad_alloc();  // a worker could not hand its result back
     BatchResult result = std::move(done_.at(index));
     done_.erase(index);
     return result;
@@ -143,10 +144,16 @@ class BatchPool {
         todo_.pop_front();
       }
       const std::size_t index = batch.index;
-      BatchResult result = runBatch(host, work_, std::move(batch));
-      {
+      try {
+        BatchResult result = runBatch(host, work_, std::move(batch));
         std::lock_guard<std::mutex> lock(mutex_);
         done_.emplace(index, std::move(result));
+      } catch (const std::bad_alloc&) {
+        // No room even to report the batch's failure (its message, the
+        // result's slot): the run stops as out of memory, never with an
+        // exception that leaves the thread.
+        std::lock_guard<std::mutex> lock(mutex_);
+        outOfMemory_ = true;
       }
       finished_.notify_all();
     }
@@ -162,6 +169,7 @@ class BatchPool {
   std::map<std::size_t, BatchResult> done_;
   std::size_t submitted_ = 0, taken_ = 0;
   bool stop_ = false;
+  bool outOfMemory_ = false;  // a worker ran out of memory outside its batch's work
 };
 
 // Drives a run: batches from `source` into the pool, results in order to
