@@ -1,7 +1,7 @@
 /* FormatStrings.cpp - the six format strings and the "VARIANT:" lists that
  * give each column its own prefix or suffix. */
 #include "CALLBACK.h"
-#include "FormatSpec.h"
+#include "FormatStrings.h"
 #include "Instance.h"
 #include "OMstring.h"
 

@@ -11,7 +11,7 @@
 #include "CALLBACK.h"
 #include "ColumnRefs.h"
 #include "CommandCall.h"
-#include "FormatSpec.h"
+#include "FormatStrings.h"
 #include "OMstring.h"
 #include "TextSearch.h"
 #include "kXPqUtil.h"

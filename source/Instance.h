@@ -9,7 +9,7 @@
 
 #include "corvane/CorvaneAbi.h"
 #include "FaultPoints.h"
-#include "FormatSpec.h"
+#include "FormatStrings.h"
 #include "qchar.h"
 
 enum {

@@ -3,7 +3,7 @@
 #include "CALLBACK.h"
 #include "ColumnRefs.h"
 #include "CommandCall.h"
-#include "FormatSpec.h"
+#include "FormatStrings.h"
 #include "OMstring.h"
 #include "kXPqUtil.h"
 

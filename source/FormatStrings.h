@@ -1,9 +1,9 @@
-/* FormatSpec.h - how the formatted commands frame a list's rows and cells:
+/* FormatStrings.h - how the formatted commands frame a list's rows and cells:
  * the six format strings, the separators joined from them, the "VARIANT:" lists
  * that give each column its own prefix or suffix, and the routines that
  * read and split them (FormatStrings.cpp). */
-#ifndef CORVANE_FORMATSPEC_H
-#define CORVANE_FORMATSPEC_H
+#ifndef CORVANE_FORMATSTRINGS_H
+#define CORVANE_FORMATSTRINGS_H
 
 #include <stdint.h>
 
