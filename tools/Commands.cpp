@@ -92,8 +92,24 @@ int execute(Host& host, CommandId id, int parameters) {
   return host.result();
 }
 
+// Run by our host, the plug-in reports a lack of memory as one of three
+// codes: its set-up found none, an allocation failed, or a buffer could not
+// grow.  Those end the run as memory running out; the others are the
+// plug-in's verdict on the input.
+Exit resultStatus(const ResultContext& context) {
+  switch (context.code) {
+    case kCvResultNotReady:
+    case kCvResultResource:
+      return kExitFiles;
+    case kCvResultGrowth:
+      return context.columns > kCvMaxColumns ? kExitResult : kExitFiles;
+    default:
+      return kExitResult;
+  }
+}
+
 void checkResult(const ResultContext& context) {
-  if (context.code != kCvResultOk) throw Failure(kExitResult, describeResult(context));
+  if (context.code != kCvResultOk) throw Failure(resultStatus(context), describeResult(context));
 }
 
 // A list whose line count the host refused stays short, and the cells the

@@ -427,10 +427,11 @@ Write --option=VALUE for a value that begins with '-'.
 Lists and texts are read and written as UTF-8 unless --encoding names another encoding
 (format files are always UTF-8).
 
-Exit status: 0 done; 1 the plug-in reported a non-zero result code; 2 bad options;
-3 bad input data (CSV or TSV, bytes invalid in the encoding, a character the build or
-the output's encoding cannot hold, a cell escape that does not decode); 4 a file could
-not be read or written, the plug-in file could not be found or loaded, or memory ran out.
+Exit status: 0 done; 1 the plug-in refused the input with a non-zero result code;
+2 bad options; 3 bad input data (CSV or TSV, bytes invalid in the encoding, a character
+the build or the output's encoding cannot hold, a cell escape that does not decode);
+4 a file could not be read or written, the plug-in file could not be found or loaded,
+or memory ran out (the plug-in's result codes for that included).
 
 Inputs of any size are read in batches that run on one plug-in instance per job
 (--jobs, one per core by default); the output is written in input order as it is made
