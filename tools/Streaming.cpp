@@ -67,6 +67,7 @@ BatchResult runBatch(Host& host, const Work& work, Batch batch) {
   return result;
 }
 
+
 // Runs batches on `jobs` workers and gives their results back in the order
 // they were submitted.  With one job the batch runs on the caller's thread
 // when its result is asked for.
@@ -101,7 +102,10 @@ class BatchPool {
   BatchPool(const BatchPool&) = delete;
   BatchPool& operator=(const BatchPool&) = delete;
 
-  std::size_t capacity() const { return threads_.empty() ? 1 : threads_.size() + 1; }
+  // Batches in flight.  Results are taken in input order, so while the
+  // oldest batch runs, the other workers must find more to do in the queue:
+  // two batches a worker keep them busy, and each holds about --batch-bytes.
+  std::size_t capacity() const { return threads_.empty() ? 1 : 2 * threads_.size() + 1; }
   std::size_t waiting() const { return submitted_ - taken_; }
 
   void submit(Batch batch) {
