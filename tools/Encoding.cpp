@@ -43,6 +43,30 @@ unsigned widenAscii(const char* from, char32_t* to) {
   return stop == 0 ? 16u : static_cast<unsigned>(__builtin_ctz(stop));
 }
 
+// As widenAscii for raw bytes: how many lead the block before a zero.
+unsigned widenBytes(const char* from, char32_t* to) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  const __m128i zero = _mm_setzero_si128();
+  const auto stop = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)));
+  const __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
+  auto* out = reinterpret_cast<__m128i*>(to);
+  _mm_storeu_si128(out, _mm_unpacklo_epi16(low, zero));
+  _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(low, zero));
+  _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(high, zero));
+  _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(high, zero));
+  return stop == 0 ? 16u : static_cast<unsigned>(__builtin_ctz(stop));
+}
+
+// Sixteen characters at `from` as the sixteen bytes of their low eight bits.
+void narrowBytes(const char32_t* from, char* to) {
+  const auto* in = reinterpret_cast<const __m128i*>(from);
+  const __m128i low = _mm_set1_epi32(0xFF);
+  const __m128i a = _mm_and_si128(_mm_loadu_si128(in), low), b = _mm_and_si128(_mm_loadu_si128(in + 1), low),
+                c = _mm_and_si128(_mm_loadu_si128(in + 2), low), d = _mm_and_si128(_mm_loadu_si128(in + 3), low);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                   _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d)));
+}
+
 // Sixteen characters at `from` narrowed to sixteen bytes at `to`; gives how
 // many of them lead the block as ASCII (below 0x80).
 unsigned narrowAscii(const char32_t* from, char* to) {
@@ -107,7 +131,16 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
     return problem;
   };
   if (mode == TextMode::Bytes) {
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    while (bytes.size() - i >= 16) {
+      const unsigned plain = widenBytes(bytes.data() + i, to + n);
+      n += plain;
+      i += plain;
+      if (plain != 16) break;
+    }
+#endif
+    for (; i < bytes.size(); ++i) {
       const auto byte = static_cast<unsigned char>(bytes[i]);
       if (byte == 0) return finish(DecodeProblem{i, *characterProblem(0, mode)});
       to[n++] = byte;
@@ -192,7 +225,11 @@ namespace {
 std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) {
   std::size_t n = 0;
   if (mode == TextMode::Bytes) {
-    for (char32_t c : text) to[n++] = static_cast<char>(static_cast<unsigned char>(c));
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; text.size() - i >= 16; i += 16, n += 16) narrowBytes(text.data() + i, to + n);
+#endif
+    for (; i < text.size(); ++i) to[n++] = static_cast<char>(static_cast<unsigned char>(text[i]));
     return n;
   }
   std::size_t words = 0;  // eight characters at a time are tried again from here
