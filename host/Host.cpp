@@ -321,8 +321,14 @@ void Host::countCell(bool written) {
 // --- values crossing the boundary --------------------------------------------
 
 std::size_t Host::putText(void* destination, std::u32string_view text, std::size_t room) noexcept {
+  // A text of megabytes (a whole text delivered into a block) does not stay
+  // in the cache anyway: it is stored past it.
+  constexpr std::size_t kLongTextBytes = 8 << 20;
   const std::size_t n = std::min(text.size(), room);
-  writeUnits(destination, width_, text.data(), n);
+  if (n * unitBytes(width_) >= kLongTextBytes)
+    writeUnitsStreaming(destination, width_, text.data(), n);
+  else
+    writeUnits(destination, width_, text.data(), n);
   return n;
 }
 

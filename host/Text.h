@@ -120,6 +120,10 @@ inline std::size_t writeUnits(void* destination, CharWidth width, const char32_t
   for (; i < count; ++i) bytes[i] = static_cast<unsigned char>(narrowUnit(text[i], width));
   return count;
 }
+// The same with stores that bypass the cache, for a text too long to stay
+// there anyway: the lines of `destination` are not read in before they are
+// overwritten.
+void writeUnitsStreaming(void* destination, CharWidth width, const char32_t* text, std::size_t count) noexcept;
 // Writes one unit at unit index `index`.
 inline void writeUnit(void* destination, CharWidth width, std::size_t index, char32_t unit) noexcept {
   auto* bytes = static_cast<unsigned char*>(destination);

@@ -573,6 +573,9 @@ TEST_P(Callback, TextsOfAnyLengthAndPlaceCrossIntact) {
       auto b = buffer(offset + n + 8);
       writeUnits(b.data() + offset * unit(), GetParam(), chars.data(), n);
       ASSERT_EQ(touched(b), n == 0 ? 0 : offset + n);
+      auto s = buffer(offset + n + 8);
+      writeUnitsStreaming(s.data() + offset * unit(), GetParam(), chars.data(), n);
+      ASSERT_EQ(s, b);
       std::u32string read(n + 4, U'#'), streamed(offset + n + 4, U'#');
       readUnitsInto(read.data(), b.data() + offset * unit(), GetParam(), n);
       readUnitsStreaming(streamed.data() + offset, b.data() + offset * unit(), GetParam(), n);
