@@ -321,8 +321,14 @@ void Host::countCell(bool written) {
 // --- values crossing the boundary --------------------------------------------
 
 std::size_t Host::putText(void* destination, std::u32string_view text, std::size_t room) noexcept {
+  // A text of megabytes (a whole text delivered into a block) does not stay
+  // in the cache anyway: it is stored past it.
+  constexpr std::size_t kLongTextBytes = 8 << 20;
   const std::size_t n = std::min(text.size(), room);
-  writeUnits(destination, width_, text.data(), n);
+  if (n * unitBytes(width_) >= kLongTextBytes)
+    writeUnitsStreaming(destination, width_, text.data(), n);
+  else
+    writeUnits(destination, width_, text.data(), n);
   return n;
 }
 
@@ -462,8 +468,15 @@ void Host::receiveInto(const Incoming& in, TextBuffer& out) const {
     out.assign(formatNumber(in.number));
     return;
   }
+  // A long text (a command's result) is stored past the cache: it is not
+  // read again soon, and its lines need not be read in to be overwritten.
+  constexpr std::size_t kLongText = 65536;
   if (in.count != kTerminated) {
-    readUnitsInto(out.resize(in.count, 0), in.units, width_, in.count);
+    char32_t* text = out.resize(in.count, 0);
+    if (in.count >= kLongText)
+      readUnitsStreaming(text, in.units, width_, in.count);
+    else
+      readUnitsInto(text, in.units, width_, in.count);
     return;
   }
   // A stretch at a time: each is still in the cache when it is copied.
@@ -474,7 +487,10 @@ void Host::receiveInto(const Incoming& in, TextBuffer& out) const {
   for (;;) {
     const std::size_t length = terminatedLength(source + n * unit, width_, kStretch);
     char32_t* text = out.resize(n + length, n);
-    readUnitsInto(text + n, source + n * unit, width_, length);
+    if (n >= kLongText)
+      readUnitsStreaming(text + n, source + n * unit, width_, length);
+    else
+      readUnitsInto(text + n, source + n * unit, width_, length);
     n += length;
     if (length < kStretch) return;
   }
@@ -539,7 +555,16 @@ std::int32_t Host::getLstVal(std::int16_t list, std::int16_t column, std::int16_
     return 0;
   }
   value.text = stored->cells.cell(static_cast<std::size_t>(row) - 1, static_cast<std::size_t>(at));
-  const bool ok = destination != nullptr && deliverText(value.text, kind, maximum, destination);
+  bool ok = destination != nullptr;
+  if (ok && kind == kCvKindString && faults_.overrunMaximaBy <= 0) {
+    // What the commands read, the short way: at most `maximum` characters,
+    // then the terminator.
+    const std::size_t n = std::min<std::size_t>(value.text.size(), maximum > 0 ? maximum : 0);
+    writeUnits(destination, width_, value.text.data(), n);
+    writeUnit(destination, width_, n, 0);
+  } else if (ok) {
+    ok = deliverText(value.text, kind, maximum, destination);
+  }
   countCell(false);
   return ok ? 1 : 0;
 }

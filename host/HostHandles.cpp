@@ -22,6 +22,11 @@ Handle newHandle(std::size_t size) noexcept {
   return GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
 }
 
+namespace {
+// The whole block is zero-filled, the part to be overwritten too.
+Handle newHandleToOverwrite(std::size_t size, std::size_t) noexcept { return newHandle(size); }
+}  // namespace
+
 void disposeHandle(Handle handle) noexcept {
   if (handle != nullptr) GlobalFree(handle);
 }
@@ -52,16 +57,23 @@ unsigned char* dataOf(Handle handle) noexcept {
   return static_cast<unsigned char*>(handle) + CORVANE_HANDLE_HEADER;
 }
 
-}  // namespace
-
-Handle newHandle(std::size_t size) noexcept {
+// A new block whose first `overwritten` bytes the caller writes at once:
+// only the bytes after them are zero-filled.
+Handle newHandleToOverwrite(std::size_t size, std::size_t overwritten) noexcept {
   if (size > kMaxHandleSize) return nullptr;
-  void* block = std::calloc(1, CORVANE_HANDLE_HEADER + size);
+  overwritten = std::min(overwritten, size);
+  void* block = overwritten == 0 ? std::calloc(1, CORVANE_HANDLE_HEADER + size)
+                                 : std::malloc(CORVANE_HANDLE_HEADER + size);
   if (block == nullptr) return nullptr;
+  if (overwritten != 0) std::memset(dataOf(block) + overwritten, 0, size - overwritten);
   record(block)->size = static_cast<int32_t>(size);
   record(block)->locks = 0;
   return block;
 }
+
+}  // namespace
+
+Handle newHandle(std::size_t size) noexcept { return newHandleToOverwrite(size, 0); }
 
 void disposeHandle(Handle handle) noexcept { std::free(handle); }
 
@@ -115,8 +127,8 @@ bool renewHandle(Handle* variable, std::size_t needed) noexcept {
   const std::size_t size = handleSize(*variable);
   if (size >= needed) return true;
   const std::size_t grown = grownSize(size, needed);
-  Handle fresh = newHandle(grown);
-  if (fresh == nullptr && grown > needed) fresh = newHandle(needed);
+  Handle fresh = newHandleToOverwrite(grown, needed);
+  if (fresh == nullptr && grown > needed) fresh = newHandleToOverwrite(needed, needed);
   if (fresh == nullptr) return resizeHandle(variable, needed);
   disposeHandle(*variable);
   *variable = fresh;

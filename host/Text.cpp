@@ -122,6 +122,83 @@ std::size_t terminatedLength(const void* source, CharWidth width, std::size_t li
   return n;
 }
 
+void writeUnitsStreaming(void* destination, CharWidth width, const char32_t* text, std::size_t count) noexcept {
+#ifdef __SSE2__
+  // The units before the first one on a 16-byte boundary go the ordinary
+  // way, as do the last few.
+  auto* bytes = static_cast<unsigned char*>(destination);
+  const std::size_t unit = unitBytes(width);
+  const auto misaligned = reinterpret_cast<std::uintptr_t>(bytes) % 16;
+  const std::size_t head = misaligned == 0 ? 0 : (16 - misaligned) / unit;
+  if (misaligned % unit != 0 || count < head + 64) {
+    writeUnits(destination, width, text, count);
+    return;
+  }
+  writeUnits(bytes, width, text, head);
+  std::size_t i = head;
+  if (width == CharWidth::Unicode) {
+    for (; i + 4 <= count; i += 4)
+      _mm_stream_si128(reinterpret_cast<__m128i*>(bytes + i * 4),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i)));
+  } else {
+    // Sixteen characters at a time: those above 255 become '?', the rest
+    // their low byte.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i replacement = _mm_set1_epi32(static_cast<int>(kUnrepresentable));
+    auto narrowFour = [&](std::size_t at) {
+      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+      const __m128i fits = _mm_cmpeq_epi32(_mm_srli_epi32(units, 8), zero);
+      return _mm_or_si128(_mm_and_si128(fits, units), _mm_andnot_si128(fits, replacement));
+    };
+    for (; i + 16 <= count; i += 16) {
+      const __m128i low = _mm_packs_epi32(narrowFour(i), narrowFour(i + 4));
+      const __m128i high = _mm_packs_epi32(narrowFour(i + 8), narrowFour(i + 12));
+      _mm_stream_si128(reinterpret_cast<__m128i*>(bytes + i), _mm_packus_epi16(low, high));
+    }
+  }
+  _mm_sfence();
+  writeUnits(bytes + i * unit, width, text + i, count - i);
+#else
+  writeUnits(destination, width, text, count);
+#endif
+}
+
+void readUnitsStreaming(char32_t* out, const void* source, CharWidth width, std::size_t count) noexcept {
+#ifdef __SSE2__
+  // The characters before the first one on a 16-byte boundary go the
+  // ordinary way, as do the last few.
+  const auto misaligned = reinterpret_cast<std::uintptr_t>(out) % 16;
+  const std::size_t head = misaligned == 0 ? 0 : (16 - misaligned) / 4;
+  if (misaligned % 4 != 0 || count < head + 64) {
+    readUnitsInto(out, source, width, count);
+    return;
+  }
+  readUnitsInto(out, source, width, head);
+  const auto* bytes = static_cast<const unsigned char*>(source);
+  std::size_t i = head;
+  if (width == CharWidth::Unicode) {
+    for (; i + 4 <= count; i += 4)
+      _mm_stream_si128(reinterpret_cast<__m128i*>(out + i),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i * 4)));
+  } else {
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) {
+      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+      const __m128i low = _mm_unpacklo_epi8(units, zero);
+      const __m128i high = _mm_unpackhi_epi8(units, zero);
+      _mm_stream_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi16(low, zero));
+      _mm_stream_si128(reinterpret_cast<__m128i*>(out + i + 4), _mm_unpackhi_epi16(low, zero));
+      _mm_stream_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpacklo_epi16(high, zero));
+      _mm_stream_si128(reinterpret_cast<__m128i*>(out + i + 12), _mm_unpackhi_epi16(high, zero));
+    }
+  }
+  _mm_sfence();
+  readUnitsInto(out + i, bytes + i * unitBytes(width), width, count - i);
+#else
+  readUnitsInto(out, source, width, count);
+#endif
+}
+
 std::u32string readTerminated(const void* source, CharWidth width, std::size_t limit) {
   if (source == nullptr) return {};
   return readUnits(source, width, terminatedLength(source, width, limit));

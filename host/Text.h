@@ -49,13 +49,50 @@ std::string toUtf8(std::u32string_view text);
 // Convenience for literals in tests and tools: ASCII text as host text.
 inline std::u32string ascii(std::string_view text) { return fromBytes(text); }
 
+// Copies `bytes` bytes between blocks that do not overlap.  A cell of a few
+// dozen bytes is copied in place: calling the C library's copy costs more
+// than such a copy.
+inline void copyBytes(void* to, const void* from, std::size_t bytes) noexcept {
+  auto* d = static_cast<unsigned char*>(to);
+  const auto* s = static_cast<const unsigned char*>(from);
+#ifdef __SSE2__
+  if (bytes >= 16 && bytes <= 64) {
+    // Sixteen bytes at a time, the last sixteen overlapping what went before.
+    const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + bytes - 16));
+    for (std::size_t i = 0; i + 16 < bytes; i += 16)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + bytes - 16), last);
+    return;
+  }
+#endif
+  if (bytes >= 4 && bytes <= 16) {
+    // Two words of 4 or 8 bytes, overlapping when there are fewer.
+    if (bytes >= 8) {
+      std::uint64_t head = 0, tail = 0;
+      std::memcpy(&head, s, 8);
+      std::memcpy(&tail, s + bytes - 8, 8);
+      std::memcpy(d, &head, 8);
+      std::memcpy(d + bytes - 8, &tail, 8);
+    } else {
+      std::uint32_t head = 0, tail = 0;
+      std::memcpy(&head, s, 4);
+      std::memcpy(&tail, s + bytes - 4, 4);
+      std::memcpy(d, &head, 4);
+      std::memcpy(d + bytes - 4, &tail, 4);
+    }
+    return;
+  }
+  if (bytes != 0) std::memcpy(d, s, bytes);
+}
+
 // Writes `count` characters of `text` into `destination` in the given width
 // (no terminator).  Returns the number of bytes written.
 inline std::size_t writeUnits(void* destination, CharWidth width, const char32_t* text,
                               std::size_t count) noexcept {
   if (width == CharWidth::Unicode) {
     static_assert(sizeof(char32_t) == 4, "host characters are 32-bit units");
-    if (count != 0) std::memcpy(destination, text, count * 4);
+    copyBytes(destination, text, count * 4);
     return count * 4;
   }
   auto* bytes = static_cast<unsigned char*>(destination);
@@ -83,6 +120,10 @@ inline std::size_t writeUnits(void* destination, CharWidth width, const char32_t
   for (; i < count; ++i) bytes[i] = static_cast<unsigned char>(narrowUnit(text[i], width));
   return count;
 }
+// The same with stores that bypass the cache, for a text too long to stay
+// there anyway: the lines of `destination` are not read in before they are
+// overwritten.
+void writeUnitsStreaming(void* destination, CharWidth width, const char32_t* text, std::size_t count) noexcept;
 // Writes one unit at unit index `index`.
 inline void writeUnit(void* destination, CharWidth width, std::size_t index, char32_t unit) noexcept {
   auto* bytes = static_cast<unsigned char*>(destination);
@@ -105,7 +146,7 @@ inline char32_t readUnit(const void* source, CharWidth width, std::size_t index)
 inline void readUnitsInto(char32_t* out, const void* source, CharWidth width, std::size_t count) noexcept {
   if (count == 0) return;
   if (width == CharWidth::Unicode) {
-    std::memcpy(out, source, count * 4);
+    copyBytes(out, source, count * 4);
     return;
   }
   const auto* bytes = static_cast<const unsigned char*>(source);
@@ -126,6 +167,10 @@ inline void readUnitsInto(char32_t* out, const void* source, CharWidth width, st
 #endif
   for (; i < count; ++i) out[i] = bytes[i];
 }
+// The same with stores that bypass the cache, for a long text that is
+// written once and not read again soon: the lines of `out` are not read in
+// before they are overwritten.
+void readUnitsStreaming(char32_t* out, const void* source, CharWidth width, std::size_t count) noexcept;
 // The number of units before the first zero unit, at most `limit`.  Reads
 // no unit past the first zero.
 std::size_t terminatedLength(const void* source, CharWidth width, std::size_t limit = SIZE_MAX) noexcept;

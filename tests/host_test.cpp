@@ -558,6 +558,41 @@ TEST_P(Callback, ResultWritesAndUnknownOperationsAreCounted) {
   EXPECT_EQ(host.stats().unknownCalls, 1u);
 }
 
+// Texts of every length up to a few hundred characters, starting at every
+// unit of a 16-byte line, cross both ways intact and touch nothing past
+// their end, whichever way the host copies them; so does a long text passed
+// zero-terminated from an odd place.
+TEST_P(Callback, TextsOfAnyLengthAndPlaceCrossIntact) {
+  std::u32string chars;
+  for (char32_t i = 0; i < 300; ++i) chars.push_back(i % 7 == 3 ? 0x100 + i : U'a' + i % 26);
+  std::u32string held = chars;  // as the build holds them
+  for (char32_t& c : held) c = narrowUnit(c, GetParam());
+  for (std::size_t offset = 0; offset < 4; ++offset) {
+    for (std::size_t n = 0; n <= chars.size(); ++n) {
+      SCOPED_TRACE(testing::Message() << "offset " << offset << ", " << n << " characters");
+      auto b = buffer(offset + n + 8);
+      writeUnits(b.data() + offset * unit(), GetParam(), chars.data(), n);
+      ASSERT_EQ(touched(b), n == 0 ? 0 : offset + n);
+      auto s = buffer(offset + n + 8);
+      writeUnitsStreaming(s.data() + offset * unit(), GetParam(), chars.data(), n);
+      ASSERT_EQ(s, b);
+      std::u32string read(n + 4, U'#'), streamed(offset + n + 4, U'#');
+      readUnitsInto(read.data(), b.data() + offset * unit(), GetParam(), n);
+      readUnitsStreaming(streamed.data() + offset, b.data() + offset * unit(), GetParam(), n);
+      ASSERT_EQ(read, held.substr(0, n) + U"####");
+      ASSERT_EQ(streamed, std::u32string(offset, U'#') + held.substr(0, n) + U"####");
+    }
+  }
+  std::u32string longText;
+  while (longText.size() < 200001) longText += chars;
+  std::vector<unsigned char> b((longText.size() + 2) * unit(), 0);
+  writeUnits(b.data() + unit(), GetParam(), longText.data(), longText.size());
+  EXPECT_EQ(cb(kCvOpSetFldVal, 212, kCvKindString, b.data() + unit()), 1);
+  std::u32string longHeld = longText;
+  for (char32_t& c : longHeld) c = narrowUnit(c, GetParam());
+  EXPECT_TRUE(host.text(212) == longHeld);
+}
+
 INSTANTIATE_TEST_SUITE_P(Widths, Callback, ::testing::Values(CharWidth::Byte, CharWidth::Unicode),
                          [](const auto& p) { return p.param == CharWidth::Unicode ? "Unicode" : "Byte"; });
 
