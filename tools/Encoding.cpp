@@ -29,32 +29,32 @@ std::string hexByte(unsigned char byte) {
 // many of them lead the block as plain ASCII (neither zero nor above 0x7F).
 // All sixteen are written: the caller has room for them and counts on
 // only that many.
-unsigned widenAscii(const char* from, char32_t* to) {
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+// Sixteen bytes as sixteen characters at `to`.
+void storeWidened(__m128i bytes, char32_t* to) {
   const __m128i zero = _mm_setzero_si128();
-  const unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(bytes)) |
-                        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)));
   const __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
   auto* out = reinterpret_cast<__m128i*>(to);
   _mm_storeu_si128(out, _mm_unpacklo_epi16(low, zero));
   _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(low, zero));
   _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(high, zero));
   _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(high, zero));
-  return stop == 0 ? 16u : static_cast<unsigned>(__builtin_ctz(stop));
+}
+
+// How many of the sixteen lead before the first byte marked in `stop`.
+unsigned leading(unsigned stop) { return stop == 0 ? 16u : static_cast<unsigned>(__builtin_ctz(stop)); }
+
+unsigned widenAscii(const char* from, char32_t* to) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  storeWidened(bytes, to);
+  return leading(static_cast<unsigned>(_mm_movemask_epi8(bytes)) |
+                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
 }
 
 // As widenAscii for raw bytes: how many lead the block before a zero.
 unsigned widenBytes(const char* from, char32_t* to) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-  const __m128i zero = _mm_setzero_si128();
-  const auto stop = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)));
-  const __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
-  auto* out = reinterpret_cast<__m128i*>(to);
-  _mm_storeu_si128(out, _mm_unpacklo_epi16(low, zero));
-  _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(low, zero));
-  _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(high, zero));
-  _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(high, zero));
-  return stop == 0 ? 16u : static_cast<unsigned>(__builtin_ctz(stop));
+  storeWidened(bytes, to);
+  return leading(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
 }
 
 // Sixteen characters at `from` as the sixteen bytes of their low eight bits.
@@ -62,7 +62,8 @@ void narrowBytes(const char32_t* from, char* to) {
   const auto* in = reinterpret_cast<const __m128i*>(from);
   const __m128i low = _mm_set1_epi32(0xFF);
   const __m128i a = _mm_and_si128(_mm_loadu_si128(in), low), b = _mm_and_si128(_mm_loadu_si128(in + 1), low),
-                c = _mm_and_si128(_mm_loadu_si128(in + 2), low), d = _mm_and_si128(_mm_loadu_si128(in + 3), low);
+                c = _mm_and_si128(_mm_loadu_si128(in + 2), low),
+                d = _mm_and_si128(_mm_loadu_si128(in + 3), low);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
                    _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d)));
 }
@@ -83,7 +84,7 @@ unsigned narrowAscii(const char32_t* from, char* to) {
   const unsigned stop = above(a) | above(b) << 4 | above(c) << 8 | above(d) << 12;
   const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(to), packed);
-  return stop == 0 ? 16u : static_cast<unsigned>(__builtin_ctz(stop));
+  return leading(stop);
 }
 #endif
 
