@@ -22,17 +22,22 @@ using namespace corvane::cli;
 std::u32string characters(std::string_view bytes, TextMode mode) {
   std::u32string out;
   if (mode == TextMode::Unicode) {
+    // A window at a time: decoding the whole rest after every bad byte
+    // would cost the square of the input's length.
+    constexpr std::size_t kWindow = 256;
     std::size_t at = 0;
     while (at < bytes.size()) {
-      std::u32string decoded;
-      if (auto problem = decodeText(bytes.substr(at), mode, decoded)) {
-        out += decoded;
+      const std::string_view window = bytes.substr(at, kWindow);
+      const bool last = at + window.size() == bytes.size();
+      auto problem = decodeText(window, mode, out);
+      if (!problem) {
+        at += window.size();
+      } else if (!last && problem->byteOffset + 4 > window.size()) {
+        at += problem->byteOffset;  // the window may have cut a character: decode it again whole
+      } else {
         at += problem->byteOffset;
         out.push_back(0x80 + static_cast<unsigned char>(bytes[at]) % 0x7F);
         ++at;
-      } else {
-        out += decoded;
-        break;
       }
     }
   } else {
