@@ -5,6 +5,8 @@
 #include "corvane/CorvaneAbi.h"
 
 #include <algorithm>
+#include <cstring>
+#include <type_traits>
 
 namespace corvane::cli {
 
@@ -122,16 +124,13 @@ int commonness(char32_t c) {
 // The first occurrence of `pattern` in `text` at or after `from`, as
 // text.find(pattern, from) gives it, found by looking for the pattern's
 // character at `anchor` first: with the rarest one, most of the text is
-// passed over eight characters at a time.
-std::size_t findFrom(std::u32string_view text, std::u32string_view pattern, std::size_t anchor,
-                     std::size_t from) {
-  const std::size_t m = pattern.size();
-  if (m == 0 || text.size() < m || from > text.size() - m) return text.find(pattern, from);
-  const char32_t wanted = pattern[anchor];
-  const char32_t* const begin = text.data();
-  const char32_t* const stop = begin + (text.size() - m) + anchor + 1;  // past the last place it can stand
-  const char32_t* p = begin + from + anchor;
-  for (;;) {
+// passed over many characters at a time.
+template <class Char>
+const Char* findCharacter(const Char* p, const Char* stop, Char wanted) {
+  if constexpr (sizeof(Char) == 1) {
+    const void* found = std::memchr(p, wanted, static_cast<std::size_t>(stop - p));
+    return found == nullptr ? stop : static_cast<const Char*>(found);
+  } else {
     while (stop - p >= 8) {
       bool hit = false;
       for (int k = 0; k < 8; ++k) hit |= p[k] == wanted;
@@ -139,7 +138,22 @@ std::size_t findFrom(std::u32string_view text, std::u32string_view pattern, std:
       p += 8;
     }
     while (p != stop && *p != wanted) ++p;
-    if (p == stop) return std::u32string_view::npos;
+    return p;
+  }
+}
+
+template <class Char>
+std::size_t findFrom(std::basic_string_view<Char> text, std::basic_string_view<Char> pattern,
+                     std::size_t anchor, std::size_t from) {
+  const std::size_t m = pattern.size();
+  if (m == 0 || text.size() < m || from > text.size() - m) return text.find(pattern, from);
+  const Char wanted = pattern[anchor];
+  const Char* const begin = text.data();
+  const Char* const stop = begin + (text.size() - m) + anchor + 1;  // past the last place it can stand
+  const Char* p = begin + from + anchor;
+  for (;;) {
+    p = findCharacter(p, stop, wanted);
+    if (p == stop) return std::basic_string_view<Char>::npos;
     const std::size_t at = static_cast<std::size_t>(p - begin) - anchor;
     if (text.compare(at, m, pattern) == 0) return at;
     ++p;
@@ -148,33 +162,46 @@ std::size_t findFrom(std::u32string_view text, std::u32string_view pattern, std:
 
 }  // namespace
 
-RowSeparatorScan::RowSeparatorScan(const FormatShape& shape) : shape_(shape) {
-  const std::u32string& pattern = shape.rowSep;
-  for (std::size_t i = 1; i < pattern.size(); ++i)
-    if (commonness(pattern[i]) < commonness(pattern[anchor_])) anchor_ = i;
+template <class Char>
+BasicRowSeparatorScan<Char>::BasicRowSeparatorScan(std::basic_string<Char> separator, std::size_t start)
+    : separator_(std::move(separator)), start_(start) {
+  const auto rank = [](Char c) {
+    return commonness(static_cast<char32_t>(static_cast<std::make_unsigned_t<Char>>(c)));
+  };
+  for (std::size_t i = 1; i < separator_.size(); ++i)
+    if (rank(separator_[i]) < rank(separator_[anchor_])) anchor_ = i;
 }
 
-std::size_t RowSeparatorScan::next(std::u32string_view text) {
-  const std::u32string& pattern = shape_.rowSep;
-  if (from_ > text.size()) return std::u32string_view::npos;
+template <class Char>
+std::size_t BasicRowSeparatorScan<Char>::next(std::basic_string_view<Char> text) {
+  const std::basic_string_view<Char> pattern = separator_;
+  if (from_ > text.size()) return std::basic_string_view<Char>::npos;
   const std::size_t at = findFrom(text, pattern, anchor_, from_);
-  if (at == std::u32string_view::npos) {
+  if (at == std::basic_string_view<Char>::npos) {
     // Go on later from where an occurrence could still begin.
     const std::size_t keep = pattern.size() - 1;
     from_ = std::max(from_, text.size() >= keep ? text.size() - keep : 0);
-    return std::u32string_view::npos;
+    return std::basic_string_view<Char>::npos;
   }
   from_ = at + pattern.size();
   return at;
 }
 
-std::size_t countRowSeparators(const FormatShape& shape, std::u32string_view text) {
-  RowSeparatorScan scan(shape);
+template <class Char>
+std::size_t countRowSeparators(BasicRowSeparatorScan<Char> scan, std::basic_string_view<Char> text) {
   scan.restart();
   std::size_t count = 0;
-  while (scan.next(text) != std::u32string_view::npos) ++count;
+  while (scan.next(text) != std::basic_string_view<Char>::npos) ++count;
   return count;
 }
+
+std::size_t countRowSeparators(const FormatShape& shape, std::u32string_view text) {
+  return countRowSeparators(RowSeparatorScan(shape.rowSep, shape.rowStart.size()), text);
+}
+
+template class BasicRowSeparatorScan<char>;
+template class BasicRowSeparatorScan<char32_t>;
+template std::size_t countRowSeparators(BasicRowSeparatorScan<char>, std::string_view);
 
 std::optional<std::string> checkCut(const FormatShape& shape, std::u32string_view text,
                                     std::u32string_view lookahead, std::size_t rows, std::size_t expectedRows,

@@ -50,29 +50,40 @@ struct FormatShape {
 };
 
 // Finds the row separators the command counts, one after the other, in a
-// text that grows at its end.
-class RowSeparatorScan {
+// text that grows at its end.  It works on the characters, or on the bytes
+// of the text as read with the separator encoded the same way: in UTF-8 a
+// character's bytes stand only where the character does.
+template <class Char>
+class BasicRowSeparatorScan {
  public:
-  explicit RowSeparatorScan(const FormatShape& shape);
+  // `separator` is the row separator, `start` the length of the rowStart a
+  // text begins with.
+  BasicRowSeparatorScan(std::basic_string<Char> separator, std::size_t start);
   // Starts again on a text that begins with a row (rowStart): the search
   // goes on behind it.
-  void restart() { from_ = shape_.rowStart.size(); }
+  void restart() { from_ = start_; }
   // The start of the next occurrence in `text` (which begins where the
   // last restart() was made), or npos when the text as it stands holds
   // none; then a later call with more text goes on from where this stopped.
-  std::size_t next(std::u32string_view text);
+  std::size_t next(std::basic_string_view<Char> text);
   // Moves the start of the text `by` characters on (after a cut).
   void shift(std::size_t by) { from_ = from_ >= by ? from_ - by : 0; }
 
  private:
-  const FormatShape& shape_;
+  std::basic_string<Char> separator_;
+  std::size_t start_ = 0;
   std::size_t anchor_ = 0;  // the character of the separator looked for first
   std::size_t from_ = 0;
 };
 
+using RowSeparatorScan = BasicRowSeparatorScan<char32_t>;
+using RowSeparatorByteScan = BasicRowSeparatorScan<char>;
+
 // The occurrences of the row separator the command counts in a whole text
 // (after it has added its final rowDelim), from behind rowStart.
 std::size_t countRowSeparators(const FormatShape& shape, std::u32string_view text);
+template <class Char>
+std::size_t countRowSeparators(BasicRowSeparatorScan<Char> scan, std::basic_string_view<Char> text);
 
 // The cell the command stored in row `row`, column `column` (both from 0).
 using CellAt = std::function<std::u32string_view(std::size_t row, std::size_t column)>;

@@ -29,12 +29,19 @@ constexpr std::size_t kReadBlock = 1 << 16;
 
 // --- batches and the workers that run them --------------------------------------
 
+// Where a stretch of the input text begins: its line, and the characters
+// of that line before it.
+struct TextPlace {
+  std::size_t line = 1;
+  std::size_t column = 0;
+};
+
 struct Batch {
   std::size_t index = 0;
   std::size_t firstLine = 1;  // the input line the batch begins on
-  std::string bytes;          // CSV records (list-to-string, list-to-formatted)
-  std::u32string text;        // the text (string-to-list, formatted-to-list)
-  std::u32string lookahead;   // formatted-to-list: what follows a cut
+  std::string bytes;          // CSV records, or the text as read (UTF-8, or bytes with --raw-bytes)
+  TextPlace place;            // the text: where it begins
+  std::string lookahead;      // formatted-to-list: what follows a cut, as read
   std::size_t rows = 0;       // formatted-to-list: the row separators the batch holds
   bool last = false;
   bool rowless = false;        // formatted-to-list: a last stretch in which a single call finds no row
@@ -66,7 +73,6 @@ BatchResult runBatch(Host& host, const Work& work, Batch batch) {
   result.batch = std::move(batch);
   return result;
 }
-
 
 // Runs batches on `jobs` workers and gives their results back in the order
 // they were submitted.  With one job the batch runs on the caller's thread
@@ -341,9 +347,9 @@ class CsvSource {
         if (pending_.empty()) return std::nullopt;
         return take(pending_.size());
       }
-      if (pending_.size() > kMaxBatchChars)
+      if (pending_.size() > kMaxBatchBytes)
         throw Failure(kExitInput, in_.name() + ": line " + std::to_string(line_) +
-                                      ": a record of more than " + groupDigits(kMaxBatchChars) +
+                                      ": a record of more than " + groupDigits(kMaxBatchBytes) +
                                       " bytes, more than one batch may hold");
       if (in_.read(pending_, kReadBlock) == 0) eof_ = true;
     }
@@ -375,91 +381,57 @@ class CsvSource {
   bool eof_ = false;
 };
 
-// --- text, decoded as it is read ---------------------------------------------------------
+// --- text, read as bytes and decoded by the worker that runs it --------------------------
 
-class TextSource {
- public:
-  TextSource(InputFile& in, TextMode mode) : in_(in), mode_(mode) {}
+bool startsCharacter(char byte, TextMode mode) {
+  return mode == TextMode::Bytes || (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+}
 
-  // Appends the characters of the next block to `out`; false at the end of
-  // the input.  Throws Failure (input) naming the line and character of
-  // anything the plug-in cannot be given.
-  bool more(std::u32string& out) {
-    if (eof_) return false;
-    const std::size_t got = in_.read(bytes_, kReadBlock);
-    const std::size_t before = out.size();
-    if (got == 0) eof_ = true;
-    // A character cut by the end of the block waits for the next one.
-    std::size_t complete = bytes_.size();
-    if (!eof_ && mode_ != TextMode::Bytes) {
-      std::size_t back = 0;
-      while (back < 4 && back < complete &&
-             (static_cast<unsigned char>(bytes_[complete - 1 - back]) & 0xC0) == 0x80)
-        ++back;
-      if (back < complete) {
-        const auto lead = static_cast<unsigned char>(bytes_[complete - 1 - back]);
-        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        if (length > back + 1 && length <= 4) complete -= back + 1;
-      }
-    }
-    const std::string_view block(bytes_.data(), complete);
-    if (auto problem = decodeText(block, mode_, out))
-      throw Failure(kExitInput,
-                    in_.name() + ": " + position(block, problem->byteOffset) + ": " + problem->what);
-    advance(block);
-    bytes_.erase(0, complete);
-    return got != 0 || out.size() != before;
+// The place just behind `bytes`, which begin at `place`.
+TextPlace placeAfter(TextPlace place, std::string_view bytes, TextMode mode) {
+  const std::size_t lastBreak = bytes.rfind('\n');
+  if (lastBreak != std::string_view::npos) {
+    place.line += lineFeeds(bytes);
+    place.column = 0;
+    bytes.remove_prefix(lastBreak + 1);
   }
-  std::uint64_t position() const { return in_.position(); }
+  for (char c : bytes) place.column += startsCharacter(c, mode) ? 1 : 0;
+  return place;
+}
 
- private:
-  bool isCharacterStart(unsigned char byte) const {
-    return mode_ == TextMode::Bytes || (byte & 0xC0) != 0x80;
-  }
+// Throws Failure (input) naming the line and character of `problem` in
+// `bytes`, which begin at `place` of the input `name`.
+[[noreturn]] void failDecoding(std::string_view bytes, TextPlace place, TextMode mode,
+                               const DecodeProblem& problem, const std::string& name) {
+  const TextPlace at = placeAfter(place, bytes.substr(0, problem.byteOffset), mode);
+  throw Failure(kExitInput, name + ": line " + std::to_string(at.line) + ", character " +
+                                std::to_string(at.column + 1) + ": " + problem.what);
+}
 
-  std::string position(std::string_view block, std::size_t offset) const {
-    std::size_t line = line_;
-    std::size_t character = column_;
-    for (std::size_t i = 0; i < offset; ++i) {
-      if (block[i] == '\n') {
-        ++line;
-        character = 0;
-      } else if (isCharacterStart(static_cast<unsigned char>(block[i]))) {
-        ++character;
-      }
-    }
-    return "line " + std::to_string(line) + ", character " + std::to_string(character + 1);
-  }
-  void advance(std::string_view block) {
-    const std::size_t lastBreak = block.rfind('\n');
-    if (lastBreak == std::string_view::npos) {
-      for (char c : block) column_ += isCharacterStart(static_cast<unsigned char>(c)) ? 1 : 0;
-      return;
-    }
-    line_ += lineFeeds(block);
-    column_ = 0;
-    for (char c : block.substr(lastBreak + 1))
-      column_ += isCharacterStart(static_cast<unsigned char>(c)) ? 1 : 0;
-  }
+// The characters of a batch's text, decoded into a buffer its worker keeps;
+// anything the plug-in cannot be given throws Failure (input) naming its
+// line and character.
+std::u32string_view decodeBatch(const Batch& batch, TextMode mode, const std::string& name) {
+  thread_local std::u32string text;
+  if (text.capacity() > 2 * batch.bytes.size() + (std::size_t{1} << 20))
+    text = std::u32string();  // not kept at the size of a batch much larger than the rest
+  text.clear();
+  if (auto problem = decodeText(batch.bytes, mode, text))
+    failDecoding(batch.bytes, batch.place, mode, *problem, name);
+  return text;
+}
 
-  InputFile& in_;
-  TextMode mode_;
-  std::string bytes_;
-  std::size_t line_ = 1;    // the line the undecoded bytes begin on
-  std::size_t column_ = 0;  // characters of that line before them
-  bool eof_ = false;
-};
+// The most bytes a character takes in the input as read.
+std::size_t widestCharacter(TextMode mode) { return mode == TextMode::Bytes ? 1 : 4; }
 
-std::size_t linesIn(std::u32string_view text) {
-  // Eight characters a step, which the compiler can do side by side.
-  std::size_t lines = 0, i = 0;
-  for (; text.size() - i >= 8; i += 8) {
-    unsigned found = 0;
-    for (std::size_t k = 0; k < 8; ++k) found += text[i + k] == U'\n' ? 1u : 0u;
-    lines += found;
-  }
-  for (; i < text.size(); ++i) lines += text[i] == U'\n' ? 1 : 0;
-  return lines;
+// The length of the first `count` characters of `bytes` (all of them if
+// it holds fewer).
+std::size_t charactersLength(std::string_view bytes, std::size_t count, TextMode mode) {
+  if (mode == TextMode::Bytes) return std::min(count, bytes.size());
+  std::size_t i = 0;
+  for (std::size_t seen = 0; i < bytes.size(); ++i)
+    if (startsCharacter(bytes[i], mode) && seen++ == count) break;
+  return i;
 }
 
 // --- writing in order -----------------------------------------------------------------------
@@ -608,52 +580,57 @@ void streamListToFormatted(Session& session, const StreamOptions& options, Job j
 void streamStringToList(Session& session, const StreamOptions& options, Job job) {
   InputFile in(options.input, options.encoding);
   Writer writer(options, "string-to-list", in);
-  TextSource text(in, job.mode);
   const std::size_t columns = job.columns.size();
   const char32_t delimiter =
       job.delimiter && !job.delimiter->empty() ? job.delimiter->front() : char32_t{kCvDefaultDelimiter};
+  // The delimiter's bytes stand in the text as read only where it does.
+  const std::string delimiterBytes = encodeText(std::u32string_view(&delimiter, 1), job.mode);
 
-  std::u32string pending;
-  std::size_t scanned = 0, delimiters = 0, cut = 0, line = 1;
-  bool any = false;
-  std::u32string lastText;  // the last batch, for what it drops
+  std::string pending;
+  std::size_t scanned = 0, delimiters = 0, cut = 0;
+  TextPlace place;
+  bool any = false, eof = false;
+  std::string lastBytes;  // the last batch, for what it drops
   auto take = [&](std::size_t end, bool last) {
     Batch batch;
-    batch.firstLine = line;
+    batch.firstLine = place.line;
+    batch.place = place;
     batch.last = last;
     batch.inputEnd =
         last ? in.position() : in.position() - std::min<std::uint64_t>(in.position(), pending.size() - end);
-    splitOff(pending, end, batch.text);
-    line += linesIn(batch.text);
+    splitOff(pending, end, batch.bytes);
+    place = placeAfter(place, batch.bytes, job.mode);
     scanned -= std::min(scanned, end);
     cut = 0;
     delimiters = 0;
     any = true;
-    if (last) lastText = batch.text;
+    if (last) lastBytes = batch.bytes;
     return batch;
   };
   auto source = [&]() -> std::optional<Batch> {
     for (;;) {
       // Cut after a whole number of rows' worth of delimiters.
       while (scanned < pending.size()) {
-        const std::size_t at = pending.find(delimiter, scanned);
-        if (at == std::u32string::npos) {
-          scanned = pending.size();
+        const std::size_t at = pending.find(delimiterBytes, scanned);
+        if (at == std::string::npos) {
+          // A delimiter cut by the end of what was read is looked for again.
+          scanned = std::max(scanned, pending.size() - std::min(pending.size(), delimiterBytes.size() - 1));
           break;
         }
-        scanned = at + 1;
+        scanned = at + delimiterBytes.size();
         if (++delimiters % columns == 0) {
           cut = scanned;
           if (delimiters / columns >= options.batchRows || cut >= options.batchBytes) return take(cut, false);
         }
       }
-      if (pending.size() > kMaxBatchChars)
+      if (pending.size() > kMaxBatchBytes)
         throw Failure(kExitInput,
-                      in.name() + ": from line " + std::to_string(line) + " on, " +
-                          groupDigits(pending.size()) + " characters hold no whole row of " +
+                      in.name() + ": from line " + std::to_string(place.line) + " on, " +
+                          groupDigits(pending.size()) + " bytes hold no whole row of " +
                           std::to_string(columns) +
                           " delimited cells the text could be cut after, more than one batch may hold");
-      if (!text.more(pending)) {
+      if (!eof && in.read(pending, kReadBlock) == 0) eof = true;
+      if (eof) {
         if (pending.empty() && any) return std::nullopt;
         if (!any || !pending.empty()) return take(pending.size(), true);
         return std::nullopt;
@@ -661,8 +638,8 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
     }
   };
   const std::string name = in.name();
-  Work work = [&job](Host& host, const Batch& batch, BatchResult& result) {
-    FilledRows filled = runStringToList(host, job, batch.text);
+  Work work = [&job, &name](Host& host, const Batch& batch, BatchResult& result) {
+    FilledRows filled = runStringToList(host, job, decodeBatch(batch, job.mode, name));
     result.rows = filled.rows;
     result.out = std::move(filled.csv);
   };
@@ -678,6 +655,8 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
   };
   BatchPool pool(session, options.jobs, work);
   drive(pool, source, consume);
+  std::u32string lastText;  // decoded without fault by the batch's worker
+  decodeText(lastBytes, job.mode, lastText);
   warnDroppedTail(lastText, job);
   writer.commit(in.position());
 }
@@ -690,29 +669,53 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
   InputFile in(options.input, options.encoding);
   if (job.escape != CellEscape::None) job.escaper.emplace(job.escape);
   Writer writer(options, "formatted-to-list", in);
-  TextSource text(in, job.mode);
   warnVariantCounts(job.format, job.columns.size());
   const FormatShape shape(job.format, job.columns.size());
   const std::string name = in.name();
+  const TextMode mode = job.mode;
+  // The text is cut where it stands as read; in UTF-8 a string's bytes
+  // stand only where its characters do.
+  const std::string beforeBytes = encodeText(before, mode), afterBytes = encodeText(after, mode);
+  const std::string rowStart = encodeText(shape.rowStart, mode), rowEnd = encodeText(shape.rowEnd, mode);
+  const std::string rowDelim = encodeText(job.format.rowDelim, mode);
+  const std::size_t lookaheadBytes =
+      shape.lookahead * widestCharacter(mode);  // room for shape.lookahead characters
 
-  std::u32string pending;
+  std::string pending;
+  bool eof = false;
+  auto readMore = [&] {
+    if (!eof && in.read(pending, kReadBlock) == 0) eof = true;
+    return !eof;
+  };
   auto readUntil = [&](std::size_t size) {
-    while (pending.size() < size && text.more(pending)) {
+    while (pending.size() < size && readMore()) {
     }
     return pending.size() >= size;
   };
-  readUntil(before.size());
-  if (pending.compare(0, before.size(), before) != 0)
-    throw Failure(kExitInput, name + " does not begin with the text of " + beforeOrigin + ", \"" +
-                                  showEscaped(before, job.mode) + "\"");
-  pending.erase(0, before.size());
-  std::size_t line = 1 + linesIn(before);
+  // A text that does not have the shape the format gives may also hold
+  // bytes that are no text: then those are what is wrong with it.
+  // (`pending` begins at `from`; `length` of it was to match.)
+  auto refuse = [&](std::size_t length, TextPlace from, const std::string& why) {
+    readUntil(length + 4);  // a character that begins in it ends in view
+    const std::string_view bytes = std::string_view(pending).substr(0, length + 4);
+    std::u32string ignored;
+    if (auto problem = decodeText(bytes, mode, ignored); problem && problem->byteOffset < length)
+      failDecoding(bytes, from, mode, *problem, name);
+    throw Failure(kExitInput, why);
+  };
+  readUntil(beforeBytes.size());
+  if (pending.compare(0, beforeBytes.size(), beforeBytes) != 0)
+    refuse(beforeBytes.size(), TextPlace{},
+           name + " does not begin with the text of " + beforeOrigin + ", \"" + showEscaped(before, mode) +
+               "\"");
+  pending.erase(0, beforeBytes.size());
+  TextPlace place = placeAfter(TextPlace{}, beforeBytes, mode);
 
   // A text that does not begin with a row, or a format the command refuses,
   // is not cut: the command says what is wrong with it.
-  readUntil(shape.rowStart.size());
-  const bool cuttable = shape.cuttable && pending.compare(0, shape.rowStart.size(), shape.rowStart) == 0;
-  RowSeparatorScan scan(shape);
+  readUntil(rowStart.size());
+  const bool cuttable = shape.cuttable && pending.compare(0, rowStart.size(), rowStart) == 0;
+  RowSeparatorByteScan scan(encodeText(shape.rowSep, mode), rowStart.size());
   scan.restart();
   std::size_t rows = 0;
   bool finished = false;
@@ -720,13 +723,16 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
 
   auto take = [&](std::size_t end, std::size_t batchRows, bool last) {
     Batch batch;
-    batch.lookahead = pending.substr(end, last ? 0 : shape.lookahead);
+    if (!last)
+      batch.lookahead =
+          pending.substr(end, charactersLength(std::string_view(pending).substr(end), shape.lookahead, mode));
     batch.rows = batchRows;
     batch.last = last;
-    batch.firstLine = line;
-    batch.inputEnd = text.position();
-    splitOff(pending, end, batch.text);
-    line += linesIn(batch.text);
+    batch.firstLine = place.line;
+    batch.place = place;
+    batch.inputEnd = in.position();
+    splitOff(pending, end, batch.bytes);
+    place = placeAfter(place, batch.bytes, mode);
     scan.shift(end);
     ++batches;
     return batch;
@@ -734,21 +740,22 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
   // The rest of the text, once it has all been read.
   auto lastBatch = [&]() -> std::optional<Batch> {
     finished = true;
-    if (pending.size() < after.size() ||
-        pending.compare(pending.size() - after.size(), after.size(), after) != 0)
-      throw Failure(kExitInput, name + " does not end with the text of " + afterOrigin + ", \"" +
-                                    showEscaped(after, job.mode) + "\"");
-    pending.erase(pending.size() - after.size());
+    if (pending.size() < afterBytes.size() ||
+        pending.compare(pending.size() - afterBytes.size(), afterBytes.size(), afterBytes) != 0)
+      refuse(
+          pending.size(), place,
+          name + " does not end with the text of " + afterOrigin + ", \"" + showEscaped(after, mode) + "\"");
+    pending.erase(pending.size() - afterBytes.size());
     if (batches != 0 && shape.rowStart.empty()) {
       // Behind the last row separator of a format whose rows begin with
       // nothing, a single call finds no further row unless another
       // separator (or the final rowDelim the command adds) ends one.
-      std::u32string closed = pending;
-      const std::u32string& delim = job.format.rowDelim;
-      if (closed.size() < delim.size() ||
-          closed.compare(closed.size() - delim.size(), delim.size(), delim) != 0)
-        closed += delim;
-      if (countRowSeparators(shape, closed) == 0) {
+      std::string closed = pending;
+      if (closed.size() < rowDelim.size() ||
+          closed.compare(closed.size() - rowDelim.size(), rowDelim.size(), rowDelim) != 0)
+        closed += rowDelim;
+      if (countRowSeparators(RowSeparatorByteScan(encodeText(shape.rowSep, mode), rowStart.size()),
+                             std::string_view(closed)) == 0) {
         Batch batch = take(pending.size(), 0, true);
         batch.rowless = true;
         return batch;
@@ -761,34 +768,39 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
     for (;;) {
       if (cuttable) {
         const std::size_t at = scan.next(pending);
-        if (at != std::u32string::npos) {
+        if (at != std::string::npos) {
           ++rows;
           if (rows < options.batchRows && at < options.batchBytes) continue;
           // A cut needs what follows it, and never reaches into --after.
-          const std::size_t end = at + shape.rowEnd.size();
-          if (readUntil(end + shape.lookahead + after.size())) {
+          const std::size_t end = at + rowEnd.size();
+          if (readUntil(end + lookaheadBytes + afterBytes.size())) {
             const std::size_t batchRows = rows;
             rows = 0;
             return take(end, batchRows, false);
           }
         }
       }
-      if (pending.size() > kMaxBatchChars)
-        throw Failure(kExitInput,
-                      name + ": from line " + std::to_string(line) + " on, " + groupDigits(pending.size()) +
-                          " characters hold no row separator the text could be cut at, more than one "
-                          "batch may hold");
-      if (!text.more(pending)) return lastBatch();
+      if (pending.size() > kMaxBatchBytes)
+        throw Failure(
+            kExitInput,
+            name + ": from line " + std::to_string(place.line) + " on, " + groupDigits(pending.size()) +
+                " bytes hold no row separator the text could be cut at, more than one batch may hold");
+      if (!readMore()) return lastBatch();
     }
   };
 
-  Work work = [&job, &shape](Host& host, const Batch& batch, BatchResult& result) {
+  Work work = [&job, &shape, &name](Host& host, const Batch& batch, BatchResult& result) {
+    const std::u32string_view text = decodeBatch(batch, job.mode, name);
     if (batch.rowless) return;
+    // What follows the cut is checked by the batch it begins, up to where
+    // it holds anything that is no text.
+    std::u32string following;
+    decodeText(batch.lookahead, job.mode, following);
     CutCheck check;
     check.shape = &shape;
-    check.lookahead = batch.lookahead;
+    check.lookahead = following;
     check.expectedRows = batch.rows;
-    FilledRows filled = runFormattedToList(host, job, batch.text, batch.last ? nullptr : &check);
+    FilledRows filled = runFormattedToList(host, job, text, batch.last ? nullptr : &check);
     result.rows = filled.rows;
     result.out = std::move(filled.csv);
     result.uncut = std::move(filled.uncut);
@@ -819,7 +831,7 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
     Batch merged = std::move(result.batch);
     std::string why = *result.uncut;
     const std::size_t from = merged.firstLine;
-    std::size_t tried = merged.text.size();
+    std::size_t tried = merged.bytes.size();
     for (;;) {
       std::optional<Batch> next;
       if (pool.waiting() != 0) {
@@ -831,20 +843,20 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
       if (!next) {
         merged.last = true;  // the rest was text a single call finds no row in
       } else {
-        merged.text += next->text;
+        merged.bytes += next->bytes;
         merged.lookahead = std::move(next->lookahead);
         merged.rows += next->rows;
         merged.last = next->last;
         merged.rowless = false;
         merged.inputEnd = next->inputEnd;
       }
-      if (merged.text.size() > kMaxBatchChars)
+      if (merged.bytes.size() > kMaxBatchBytes)
         throw Failure(kExitInput, name + ": the text from line " + std::to_string(from) +
                                       " on cannot be cut where a single call would find the same rows (" +
-                                      why + "), and more than " + groupDigits(kMaxBatchChars) +
-                                      " characters of it do not make one batch");
-      if (!merged.last && merged.text.size() < 2 * tried) continue;
-      tried = merged.text.size();
+                                      why + "), and more than " + groupDigits(kMaxBatchBytes) +
+                                      " bytes of it do not make one batch");
+      if (!merged.last && merged.bytes.size() < 2 * tried) continue;
+      tried = merged.bytes.size();
       BatchResult again = pool.runHere(std::move(merged));
       if (again.failure) failBatch(again, name);
       if (!again.uncut) return write(again);

@@ -41,11 +41,11 @@ struct StreamOptions {
   std::string encoding;  // of the input and output files; empty for UTF-8
 };
 
-// The most characters (bytes of CSV) one batch may grow to when the input
-// holds no place to cut it: a formatted text whose rows cannot be proven,
+// The most bytes of input one batch may grow to when the input holds no
+// place to cut it: a formatted text whose rows cannot be proven,
 // a text without a whole row of delimiters, one huge record.  More stops
 // the run with a message.
-constexpr std::size_t kMaxBatchChars = std::size_t{1} << 28;
+constexpr std::size_t kMaxBatchBytes = std::size_t{1} << 28;
 
 // The header row of a CSV file, read without the rest of the file.
 // `encoding` as StreamOptions; `lineEnd` gets how the header row ends.
