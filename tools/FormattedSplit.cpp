@@ -49,6 +49,7 @@ class Joined {
   bool holds(std::size_t at, std::u32string_view pattern, bool beyond) const {
     const std::size_t end = beyond ? size() : text_.size();
     if (at > end || end - at < pattern.size()) return false;
+    if (at + pattern.size() <= text_.size()) return text_.compare(at, pattern.size(), pattern) == 0;
     for (std::size_t i = 0; i < pattern.size(); ++i)
       if (charAt(at + i) != pattern[i]) return false;
     return true;

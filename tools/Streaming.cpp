@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -412,13 +413,21 @@ TextPlace placeAfter(TextPlace place, std::string_view bytes, TextMode mode) {
 // anything the plug-in cannot be given throws Failure (input) naming its
 // line and character.
 std::u32string_view decodeBatch(const Batch& batch, TextMode mode, const std::string& name) {
-  thread_local std::u32string text;
-  if (text.capacity() > 2 * batch.bytes.size() + (std::size_t{1} << 20))
-    text = std::u32string();  // not kept at the size of a batch much larger than the rest
-  text.clear();
-  if (auto problem = decodeText(batch.bytes, mode, text))
+  // Room for a character a byte, not filled with zeros first; not kept at
+  // the size of a batch much larger than the rest.
+  thread_local std::unique_ptr<char32_t[]> room;
+  thread_local std::size_t capacity = 0;
+  const std::size_t need = batch.bytes.size();
+  if (need > capacity || capacity > 2 * need + (std::size_t{1} << 20)) {
+    room.reset();
+    capacity = 0;
+    room.reset(new char32_t[need + need / 8]);
+    capacity = need + need / 8;
+  }
+  std::size_t written = 0;
+  if (auto problem = decodeText(batch.bytes, mode, room.get(), written))
     failDecoding(batch.bytes, batch.place, mode, *problem, name);
-  return text;
+  return {room.get(), written};
 }
 
 // The most bytes a character takes in the input as read.
