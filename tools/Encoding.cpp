@@ -25,10 +25,6 @@ std::string hexByte(unsigned char byte) {
 }
 
 #if defined(__SSE2__)
-// Sixteen bytes at `from` widened to sixteen characters at `to`; gives how
-// many of them lead the block as plain ASCII (neither zero nor above 0x7F).
-// All sixteen are written: the caller has room for them and counts on
-// only that many.
 // Sixteen bytes as sixteen characters at `to`.
 void storeWidened(__m128i bytes, char32_t* to) {
   const __m128i zero = _mm_setzero_si128();
@@ -43,14 +39,9 @@ void storeWidened(__m128i bytes, char32_t* to) {
 // How many of the sixteen lead before the first byte marked in `stop`.
 unsigned leading(unsigned stop) { return stop == 0 ? 16u : static_cast<unsigned>(__builtin_ctz(stop)); }
 
-unsigned widenAscii(const char* from, char32_t* to) {
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-  storeWidened(bytes, to);
-  return leading(static_cast<unsigned>(_mm_movemask_epi8(bytes)) |
-                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
-}
-
-// As widenAscii for raw bytes: how many lead the block before a zero.
+// Sixteen raw bytes at `from` widened to sixteen characters at `to` (all
+// are written: the caller has room for them); gives how many lead the
+// block before a zero, the only ones it counts.
 unsigned widenBytes(const char* from, char32_t* to) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
   storeWidened(bytes, to);
@@ -124,6 +115,135 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, s
   return problem;
 }
 
+namespace {
+
+// The character at `p` the careful way, every rule checked one by one: at
+// to[n], or the problem it is.
+std::optional<DecodeProblem> decodeCharacter(const char*& p, const char* const begin, const char* const end,
+                                             TextMode mode, char32_t* const to, std::size_t& n) {
+  const auto byte = static_cast<unsigned char>(*p);
+  const auto at = static_cast<std::size_t>(p - begin);
+  if (byte != 0 && byte < 0x80) {
+    to[n++] = byte;
+    ++p;
+    return std::nullopt;
+  }
+  if (byte == 0) return DecodeProblem{at, *characterProblem(0, mode)};
+  // Two bytes (Latin, Greek, Cyrillic ...) and three (the rest of the
+  // first plane but surrogates) are checked here, four by the library.
+  const auto second = end - p >= 2 ? static_cast<unsigned char>(p[1]) : 0u;
+  if (byte >= 0xC2 && byte <= 0xDF && (second & 0xC0) == 0x80) {
+    const char32_t c = (char32_t{byte} & 0x1F) << 6 | (second & 0x3F);
+    if (mode == TextMode::Latin1 && c > 0xFF) return DecodeProblem{at, *characterProblem(c, mode)};
+    to[n++] = c;
+    p += 2;
+    return std::nullopt;
+  }
+  if (byte >= 0xE0 && byte <= 0xEF && end - p >= 3 && (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80 &&
+      second >= (byte == 0xE0 ? 0xA0u : 0x80u) && second <= (byte == 0xED ? 0x9Fu : 0xBFu)) {
+    const char32_t c = (char32_t{byte} & 0x0F) << 12 | (char32_t{second} & 0x3F) << 6 |
+                       (static_cast<unsigned char>(p[2]) & 0x3F);
+    if (mode == TextMode::Latin1) return DecodeProblem{at, *characterProblem(c, mode)};  // above U+07FF
+    to[n++] = c;
+    p += 3;
+    return std::nullopt;
+  }
+  std::uint32_t c = 0;
+  if (utf8::internal::validate_next(p, end, c) != utf8::internal::UTF8_OK)
+    return DecodeProblem{at, "invalid UTF-8 (byte " + hexByte(byte) + ")"};
+  if (mode == TextMode::Latin1 && c > 0xFF) return DecodeProblem{at, *characterProblem(c, mode)};
+  to[n++] = static_cast<char32_t>(c);
+  return std::nullopt;
+}
+
+#if defined(__SSE2__)
+// The last `left` bytes of a text (fewer than sixteen) at `p` with zeros
+// after them, read without touching a byte past them: in two overlapping
+// words, which are shifted into place.
+__m128i loadLast(const char* p, std::size_t left) {
+  std::uint64_t low = 0, high = 0;
+  if (left >= 8) {
+    std::memcpy(&low, p, 8);
+    std::memcpy(&high, p + left - 8, 8);
+    high = high >> (8 * (15 - left)) >> 8;  // none of it for eight
+  } else if (left >= 4) {
+    std::uint32_t first = 0, last = 0;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + left - 4, 4);
+    low = first | std::uint64_t{last} << (8 * (left - 4));
+  } else if (left != 0) {
+    const auto byte = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i); };
+    low = byte(0) | byte(left / 2) | byte(left - 1);
+  }
+  return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
+}
+
+// The characters of one to three bytes that start in `v`, whose first
+// `size` bytes are text starting on a character (the rest zero), and end
+// inside those: they go to to[n] on.  Gives how many bytes they take, or 0
+// when there is anything else before the end (a zero, a four-byte
+// character, a sequence that is not UTF-8 or not the shortest, a surrogate,
+// above U+00FF for `latin1`), which the careful path then finds.  A block
+// of sixteen may write up to sixteen characters, past those it decodes.
+unsigned decodeBlock(__m128i v, unsigned size, bool latin1, char32_t* const to, std::size_t& n) {
+  // Bytes compare as signed: 0x80 to 0xFF are the negative ones.
+  const auto mask = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
+  const auto below = [&](unsigned bound) {
+    return mask(_mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(static_cast<unsigned char>(bound)))));
+  };
+  const unsigned high = mask(v);
+  const unsigned continuation = below(0xC0);
+  const unsigned fromC2 = high & ~below(0xC2), fromE0 = high & ~below(0xE0), fromF0 = high & ~below(0xF0);
+  const unsigned two = fromC2 & ~fromE0, three = fromE0 & ~fromF0;
+  const unsigned fromA0 = continuation & ~below(0xA0);  // the second byte of E0 and ED counts
+  unsigned bad = mask(_mm_cmpeq_epi8(v, _mm_setzero_si128())) | (high & ~continuation & ~fromC2) | fromF0 |
+                 (mask(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE0)))) << 1 & ~fromA0) |
+                 (mask(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xED)))) << 1 & fromA0);
+  if (latin1) bad |= high & ~below(0xC4);
+  const unsigned all = (1u << size) - 1;
+  // A character that the block cuts is left for the next one.
+  const unsigned cut = ((two | three) & ~(all >> 1)) | (three & ~(all >> 2));
+  const unsigned used = cut == 0 ? size : static_cast<unsigned>(__builtin_ctz(cut));
+  const unsigned needed = (two | three) << 1 | three << 2;
+  if (used == 0 || ((bad | (needed ^ continuation)) & all) != 0) return 0;
+
+  // Each byte's character as if one started there, in lanes of 16 bits.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i v1 = _mm_srli_si128(v, 1), v2 = _mm_srli_si128(v, 2);
+  const auto points = [](__m128i b0, __m128i b1, __m128i b2) {
+    const __m128i low6 = _mm_set1_epi16(0x3F);
+    const __m128i of2 = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(b0, _mm_set1_epi16(0x1F)), 6),
+                                     _mm_and_si128(b1, low6));
+    const __m128i of3 = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(of2, _mm_set1_epi16(0x3FF)), 6),
+                                     _mm_and_si128(b2, low6));
+    const __m128i is2 = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0x7F)), is3 = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xDF));
+    const __m128i multi = _mm_xor_si128(of2, _mm_and_si128(_mm_xor_si128(of2, of3), is3));
+    return _mm_xor_si128(b0, _mm_and_si128(_mm_xor_si128(b0, multi), is2));
+  };
+  alignas(16) std::uint16_t at[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(at),
+                  points(_mm_unpacklo_epi8(v, zero), _mm_unpacklo_epi8(v1, zero), _mm_unpacklo_epi8(v2, zero)));
+  _mm_store_si128(reinterpret_cast<__m128i*>(at + 8),
+                  points(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi8(v1, zero), _mm_unpackhi_epi8(v2, zero)));
+  const unsigned starts = ~continuation & ((1u << used) - 1);
+  if (size == 16) {
+    // Every byte writes its character and counts it only where one starts:
+    // no branch for where they are.  There are no more characters than
+    // bytes before any of them, so this stays inside the room the caller has.
+#pragma GCC unroll 16
+    for (unsigned i = 0; i < 16; ++i) {
+      to[n] = at[i];
+      n += starts >> i & 1u;
+    }
+  } else {
+    for (unsigned rest = starts; rest != 0; rest &= rest - 1) to[n++] = at[__builtin_ctz(rest)];
+  }
+  return used;
+}
+#endif
+
+}  // namespace
+
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, char32_t* const to,
                                         std::size_t& written) {
   std::size_t n = 0;
@@ -151,20 +271,40 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   const char* const begin = bytes.data();
   const char* const end = begin + bytes.size();
   const char* p = begin;
+#if defined(__SSE2__)
+  const bool latin1 = mode == TextMode::Latin1;
+  while (p != end) {
+    // Sixteen bytes at a time: plain ASCII widened at once, else the
+    // characters of up to three bytes decoded together; the last few bytes
+    // through a copy padded with zeros.
+    const auto left = static_cast<std::size_t>(end - p);
+    unsigned size = 16;
+    __m128i v;
+    if (left >= 16) {
+      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      if ((_mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) == 0) {
+        storeWidened(v, to + n);
+        n += 16;
+        p += 16;
+        continue;
+      }
+    } else {
+      v = loadLast(p, left);
+      size = static_cast<unsigned>(left);
+    }
+    if (const unsigned used = decodeBlock(v, size, latin1, to, n); used != 0) {
+      p += used;
+      continue;
+    }
+    // Something else in the block: its characters one at a time.
+    for (const char* const blockEnd = p + size; p < blockEnd;)
+      if (auto problem = decodeCharacter(p, begin, end, mode, to, n)) return finish(problem);
+  }
+#else
   const char* words = begin;  // eight bytes at a time are tried again from here
   while (p != end) {
-    // Most text is ASCII: the plain bytes before the next other one go
-    // sixteen at a time (the output has room for one character a byte).
-#if defined(__SSE2__)
-    while (end - p >= 16 && static_cast<unsigned char>(*p) - 1u < 0x7Fu) {
-      const unsigned plain = widenAscii(p, to + n);
-      n += plain;
-      p += plain;
-      if (plain != 16) break;
-    }
-#endif
-    // Else eight bytes at a time when none of them is zero or above 0x7F,
-    // and (for those eight) a character at a time.
+    // Eight bytes at a time when none of them is zero or above 0x7F, and
+    // (for those eight) a character at a time.
     while (p >= words && end - p >= 8) {
       std::uint64_t word = 0;
       std::memcpy(&word, p, 8);
@@ -178,44 +318,9 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
       p += 8;
     }
     if (p == end) break;
-    const auto byte = static_cast<unsigned char>(*p);
-    if (byte != 0 && byte < 0x80) {
-      to[n++] = byte;
-      ++p;
-      continue;
-    }
-    const char* at = p;
-    if (byte == 0)
-      return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(0, mode)});
-    // Two bytes (Latin, Greek, Cyrillic ...) and three (the rest of the
-    // first plane but surrogates) are checked here, four by the library.
-    const auto second = end - p >= 2 ? static_cast<unsigned char>(p[1]) : 0u;
-    if (byte >= 0xC2 && byte <= 0xDF && (second & 0xC0) == 0x80) {
-      const char32_t c = (char32_t{byte} & 0x1F) << 6 | (second & 0x3F);
-      if (mode == TextMode::Latin1 && c > 0xFF)
-        return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
-      to[n++] = c;
-      p += 2;
-      continue;
-    }
-    if (byte >= 0xE0 && byte <= 0xEF && end - p >= 3 && (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80 &&
-        second >= (byte == 0xE0 ? 0xA0u : 0x80u) && second <= (byte == 0xED ? 0x9Fu : 0xBFu)) {
-      const char32_t c = (char32_t{byte} & 0x0F) << 12 | (char32_t{second} & 0x3F) << 6 |
-                         (static_cast<unsigned char>(p[2]) & 0x3F);
-      if (mode == TextMode::Latin1)  // above U+07FF
-        return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
-      to[n++] = c;
-      p += 3;
-      continue;
-    }
-    std::uint32_t c = 0;
-    if (utf8::internal::validate_next(p, end, c) != utf8::internal::UTF8_OK)
-      return finish(
-          DecodeProblem{static_cast<std::size_t>(at - begin), "invalid UTF-8 (byte " + hexByte(byte) + ")"});
-    if (mode == TextMode::Latin1 && c > 0xFF)
-      return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
-    to[n++] = static_cast<char32_t>(c);
+    if (auto problem = decodeCharacter(p, begin, end, mode, to, n)) return finish(problem);
   }
+#endif
   return finish(std::nullopt);
 }
 
