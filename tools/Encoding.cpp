@@ -326,6 +326,64 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
 
 namespace {
 
+// One character at to[n] as UTF-8.
+void encodeCharacter(char32_t c, char* const to, std::size_t& n) {
+  if (c < 0x80) {
+    to[n++] = static_cast<char>(c);
+  } else if (c < 0x800) {
+    to[n++] = static_cast<char>(0xC0 | (c >> 6));
+    to[n++] = static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000 && (c < 0xD800 || c > 0xDFFF)) {
+    to[n++] = static_cast<char>(0xE0 | (c >> 12));
+    to[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    to[n++] = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    // The plug-in only moves the characters it was given, so these are
+    // code points; anything else would have been refused on the way in.
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), to + n) - to);
+  }
+}
+
+#if defined(__SSE2__)
+// Four characters at `from` as UTF-8 at to[n] on, when all are below
+// U+10000 and none is a surrogate; else false, with nothing written.  Each
+// is written as a word of four bytes and counted by its length, so `to`
+// needs room for four bytes a character.
+bool encodeFour(const char32_t* from, char* const to, std::size_t& n) {
+  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  // Compared as signed numbers, a character at or above 2^31 is below zero.
+  const __m128i other =
+      _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi32(c, _mm_set1_epi32(0xFFFF)), _mm_cmplt_epi32(c, _mm_setzero_si128())),
+                   _mm_cmpeq_epi32(_mm_and_si128(c, _mm_set1_epi32(0xF800)), _mm_set1_epi32(0xD800)));
+  if (_mm_movemask_epi8(other) != 0) return false;
+  const __m128i is2 = _mm_cmpgt_epi32(c, _mm_set1_epi32(0x7F)), is3 = _mm_cmpgt_epi32(c, _mm_set1_epi32(0x7FF));
+  const __m128i follow = _mm_set1_epi32(0x80), low6 = _mm_set1_epi32(0x3F);
+  const __m128i last = _mm_or_si128(follow, _mm_and_si128(c, low6));
+  const __m128i middle = _mm_or_si128(follow, _mm_and_si128(_mm_srli_epi32(c, 6), low6));
+  const __m128i of2 = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0xC0), _mm_srli_epi32(c, 6)), _mm_slli_epi32(last, 8));
+  const __m128i of3 = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0xE0), _mm_srli_epi32(c, 12)),
+                                   _mm_or_si128(_mm_slli_epi32(middle, 8), _mm_slli_epi32(last, 16)));
+  const __m128i multi = _mm_xor_si128(of2, _mm_and_si128(_mm_xor_si128(of2, of3), is3));
+  const __m128i bytes = _mm_xor_si128(c, _mm_and_si128(_mm_xor_si128(c, multi), is2));
+  // The length, 1 to 3, goes in the top byte, which no character uses.
+  const __m128i length = _mm_sub_epi32(_mm_sub_epi32(_mm_set1_epi32(1), is2), is3);
+  const __m128i words = _mm_or_si128(bytes, _mm_slli_epi32(length, 24));
+  std::size_t at = n;  // in a register: `to` could alias `n`
+  const auto put = [&](__m128i word) {
+    const auto bits = static_cast<std::uint32_t>(_mm_cvtsi128_si32(word));
+    std::memcpy(to + at, &bits, 4);
+    at += bits >> 24;
+  };
+  put(words);
+  put(_mm_shuffle_epi32(words, 1));
+  put(_mm_shuffle_epi32(words, 2));
+  put(_mm_shuffle_epi32(words, 3));
+  n = at;
+  return true;
+}
+#endif
+
 // Writes `text` at `to`, which has room for four bytes a character; gives
 // the number of bytes written.
 std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) {
@@ -338,20 +396,27 @@ std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) 
     for (; i < text.size(); ++i) to[n++] = static_cast<char>(static_cast<unsigned char>(text[i]));
     return n;
   }
-  std::size_t words = 0;  // eight characters at a time are tried again from here
-  for (std::size_t i = 0; i < text.size();) {
+  std::size_t i = 0;
 #if defined(__SSE2__)
-    // The ASCII characters before the next other one, sixteen at a time
-    // (`to` has room for four bytes a character).
-    if (text[i] < 0x80 && text.size() - i >= 16) {
+  while (text.size() - i >= 4) {
+    // The ASCII characters before the next other one sixteen at a time,
+    // then four of any length up to three bytes at once.
+    if (text.size() - i >= 16) {
       const unsigned plain = narrowAscii(text.data() + i, to + n);
       n += plain;
       i += plain;
-      if (plain == 16) continue;
+      if (plain == 16 || text.size() - i < 4) continue;
     }
-#endif
+    if (encodeFour(text.data() + i, to, n))
+      i += 4;
+    else
+      encodeCharacter(text[i++], to, n);
+  }
+#else
+  std::size_t words = 0;  // eight characters at a time are tried again from here
+  while (text.size() - i >= 8) {
     // Eight ASCII characters at a time, else (for those eight) one by one.
-    if (i >= words && text.size() - i >= 8) {
+    if (i >= words) {
       char32_t any = 0;
       for (std::size_t k = 0; k < 8; ++k) any |= text[i + k];
       if (any < 0x80) {
@@ -362,23 +427,10 @@ std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) 
       }
       words = i + 8;
     }
-    char32_t c = text[i++];
-    if (c < 0x80) {
-      to[n++] = static_cast<char>(c);
-    } else if (c < 0x800) {
-      to[n++] = static_cast<char>(0xC0 | (c >> 6));
-      to[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000 && (c < 0xD800 || c > 0xDFFF)) {
-      to[n++] = static_cast<char>(0xE0 | (c >> 12));
-      to[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      to[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      // The plug-in only moves the characters it was given, so these are
-      // code points; anything else would have been refused on the way in.
-      if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-      n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), to + n) - to);
-    }
+    encodeCharacter(text[i++], to, n);
   }
+#endif
+  for (; i < text.size(); ++i) encodeCharacter(text[i], to, n);
   return n;
 }
 
