@@ -93,10 +93,10 @@ void checkDecode(std::string_view bytes, TextMode mode) {
   const auto problem = decodeText(bytes, mode, text), expected = decodePlainly(bytes, mode, plain);
   if (text != plain || problem.has_value() != expected.has_value() ||
       (problem && (problem->byteOffset != expected->byteOffset || problem->what != expected->what)))
-    cvfuzz::toolCheckFailed("decodeText follows the rules a character at a time",
-                            expected ? "expected at byte " + std::to_string(expected->byteOffset) + ": " +
-                                           expected->what
-                                     : "expected no problem");
+    cvfuzz::toolCheckFailed(
+        "decodeText follows the rules a character at a time",
+        expected ? "expected at byte " + std::to_string(expected->byteOffset) + ": " + expected->what
+                 : "expected no problem");
   if (problem) {
     if (problem->byteOffset >= bytes.size())
       cvfuzz::toolCheckFailed("a problem is inside the text", problem->what);
@@ -116,11 +116,14 @@ void checkEncode(std::string_view bytes) {
   std::u32string text;
   std::string plain;
   for (std::size_t i = 0; i + 3 <= bytes.size(); i += 3) {
-    const auto byte = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(bytes[i + k])); };
+    const auto byte = [&](std::size_t k) {
+      return static_cast<char32_t>(static_cast<unsigned char>(bytes[i + k]));
+    };
     const char32_t c = byte(0) | byte(1) << 8 | (byte(2) % 0x12) << 16;
     text.push_back(c);
-    utf8::unchecked::append(c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFDu : static_cast<std::uint32_t>(c),
-                            std::back_inserter(plain));
+    utf8::unchecked::append(
+        c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFDu : static_cast<std::uint32_t>(c),
+        std::back_inserter(plain));
   }
   for (auto mode : {TextMode::Unicode, TextMode::Latin1})
     if (encodeText(text, mode) != plain)

@@ -163,14 +163,14 @@ TEST(TextCodec, RunsOfAsciiAndTheFirstProblemAtEveryOffset) {
     const Problem problems[] = {
         {TextMode::Unicode, std::string(1, '\0'), "a zero character"},
         {TextMode::Unicode, "\xFF", "invalid UTF-8 (byte 0xFF)"},
-        {TextMode::Unicode, "\x80", "invalid UTF-8 (byte 0x80)"},          // following a character
-        {TextMode::Unicode, "\xC1\xBF", "invalid UTF-8 (byte 0xC1)"},      // U+007F written long
-        {TextMode::Unicode, "\xED\xA0\x80", "invalid UTF-8 (byte 0xED)"},  // a surrogate
-        {TextMode::Unicode, "\xE0\x80\x80", "invalid UTF-8 (byte 0xE0)"},  // a zero written long
-        {TextMode::Unicode, "\xE0\x9F\xBF", "invalid UTF-8 (byte 0xE0)"},  // U+07FF written long
+        {TextMode::Unicode, "\x80", "invalid UTF-8 (byte 0x80)"},              // following a character
+        {TextMode::Unicode, "\xC1\xBF", "invalid UTF-8 (byte 0xC1)"},          // U+007F written long
+        {TextMode::Unicode, "\xED\xA0\x80", "invalid UTF-8 (byte 0xED)"},      // a surrogate
+        {TextMode::Unicode, "\xE0\x80\x80", "invalid UTF-8 (byte 0xE0)"},      // a zero written long
+        {TextMode::Unicode, "\xE0\x9F\xBF", "invalid UTF-8 (byte 0xE0)"},      // U+07FF written long
         {TextMode::Unicode, "\xF4\x90\x80\x80", "invalid UTF-8 (byte 0xF4)"},  // past U+10FFFF
-        {TextMode::Unicode, "\xC3", "invalid UTF-8 (byte 0xC3)"},          // a lead byte alone
-        {TextMode::Unicode, "\xE2\x82", "invalid UTF-8 (byte 0xE2)"},      // cut short
+        {TextMode::Unicode, "\xC3", "invalid UTF-8 (byte 0xC3)"},              // a lead byte alone
+        {TextMode::Unicode, "\xE2\x82", "invalid UTF-8 (byte 0xE2)"},          // cut short
         {TextMode::Latin1, "\xC4\x80", "U+0100 \"\xC4\x80\" is outside Latin-1"},
         {TextMode::Latin1, "\xE2\x82\xAC", "U+20AC \"\xE2\x82\xAC\" is outside Latin-1"},
         {TextMode::Latin1, "\xF0\x9F\x98\x80", "U+1F600 \"\xF0\x9F\x98\x80\" is outside Latin-1"},

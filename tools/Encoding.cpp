@@ -1,16 +1,14 @@
 // Encoding.cpp - UTF-8, Latin-1 and raw bytes for the plug-in's characters.
 #include "Encoding.h"
 
+#include "Utf8Blocks.h"
+
 #include <utf8.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace corvane::cli {
 
@@ -25,19 +23,6 @@ std::string hexByte(unsigned char byte) {
 }
 
 #if defined(__SSE2__)
-// Sixteen bytes as sixteen characters at `to`.
-void storeWidened(__m128i bytes, char32_t* to) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
-  auto* out = reinterpret_cast<__m128i*>(to);
-  _mm_storeu_si128(out, _mm_unpacklo_epi16(low, zero));
-  _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(low, zero));
-  _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(high, zero));
-  _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(high, zero));
-}
-
-// How many of the sixteen lead before the first byte marked in `stop`.
-unsigned leading(unsigned stop) { return stop == 0 ? 16u : static_cast<unsigned>(__builtin_ctz(stop)); }
 
 // Sixteen raw bytes at `from` widened to sixteen characters at `to` (all
 // are written: the caller has room for them); gives how many lead the
@@ -59,24 +44,6 @@ void narrowBytes(const char32_t* from, char* to) {
                    _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d)));
 }
 
-// Sixteen characters at `from` narrowed to sixteen bytes at `to`; gives how
-// many of them lead the block as ASCII (below 0x80).
-unsigned narrowAscii(const char32_t* from, char* to) {
-  const auto* in = reinterpret_cast<const __m128i*>(from);
-  const __m128i a = _mm_loadu_si128(in), b = _mm_loadu_si128(in + 1), c = _mm_loadu_si128(in + 2),
-                d = _mm_loadu_si128(in + 3);
-  // A character is ASCII when none of its bits above the low seven is set;
-  // compared as signed numbers, a character at or above 2^31 counts too.
-  const __m128i limit = _mm_set1_epi32(0x7F);
-  auto above = [&](__m128i v) {
-    const __m128i over = _mm_or_si128(_mm_cmpgt_epi32(v, limit), _mm_cmplt_epi32(v, _mm_setzero_si128()));
-    return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(over)));
-  };
-  const unsigned stop = above(a) | above(b) << 4 | above(c) << 8 | above(d) << 12;
-  const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(to), packed);
-  return leading(stop);
-}
 #endif
 
 }  // namespace
@@ -172,7 +139,9 @@ __m128i loadLast(const char* p, std::size_t left) {
     std::memcpy(&last, p + left - 4, 4);
     low = first | std::uint64_t{last} << (8 * (left - 4));
   } else if (left != 0) {
-    const auto byte = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i); };
+    const auto byte = [&](std::size_t i) {
+      return std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    };
     low = byte(0) | byte(left / 2) | byte(left - 1);
   }
   return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
@@ -181,51 +150,17 @@ __m128i loadLast(const char* p, std::size_t left) {
 // The characters of one to three bytes that start in `v`, whose first
 // `size` bytes are text starting on a character (the rest zero), and end
 // inside those: they go to to[n] on.  Gives how many bytes they take, or 0
-// when there is anything else before the end (a zero, a four-byte
-// character, a sequence that is not UTF-8 or not the shortest, a surrogate,
-// above U+00FF for `latin1`), which the careful path then finds.  A block
-// of sixteen may write up to sixteen characters, past those it decodes.
+// for the careful path (see blockStarts).  A block of sixteen may write up
+// to sixteen characters, past those it decodes.
 unsigned decodeBlock(__m128i v, unsigned size, bool latin1, char32_t* const to, std::size_t& n) {
-  // Bytes compare as signed: 0x80 to 0xFF are the negative ones.
-  const auto mask = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
-  const auto below = [&](unsigned bound) {
-    return mask(_mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(static_cast<unsigned char>(bound)))));
-  };
-  const unsigned high = mask(v);
-  const unsigned continuation = below(0xC0);
-  const unsigned fromC2 = high & ~below(0xC2), fromE0 = high & ~below(0xE0), fromF0 = high & ~below(0xF0);
-  const unsigned two = fromC2 & ~fromE0, three = fromE0 & ~fromF0;
-  const unsigned fromA0 = continuation & ~below(0xA0);  // the second byte of E0 and ED counts
-  unsigned bad = mask(_mm_cmpeq_epi8(v, _mm_setzero_si128())) | (high & ~continuation & ~fromC2) | fromF0 |
-                 (mask(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE0)))) << 1 & ~fromA0) |
-                 (mask(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xED)))) << 1 & fromA0);
-  if (latin1) bad |= high & ~below(0xC4);
-  const unsigned all = (1u << size) - 1;
-  // A character that the block cuts is left for the next one.
-  const unsigned cut = ((two | three) & ~(all >> 1)) | (three & ~(all >> 2));
-  const unsigned used = cut == 0 ? size : static_cast<unsigned>(__builtin_ctz(cut));
-  const unsigned needed = (two | three) << 1 | three << 2;
-  if (used == 0 || ((bad | (needed ^ continuation)) & all) != 0) return 0;
-
-  // Each byte's character as if one started there, in lanes of 16 bits.
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i v1 = _mm_srli_si128(v, 1), v2 = _mm_srli_si128(v, 2);
-  const auto points = [](__m128i b0, __m128i b1, __m128i b2) {
-    const __m128i low6 = _mm_set1_epi16(0x3F);
-    const __m128i of2 = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(b0, _mm_set1_epi16(0x1F)), 6),
-                                     _mm_and_si128(b1, low6));
-    const __m128i of3 = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(of2, _mm_set1_epi16(0x3FF)), 6),
-                                     _mm_and_si128(b2, low6));
-    const __m128i is2 = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0x7F)), is3 = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xDF));
-    const __m128i multi = _mm_xor_si128(of2, _mm_and_si128(_mm_xor_si128(of2, of3), is3));
-    return _mm_xor_si128(b0, _mm_and_si128(_mm_xor_si128(b0, multi), is2));
-  };
+  unsigned starts = 0;
+  const unsigned used = blockStarts(v, size, latin1, starts);
+  if (used == 0) return 0;
+  __m128i low, high;
+  blockPoints(v, low, high);
   alignas(16) std::uint16_t at[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(at),
-                  points(_mm_unpacklo_epi8(v, zero), _mm_unpacklo_epi8(v1, zero), _mm_unpacklo_epi8(v2, zero)));
-  _mm_store_si128(reinterpret_cast<__m128i*>(at + 8),
-                  points(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi8(v1, zero), _mm_unpackhi_epi8(v2, zero)));
-  const unsigned starts = ~continuation & ((1u << used) - 1);
+  _mm_store_si128(reinterpret_cast<__m128i*>(at), low);
+  _mm_store_si128(reinterpret_cast<__m128i*>(at + 8), high);
   if (size == 16) {
     // Every byte writes its character and counts it only where one starts:
     // no branch for where they are.  There are no more characters than
@@ -273,7 +208,12 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   const char* p = begin;
 #if defined(__SSE2__)
   const bool latin1 = mode == TextMode::Latin1;
+  static const bool shuffles = shufflesWork();
   while (p != end) {
+    if (shuffles && end - p >= 16) {
+      p = decodeShuffled(p, end, latin1, to, n);
+      if (p == end) break;
+    }
     // Sixteen bytes at a time: plain ASCII widened at once, else the
     // characters of up to three bytes decoded together; the last few bytes
     // through a copy padded with zeros.
@@ -282,7 +222,7 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
     __m128i v;
     if (left >= 16) {
       v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      if ((_mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) == 0) {
+      if (plainAscii(v)) {
         storeWidened(v, to + n);
         n += 16;
         p += 16;
@@ -351,23 +291,10 @@ void encodeCharacter(char32_t c, char* const to, std::size_t& n) {
 // is written as a word of four bytes and counted by its length, so `to`
 // needs room for four bytes a character.
 bool encodeFour(const char32_t* from, char* const to, std::size_t& n) {
-  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-  // Compared as signed numbers, a character at or above 2^31 is below zero.
-  const __m128i other =
-      _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi32(c, _mm_set1_epi32(0xFFFF)), _mm_cmplt_epi32(c, _mm_setzero_si128())),
-                   _mm_cmpeq_epi32(_mm_and_si128(c, _mm_set1_epi32(0xF800)), _mm_set1_epi32(0xD800)));
-  if (_mm_movemask_epi8(other) != 0) return false;
-  const __m128i is2 = _mm_cmpgt_epi32(c, _mm_set1_epi32(0x7F)), is3 = _mm_cmpgt_epi32(c, _mm_set1_epi32(0x7FF));
-  const __m128i follow = _mm_set1_epi32(0x80), low6 = _mm_set1_epi32(0x3F);
-  const __m128i last = _mm_or_si128(follow, _mm_and_si128(c, low6));
-  const __m128i middle = _mm_or_si128(follow, _mm_and_si128(_mm_srli_epi32(c, 6), low6));
-  const __m128i of2 = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0xC0), _mm_srli_epi32(c, 6)), _mm_slli_epi32(last, 8));
-  const __m128i of3 = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0xE0), _mm_srli_epi32(c, 12)),
-                                   _mm_or_si128(_mm_slli_epi32(middle, 8), _mm_slli_epi32(last, 16)));
-  const __m128i multi = _mm_xor_si128(of2, _mm_and_si128(_mm_xor_si128(of2, of3), is3));
-  const __m128i bytes = _mm_xor_si128(c, _mm_and_si128(_mm_xor_si128(c, multi), is2));
+  __m128i bytes, two, three;
+  if (!utf8Words(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), bytes, two, three)) return false;
   // The length, 1 to 3, goes in the top byte, which no character uses.
-  const __m128i length = _mm_sub_epi32(_mm_sub_epi32(_mm_set1_epi32(1), is2), is3);
+  const __m128i length = _mm_sub_epi32(_mm_sub_epi32(_mm_set1_epi32(1), two), three);
   const __m128i words = _mm_or_si128(bytes, _mm_slli_epi32(length, 24));
   std::size_t at = n;  // in a register: `to` could alias `n`
   const auto put = [&](__m128i word) {
@@ -398,7 +325,12 @@ std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) 
   }
   std::size_t i = 0;
 #if defined(__SSE2__)
+  static const bool shuffles = shufflesWork();
   while (text.size() - i >= 4) {
+    if (shuffles) {
+      i += encodeShuffled(text.data() + i, text.size() - i, to, n);
+      if (text.size() - i < 4) break;
+    }
     // The ASCII characters before the next other one sixteen at a time,
     // then four of any length up to three bytes at once.
     if (text.size() - i >= 16) {
