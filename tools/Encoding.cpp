@@ -75,7 +75,7 @@ std::optional<std::string> characterProblem(char32_t c, TextMode mode) {
 
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, std::u32string& out) {
   const std::size_t start = out.size();
-  out.resize(start + bytes.size());  // at most one character per byte
+  out.resize(start + bytes.size() + kDecodeSpare);  // at most one character per byte
   std::size_t n = 0;
   auto problem = decodeText(bytes, mode, out.data() + start, n);
   out.resize(start + n);
@@ -124,34 +124,11 @@ std::optional<DecodeProblem> decodeCharacter(const char*& p, const char* const b
 }
 
 #if defined(__SSE2__)
-// The last `left` bytes of a text (fewer than sixteen) at `p` with zeros
-// after them, read without touching a byte past them: in two overlapping
-// words, which are shifted into place.
-__m128i loadLast(const char* p, std::size_t left) {
-  std::uint64_t low = 0, high = 0;
-  if (left >= 8) {
-    std::memcpy(&low, p, 8);
-    std::memcpy(&high, p + left - 8, 8);
-    high = high >> (8 * (15 - left)) >> 8;  // none of it for eight
-  } else if (left >= 4) {
-    std::uint32_t first = 0, last = 0;
-    std::memcpy(&first, p, 4);
-    std::memcpy(&last, p + left - 4, 4);
-    low = first | std::uint64_t{last} << (8 * (left - 4));
-  } else if (left != 0) {
-    const auto byte = [&](std::size_t i) {
-      return std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
-    };
-    low = byte(0) | byte(left / 2) | byte(left - 1);
-  }
-  return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
-}
-
 // The characters of one to three bytes that start in `v`, whose first
 // `size` bytes are text starting on a character (the rest zero), and end
 // inside those: they go to to[n] on.  Gives how many bytes they take, or 0
-// for the careful path (see blockStarts).  A block of sixteen may write up
-// to sixteen characters, past those it decodes.
+// for the careful path (see blockStarts).  Sixteen characters are written,
+// past those it decodes, into the room for one a byte and the spare room.
 unsigned decodeBlock(__m128i v, unsigned size, bool latin1, char32_t* const to, std::size_t& n) {
   unsigned starts = 0;
   const unsigned used = blockStarts(v, size, latin1, starts);
@@ -161,17 +138,13 @@ unsigned decodeBlock(__m128i v, unsigned size, bool latin1, char32_t* const to, 
   alignas(16) std::uint16_t at[16];
   _mm_store_si128(reinterpret_cast<__m128i*>(at), low);
   _mm_store_si128(reinterpret_cast<__m128i*>(at + 8), high);
-  if (size == 16) {
-    // Every byte writes its character and counts it only where one starts:
-    // no branch for where they are.  There are no more characters than
-    // bytes before any of them, so this stays inside the room the caller has.
+  // Every byte writes its character and counts it only where one starts:
+  // no branch for where they are.  There are no more characters than bytes
+  // before any of them, so this stays inside the room the caller has.
 #pragma GCC unroll 16
-    for (unsigned i = 0; i < 16; ++i) {
-      to[n] = at[i];
-      n += starts >> i & 1u;
-    }
-  } else {
-    for (unsigned rest = starts; rest != 0; rest &= rest - 1) to[n++] = at[__builtin_ctz(rest)];
+  for (unsigned i = 0; i < 16; ++i) {
+    to[n] = at[i];
+    n += starts >> i & 1u;
   }
   return used;
 }
@@ -195,6 +168,16 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
       i += plain;
       if (plain != 16) break;
     }
+    if (const std::size_t left = bytes.size() - i; left != 0 && left < 16) {
+      // The last few into the spare room, unless one is zero.
+      const __m128i v = loadLast(bytes.data() + i, left);
+      storeWidened(v, to + n);
+      if ((static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) &
+           ((1u << left) - 1)) == 0) {
+        n += left;
+        i += left;
+      }
+    }
 #endif
     for (; i < bytes.size(); ++i) {
       const auto byte = static_cast<unsigned char>(bytes[i]);
@@ -210,7 +193,7 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   const bool latin1 = mode == TextMode::Latin1;
   static const bool shuffles = shufflesWork();
   while (p != end) {
-    if (shuffles && end - p >= 16) {
+    if (shuffles) {
       p = decodeShuffled(p, end, latin1, to, n);
       if (p == end) break;
     }

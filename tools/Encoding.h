@@ -26,9 +26,11 @@ struct DecodeProblem {
 // UTF-8 sequence, the first character the mode cannot hold, or a zero
 // character (which ends every string the plug-in handles), and describes it.
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, std::u32string& out);
-// The same into `to`, which has room for bytes.size() characters (the most
-// there can be); `written` gets the number of characters written before the
-// end or the problem.
+// The same into `to`, which has room for bytes.size() + kDecodeSpare
+// characters (one a byte is the most there can be; the spare room lets the
+// last bytes go sixteen at a time too, and may be written to); `written`
+// gets the number of characters written before the end or the problem.
+inline constexpr std::size_t kDecodeSpare = 16;
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, char32_t* to,
                                         std::size_t& written);
 

@@ -6,6 +6,8 @@
 #define CORVANE_TOOLS_UTF8BLOCKS_H
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -13,11 +15,12 @@
 
 namespace corvane::cli {
 
-// Decodes whole blocks of sixteen bytes from `p` on, as long as each holds
-// plain ASCII or characters of up to three bytes that pass every check,
-// into to[n] on (`to` has room for one character a byte); gives where it
-// stopped: fewer than sixteen bytes before `end`, or a block that needs the
-// careful path.  Only where shufflesWork() says the processor has SSSE3.
+// Decodes blocks of sixteen bytes (the last one shorter) from `p` on, as
+// long as each holds plain ASCII or characters of up to three bytes that
+// pass every check, into to[n] on (`to` has room for one character a byte
+// and kDecodeSpare more); gives where it stopped: at `end`, or at a block
+// that needs the careful path.  Only where shufflesWork() says the
+// processor has SSSE3.
 const char* decodeShuffled(const char* p, const char* end, bool latin1, char32_t* to, std::size_t& n);
 // Encodes characters from `from` (`count` of them) as UTF-8 at to[n] on,
 // four at a time, as long as they are below U+10000 and no surrogate
@@ -73,6 +76,29 @@ inline bool utf8Words(__m128i c, __m128i& bytes, __m128i& two, __m128i& three) {
   const __m128i multi = _mm_xor_si128(of2, _mm_and_si128(_mm_xor_si128(of2, of3), three));
   bytes = _mm_xor_si128(c, _mm_and_si128(_mm_xor_si128(c, multi), two));
   return true;
+}
+
+// The last `left` bytes of a text (fewer than sixteen) at `p` with zeros
+// after them, read without touching a byte past them: in two overlapping
+// words, which are shifted into place.
+inline __m128i loadLast(const char* p, std::size_t left) {
+  std::uint64_t low = 0, high = 0;
+  if (left >= 8) {
+    std::memcpy(&low, p, 8);
+    std::memcpy(&high, p + left - 8, 8);
+    high = high >> (8 * (15 - left)) >> 8;  // none of it for eight
+  } else if (left >= 4) {
+    std::uint32_t first = 0, last = 0;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + left - 4, 4);
+    low = first | std::uint64_t{last} << (8 * (left - 4));
+  } else if (left != 0) {
+    const auto byte = [&](std::size_t i) {
+      return std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    };
+    low = byte(0) | byte(left / 2) | byte(left - 1);
+  }
+  return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
 }
 
 // Sixteen bytes as sixteen characters at `to`.

@@ -96,21 +96,29 @@ constexpr std::array<Pack, 256> kPacks = makePacks();
 const char* decodeShuffled(const char* p, const char* const end, bool latin1, char32_t* const to,
                            std::size_t& written) {
   std::size_t n = written;
-  while (end - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    if (plainAscii(v)) {
-      storeWidened(v, to + n);
-      n += 16;
-      p += 16;
-      continue;
+  while (p != end) {
+    const auto left = static_cast<std::size_t>(end - p);
+    unsigned size = 16;
+    __m128i v;
+    if (left >= 16) {
+      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      if (plainAscii(v)) {
+        storeWidened(v, to + n);
+        n += 16;
+        p += 16;
+        continue;
+      }
+    } else {
+      v = loadLast(p, left);
+      size = static_cast<unsigned>(left);
     }
     unsigned starts = 0;
-    const unsigned used = blockStarts(v, 16, latin1, starts);
+    const unsigned used = blockStarts(v, size, latin1, starts);
     if (used == 0) break;
     __m128i low, high;
     blockPoints(v, low, high);
     // No more characters than bytes before them: the sixteen written stay
-    // inside the room for one a byte.
+    // inside the room for one a byte and the spare room.
     gather(low, starts & 0xFF, to, n);
     gather(high, starts >> 8, to, n);
     p += used;
