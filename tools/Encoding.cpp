@@ -294,8 +294,8 @@ bool encodeFour(const char32_t* from, char* const to, std::size_t& n) {
 }
 #endif
 
-// Writes `text` at `to`, which has room for four bytes a character; gives
-// the number of bytes written.
+// Writes `text` at `to`, which has room for four bytes a character and
+// kEncodeSpare more; gives the number of bytes written.
 std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) {
   std::size_t n = 0;
   if (mode == TextMode::Bytes) {
@@ -356,13 +356,13 @@ void encodeText(std::u32string_view text, TextMode mode, std::string& out) {
   constexpr std::size_t kStretch = 1024;
   if (text.size() <= kStretch) {  // a cell: straight into `out`
     const std::size_t start = out.size();
-    out.resize(start + unit * text.size());
+    out.resize(start + unit * text.size() + kEncodeSpare);
     out.resize(start + encodeInto(text, mode, out.data() + start));
     return;
   }
   // A long text a stretch at a time through a buffer on the stack: growing
   // `out` by the most it can take would first fill all that with zeros.
-  char buffer[4 * kStretch];
+  char buffer[4 * kStretch + kEncodeSpare];
   out.reserve(out.size() + text.size());
   for (std::size_t at = 0; at < text.size(); at += kStretch)
     out.append(buffer, encodeInto(text.substr(at, kStretch), mode, buffer));

@@ -15,6 +15,9 @@
 
 namespace corvane::cli {
 
+// Room past the most bytes a text can encode to, which encoding may write.
+inline constexpr std::size_t kEncodeSpare = 16;
+
 // Decodes blocks of sixteen bytes (the last one shorter) from `p` on, as
 // long as each holds plain ASCII or characters of up to three bytes that
 // pass every check, into to[n] on (`to` has room for one character a byte
@@ -24,7 +27,8 @@ namespace corvane::cli {
 const char* decodeShuffled(const char* p, const char* end, bool latin1, char32_t* to, std::size_t& n);
 // Encodes characters from `from` (`count` of them) as UTF-8 at to[n] on,
 // four at a time, as long as they are below U+10000 and no surrogate
-// (`to` has room for four bytes a character); gives how many it took.
+// (`to` has room for four bytes a character and kEncodeSpare more); gives
+// how many it took.
 std::size_t encodeShuffled(const char32_t* from, std::size_t count, char* to, std::size_t& n);
 bool shufflesWork();
 

@@ -129,13 +129,13 @@ const char* decodeShuffled(const char* p, const char* const end, bool latin1, ch
 
 namespace {
 
-// Four characters below U+10000 and outside the surrogates at `from` as
-// UTF-8 at to[n] on (sixteen bytes written for at most twelve: four
-// characters have room for sixteen, and those before took no more than
-// theirs); else false, with nothing written.
-inline bool packFour(const char32_t* from, char* const to, std::size_t& n) {
+// Four characters below U+10000 and outside the surrogates as UTF-8 at
+// to[n] on (sixteen bytes written for at most twelve: four characters have
+// room for sixteen, and those before took no more than theirs); else false,
+// with nothing written.
+inline bool packFour(__m128i characters, char* const to, std::size_t& n) {
   __m128i bytes, two, three;
-  if (!utf8Words(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), bytes, two, three)) return false;
+  if (!utf8Words(characters, bytes, two, three)) return false;
   const Pack& k = kPacks[static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(two))) |
                          static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(three))) << 4];
   _mm_storeu_si128(
@@ -149,6 +149,7 @@ inline bool packFour(const char32_t* from, char* const to, std::size_t& n) {
 
 std::size_t encodeShuffled(const char32_t* const from, const std::size_t count, char* const to,
                            std::size_t& written) {
+  const auto load = [](const char32_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
   std::size_t n = written, i = 0;
   // A fixed step: where the next characters are never waits for how long
   // the last ones were.
@@ -158,14 +159,23 @@ std::size_t encodeShuffled(const char32_t* const from, const std::size_t count, 
       continue;
     }
     std::size_t k = 0;
-    while (k < 16 && packFour(from + i + k, to, n)) k += 4;
+    while (k < 16 && packFour(load(from + i + k), to, n)) k += 4;
     if (k != 16) {
       written = n;
       return i + k;
     }
   }
   for (; count - i >= 4; i += 4)
-    if (!packFour(from + i, to, n)) break;
+    if (!packFour(load(from + i), to, n)) break;
+  if (const std::size_t left = count - i; left != 0 && left < 4) {
+    // The last one to three with zeros after them, one byte each, which
+    // are not counted; the bytes past the text go to the spare room.
+    const auto at = [&](std::size_t k) { return static_cast<int>(k < left ? from[i + k] : 0); };
+    if (packFour(_mm_setr_epi32(at(0), at(1), at(2), 0), to, n)) {
+      n -= 4 - left;
+      i = count;
+    }
+  }
   written = n;
   return i;
 }
