@@ -75,7 +75,7 @@ std::optional<std::string> characterProblem(char32_t c, TextMode mode) {
 
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, std::u32string& out) {
   const std::size_t start = out.size();
-  out.resize(start + bytes.size() + kDecodeSpare);  // at most one character per byte
+  out.resize(start + bytes.size());  // at most one character per byte
   std::size_t n = 0;
   auto problem = decodeText(bytes, mode, out.data() + start, n);
   out.resize(start + n);
@@ -126,10 +126,10 @@ std::optional<DecodeProblem> decodeCharacter(const char*& p, const char* const b
 #if defined(__SSE2__)
 // The characters of one to three bytes that start in `v`, whose first
 // `size` bytes are text starting on a character (the rest zero), and end
-// inside those: they go to to[n] on.  Gives how many bytes they take, or 0
-// for the careful path (see blockStarts).  Sixteen characters are written,
-// past those it decodes, into the room for one a byte and the spare room.
-unsigned decodeBlock(__m128i v, unsigned size, bool latin1, char32_t* const to, std::size_t& n) {
+// inside those: they go to to[n] on, where there is room for `room`.  Gives
+// how many bytes they take, or 0 for the careful path (see blockStarts).
+unsigned decodeBlock(__m128i v, unsigned size, bool latin1, char32_t* const to, std::size_t& n,
+                     std::size_t room) {
   unsigned starts = 0;
   const unsigned used = blockStarts(v, size, latin1, starts);
   if (used == 0) return 0;
@@ -138,13 +138,16 @@ unsigned decodeBlock(__m128i v, unsigned size, bool latin1, char32_t* const to, 
   alignas(16) std::uint16_t at[16];
   _mm_store_si128(reinterpret_cast<__m128i*>(at), low);
   _mm_store_si128(reinterpret_cast<__m128i*>(at + 8), high);
-  // Every byte writes its character and counts it only where one starts:
-  // no branch for where they are.  There are no more characters than bytes
-  // before any of them, so this stays inside the room the caller has.
+  if (room - n >= 16) {
+    // Every byte writes its character and counts it only where one starts:
+    // no branch for where they are.
 #pragma GCC unroll 16
-  for (unsigned i = 0; i < 16; ++i) {
-    to[n] = at[i];
-    n += starts >> i & 1u;
+    for (unsigned i = 0; i < 16; ++i) {
+      to[n] = at[i];
+      n += starts >> i & 1u;
+    }
+  } else {
+    for (unsigned rest = starts; rest != 0; rest &= rest - 1) to[n++] = at[__builtin_ctz(rest)];
   }
   return used;
 }
@@ -153,7 +156,8 @@ unsigned decodeBlock(__m128i v, unsigned size, bool latin1, char32_t* const to, 
 }  // namespace
 
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, char32_t* const to,
-                                        std::size_t& written) {
+                                        std::size_t& written, std::size_t room) {
+  room = std::max(room, bytes.size());
   std::size_t n = 0;
   auto finish = [&](std::optional<DecodeProblem> problem) {
     written = n;
@@ -169,11 +173,18 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
       if (plain != 16) break;
     }
     if (const std::size_t left = bytes.size() - i; left != 0 && left < 16) {
-      // The last few into the spare room, unless one is zero.
+      // The last few at once unless one is zero, through a copy when the
+      // room ends before sixteen.
       const __m128i v = loadLast(bytes.data() + i, left);
-      storeWidened(v, to + n);
       if ((static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) &
            ((1u << left) - 1)) == 0) {
+        if (room - n >= 16) {
+          storeWidened(v, to + n);
+        } else {
+          char32_t last[16];
+          storeWidened(v, last);
+          std::memcpy(to + n, last, left * sizeof(char32_t));
+        }
         n += left;
         i += left;
       }
@@ -194,7 +205,7 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   static const bool shuffles = shufflesWork();
   while (p != end) {
     if (shuffles) {
-      p = decodeShuffled(p, end, latin1, to, n);
+      p = decodeShuffled(p, end, latin1, to, n, room);
       if (p == end) break;
     }
     // Sixteen bytes at a time: plain ASCII widened at once, else the
@@ -215,7 +226,7 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
       v = loadLast(p, left);
       size = static_cast<unsigned>(left);
     }
-    if (const unsigned used = decodeBlock(v, size, latin1, to, n); used != 0) {
+    if (const unsigned used = decodeBlock(v, size, latin1, to, n, room); used != 0) {
       p += used;
       continue;
     }

@@ -20,11 +20,12 @@ inline constexpr std::size_t kEncodeSpare = 16;
 
 // Decodes blocks of sixteen bytes (the last one shorter) from `p` on, as
 // long as each holds plain ASCII or characters of up to three bytes that
-// pass every check, into to[n] on (`to` has room for one character a byte
-// and kDecodeSpare more); gives where it stopped: at `end`, or at a block
-// that needs the careful path.  Only where shufflesWork() says the
-// processor has SSSE3.
-const char* decodeShuffled(const char* p, const char* end, bool latin1, char32_t* to, std::size_t& n);
+// pass every check, into to[n] on (`to` has room for `room` characters, at
+// least one a byte); gives where it stopped: at `end`, or at a block that
+// needs the careful path.  Only where shufflesWork() says the processor has
+// SSSE3.
+const char* decodeShuffled(const char* p, const char* end, bool latin1, char32_t* to, std::size_t& n,
+                           std::size_t room);
 // Encodes characters from `from` (`count` of them) as UTF-8 at to[n] on,
 // four at a time, as long as they are below U+10000 and no surrogate
 // (`to` has room for four bytes a character and kEncodeSpare more); gives

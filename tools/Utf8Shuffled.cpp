@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // CORVANE_NO_SHUFFLES builds it without them, for the tests of the rest.
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && \
@@ -94,7 +95,7 @@ constexpr std::array<Pack, 256> kPacks = makePacks();
 }  // namespace
 
 const char* decodeShuffled(const char* p, const char* const end, bool latin1, char32_t* const to,
-                           std::size_t& written) {
+                           std::size_t& written, const std::size_t room) {
   std::size_t n = written;
   while (p != end) {
     const auto left = static_cast<std::size_t>(end - p);
@@ -117,10 +118,17 @@ const char* decodeShuffled(const char* p, const char* const end, bool latin1, ch
     if (used == 0) break;
     __m128i low, high;
     blockPoints(v, low, high);
-    // No more characters than bytes before them: the sixteen written stay
-    // inside the room for one a byte and the spare room.
-    gather(low, starts & 0xFF, to, n);
-    gather(high, starts >> 8, to, n);
+    if (room - n >= 16) {  // always so but for the last few bytes
+      gather(low, starts & 0xFF, to, n);
+      gather(high, starts >> 8, to, n);
+    } else {
+      char32_t last[16];
+      std::size_t m = 0;
+      gather(low, starts & 0xFF, last, m);
+      gather(high, starts >> 8, last, m);
+      std::memcpy(to + n, last, m * sizeof(char32_t));
+      n += m;
+    }
     p += used;
   }
   written = n;
@@ -184,7 +192,9 @@ bool shufflesWork() { return __builtin_cpu_supports("ssse3"); }
 
 #else
 
-const char* decodeShuffled(const char* p, const char*, bool, char32_t*, std::size_t&) { return p; }
+const char* decodeShuffled(const char* p, const char*, bool, char32_t*, std::size_t&, std::size_t) {
+  return p;
+}
 std::size_t encodeShuffled(const char32_t*, std::size_t, char*, std::size_t&) { return 0; }
 bool shufflesWork() { return false; }
 
