@@ -1,13 +1,21 @@
 // fuzz_encoding.cpp - the program's text conversions on any bytes:
-//   - decodeText either takes every byte, and the characters encode back to
-//     the same bytes, or stops at a problem before which every byte decodes;
+//   - decodeText gives what the rules give taken one character at a time
+//     (the same characters, or the same problem at the same offset); it
+//     either takes every byte, and the characters encode back to the same
+//     bytes, or stops at a problem before which every byte decodes;
+//   - any characters (three bytes each, up to U+11FFFF) encode as they do
+//     one at a time, with U+FFFD for a surrogate or what is past U+10FFFF;
 //   - a file's encoding converted to UTF-8 in chunks of any size gives what
 //     one conversion of the whole gives, or fails at the same place; what
 //     it gives, converted to the encoding and back, is the same UTF-8;
 //   - UTF-8 converted to the encoding in chunks is the whole conversion
 //     (a problem's message may show fewer of the bytes that follow it).
 // Never a crash, a hang or an exception.
+#include <utf8.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,9 +69,35 @@ void sameConversion(const Converted& whole, const Converted& chunked, const char
   if (!same) cvfuzz::toolCheckFailed(what, "whole: " + describe(whole) + "; in chunks: " + describe(chunked));
 }
 
+// The rules a character at a time, as plainly as they can be put.
+std::optional<DecodeProblem> decodePlainly(std::string_view bytes, TextMode mode, std::u32string& out) {
+  for (const char *p = bytes.data(), *end = p + bytes.size(); p != end;) {
+    const auto at = static_cast<std::size_t>(p - bytes.data());
+    const auto byte = static_cast<unsigned char>(*p);
+    std::uint32_t c = byte;
+    if (mode == TextMode::Bytes) {
+      ++p;
+    } else if (utf8::internal::validate_next(p, end, c) != utf8::internal::UTF8_OK) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(byte));
+      return DecodeProblem{at, std::string("invalid UTF-8 (byte ") + hex + ")"};
+    }
+    if (auto what = characterProblem(c, mode)) return DecodeProblem{at, *what};
+    out.push_back(c);
+  }
+  return std::nullopt;
+}
+
 void checkDecode(std::string_view bytes, TextMode mode) {
-  std::u32string text;
-  if (auto problem = decodeText(bytes, mode, text)) {
+  std::u32string text, plain;
+  const auto problem = decodeText(bytes, mode, text), expected = decodePlainly(bytes, mode, plain);
+  if (text != plain || problem.has_value() != expected.has_value() ||
+      (problem && (problem->byteOffset != expected->byteOffset || problem->what != expected->what)))
+    cvfuzz::toolCheckFailed(
+        "decodeText follows the rules a character at a time",
+        expected ? "expected at byte " + std::to_string(expected->byteOffset) + ": " + expected->what
+                 : "expected no problem");
+  if (problem) {
     if (problem->byteOffset >= bytes.size())
       cvfuzz::toolCheckFailed("a problem is inside the text", problem->what);
     std::u32string before;
@@ -76,6 +110,24 @@ void checkDecode(std::string_view bytes, TextMode mode) {
       cvfuzz::toolCheckFailed("decoded characters fit the mode", cvfuzz::modeName(mode));
   if (encodeText(text, mode) != bytes)
     cvfuzz::toolCheckFailed("decoded text encodes to the same bytes", cvfuzz::modeName(mode));
+}
+
+void checkEncode(std::string_view bytes) {
+  std::u32string text;
+  std::string plain;
+  for (std::size_t i = 0; i + 3 <= bytes.size(); i += 3) {
+    const auto byte = [&](std::size_t k) {
+      return static_cast<char32_t>(static_cast<unsigned char>(bytes[i + k]));
+    };
+    const char32_t c = byte(0) | byte(1) << 8 | (byte(2) % 0x12) << 16;
+    text.push_back(c);
+    utf8::unchecked::append(
+        c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFDu : static_cast<std::uint32_t>(c),
+        std::back_inserter(plain));
+  }
+  for (auto mode : {TextMode::Unicode, TextMode::Latin1})
+    if (encodeText(text, mode) != plain)
+      cvfuzz::toolCheckFailed("encodeText gives what a character at a time gives", cvfuzz::modeName(mode));
 }
 
 }  // namespace
@@ -92,6 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data) + 2, size - 2);
 
   for (auto mode : {TextMode::Unicode, TextMode::Latin1, TextMode::Bytes}) checkDecode(bytes, mode);
+  checkEncode(bytes);
 
   // In: the file's encoding to UTF-8.
   const Converted in = convert(bytes, encoding, "UTF-8", 0);

@@ -128,9 +128,9 @@ TEST(CellEscaping, RandomCellsComeBackAndHoldNoSeparator) {
 
 // Texts of ASCII runs longer and shorter than a machine word, with
 // characters of two, three and four bytes between them, come back from
-// UTF-8 as they were; a zero, a byte that begins nothing or a character
-// Latin-1 lacks, put at any offset, stops the decoding there, with every
-// character before it written.
+// UTF-8 as they were; a zero, a sequence that is not UTF-8 or not its
+// shortest form, or a character Latin-1 lacks, put at any offset, stops the
+// decoding there, with every character before it written.
 TEST(TextCodec, RunsOfAsciiAndTheFirstProblemAtEveryOffset) {
   std::mt19937 random(11);
   const std::u32string_view alphabet = U"abcdefgh ,|\n\u00E9\u00FF\u20AC\U0001F600";
@@ -155,20 +155,33 @@ TEST(TextCodec, RunsOfAsciiAndTheFirstProblemAtEveryOffset) {
     std::u32string before;
     ASSERT_FALSE(decodeText(bytes.substr(0, at), TextMode::Unicode, before));
     const bool latin1 = std::all_of(before.begin(), before.end(), [](char32_t c) { return c <= 0xFF; });
-    const std::pair<TextMode, std::string> problems[] = {
-        {TextMode::Unicode, std::string(1, '\0')},
-        {TextMode::Unicode, "\xFF"},
-        {TextMode::Unicode, "\xED\xA0\x80"},  // a surrogate
-        {TextMode::Unicode, "\xE0\x80\x80"},  // a zero written long
-        {TextMode::Unicode, "\xC3"},          // a lead byte alone
-        {TextMode::Latin1, "\xE2\x82\xAC"},   // U+20AC
+    struct Problem {
+      TextMode mode;
+      std::string bytes;
+      const char* what;  // how the message starts
     };
-    for (const auto& [mode, bad] : problems) {
+    const Problem problems[] = {
+        {TextMode::Unicode, std::string(1, '\0'), "a zero character"},
+        {TextMode::Unicode, "\xFF", "invalid UTF-8 (byte 0xFF)"},
+        {TextMode::Unicode, "\x80", "invalid UTF-8 (byte 0x80)"},              // following a character
+        {TextMode::Unicode, "\xC1\xBF", "invalid UTF-8 (byte 0xC1)"},          // U+007F written long
+        {TextMode::Unicode, "\xED\xA0\x80", "invalid UTF-8 (byte 0xED)"},      // a surrogate
+        {TextMode::Unicode, "\xE0\x80\x80", "invalid UTF-8 (byte 0xE0)"},      // a zero written long
+        {TextMode::Unicode, "\xE0\x9F\xBF", "invalid UTF-8 (byte 0xE0)"},      // U+07FF written long
+        {TextMode::Unicode, "\xF4\x90\x80\x80", "invalid UTF-8 (byte 0xF4)"},  // past U+10FFFF
+        {TextMode::Unicode, "\xC3", "invalid UTF-8 (byte 0xC3)"},              // a lead byte alone
+        {TextMode::Unicode, "\xE2\x82", "invalid UTF-8 (byte 0xE2)"},          // cut short
+        {TextMode::Latin1, "\xC4\x80", "U+0100 \"\xC4\x80\" is outside Latin-1"},
+        {TextMode::Latin1, "\xE2\x82\xAC", "U+20AC \"\xE2\x82\xAC\" is outside Latin-1"},
+        {TextMode::Latin1, "\xF0\x9F\x98\x80", "U+1F600 \"\xF0\x9F\x98\x80\" is outside Latin-1"},
+    };
+    for (const auto& [mode, bad, what] : problems) {
       if (mode == TextMode::Latin1 && !latin1) continue;
       std::u32string got;
       const auto problem = decodeText(bytes.substr(0, at) + bad + bytes.substr(at), mode, got);
       ASSERT_TRUE(problem);
       EXPECT_EQ(problem->byteOffset, at);
+      EXPECT_EQ(problem->what.substr(0, std::string_view(what).size()), what);
       EXPECT_EQ(got, before);
     }
   }

@@ -235,7 +235,8 @@ class Reader {
     const bool sunk = sink_ != nullptr && haveHeader_;
     if (sunk) {
       std::size_t n = 0;
-      problem = decodeText(bytes, mode_, sink_->room(bytes.size()), n);
+      problem =
+          decodeText(bytes, mode_, sink_->room(bytes.size() + kDecodeSpare), n, bytes.size() + kDecodeSpare);
       if (!problem) {
         sink_->cell(n);
         ++cells_;

@@ -1,16 +1,14 @@
 // Encoding.cpp - UTF-8, Latin-1 and raw bytes for the plug-in's characters.
 #include "Encoding.h"
 
+#include "Utf8Blocks.h"
+
 #include <utf8.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace corvane::cli {
 
@@ -25,32 +23,10 @@ std::string hexByte(unsigned char byte) {
 }
 
 #if defined(__SSE2__)
-// Sixteen bytes at `from` widened to sixteen characters at `to`; gives how
-// many of them lead the block as plain ASCII (neither zero nor above 0x7F).
-// All sixteen are written: the caller has room for them and counts on
-// only that many.
-// Sixteen bytes as sixteen characters at `to`.
-void storeWidened(__m128i bytes, char32_t* to) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
-  auto* out = reinterpret_cast<__m128i*>(to);
-  _mm_storeu_si128(out, _mm_unpacklo_epi16(low, zero));
-  _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(low, zero));
-  _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(high, zero));
-  _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(high, zero));
-}
 
-// How many of the sixteen lead before the first byte marked in `stop`.
-unsigned leading(unsigned stop) { return stop == 0 ? 16u : static_cast<unsigned>(__builtin_ctz(stop)); }
-
-unsigned widenAscii(const char* from, char32_t* to) {
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-  storeWidened(bytes, to);
-  return leading(static_cast<unsigned>(_mm_movemask_epi8(bytes)) |
-                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
-}
-
-// As widenAscii for raw bytes: how many lead the block before a zero.
+// Sixteen raw bytes at `from` widened to sixteen characters at `to` (all
+// are written: the caller has room for them); gives how many lead the
+// block before a zero, the only ones it counts.
 unsigned widenBytes(const char* from, char32_t* to) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
   storeWidened(bytes, to);
@@ -68,24 +44,6 @@ void narrowBytes(const char32_t* from, char* to) {
                    _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d)));
 }
 
-// Sixteen characters at `from` narrowed to sixteen bytes at `to`; gives how
-// many of them lead the block as ASCII (below 0x80).
-unsigned narrowAscii(const char32_t* from, char* to) {
-  const auto* in = reinterpret_cast<const __m128i*>(from);
-  const __m128i a = _mm_loadu_si128(in), b = _mm_loadu_si128(in + 1), c = _mm_loadu_si128(in + 2),
-                d = _mm_loadu_si128(in + 3);
-  // A character is ASCII when none of its bits above the low seven is set;
-  // compared as signed numbers, a character at or above 2^31 counts too.
-  const __m128i limit = _mm_set1_epi32(0x7F);
-  auto above = [&](__m128i v) {
-    const __m128i over = _mm_or_si128(_mm_cmpgt_epi32(v, limit), _mm_cmplt_epi32(v, _mm_setzero_si128()));
-    return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(over)));
-  };
-  const unsigned stop = above(a) | above(b) << 4 | above(c) << 8 | above(d) << 12;
-  const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(to), packed);
-  return leading(stop);
-}
 #endif
 
 }  // namespace
@@ -124,8 +82,82 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, s
   return problem;
 }
 
+namespace {
+
+// The character at `p` the careful way, every rule checked one by one: at
+// to[n], or the problem it is.
+std::optional<DecodeProblem> decodeCharacter(const char*& p, const char* const begin, const char* const end,
+                                             TextMode mode, char32_t* const to, std::size_t& n) {
+  const auto byte = static_cast<unsigned char>(*p);
+  const auto at = static_cast<std::size_t>(p - begin);
+  if (byte != 0 && byte < 0x80) {
+    to[n++] = byte;
+    ++p;
+    return std::nullopt;
+  }
+  if (byte == 0) return DecodeProblem{at, *characterProblem(0, mode)};
+  // Two bytes (Latin, Greek, Cyrillic ...) and three (the rest of the
+  // first plane but surrogates) are checked here, four by the library.
+  const auto second = end - p >= 2 ? static_cast<unsigned char>(p[1]) : 0u;
+  if (byte >= 0xC2 && byte <= 0xDF && (second & 0xC0) == 0x80) {
+    const char32_t c = (char32_t{byte} & 0x1F) << 6 | (second & 0x3F);
+    if (mode == TextMode::Latin1 && c > 0xFF) return DecodeProblem{at, *characterProblem(c, mode)};
+    to[n++] = c;
+    p += 2;
+    return std::nullopt;
+  }
+  if (byte >= 0xE0 && byte <= 0xEF && end - p >= 3 && (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80 &&
+      second >= (byte == 0xE0 ? 0xA0u : 0x80u) && second <= (byte == 0xED ? 0x9Fu : 0xBFu)) {
+    const char32_t c = (char32_t{byte} & 0x0F) << 12 | (char32_t{second} & 0x3F) << 6 |
+                       (static_cast<unsigned char>(p[2]) & 0x3F);
+    if (mode == TextMode::Latin1) return DecodeProblem{at, *characterProblem(c, mode)};  // above U+07FF
+    to[n++] = c;
+    p += 3;
+    return std::nullopt;
+  }
+  std::uint32_t c = 0;
+  if (utf8::internal::validate_next(p, end, c) != utf8::internal::UTF8_OK)
+    return DecodeProblem{at, "invalid UTF-8 (byte " + hexByte(byte) + ")"};
+  if (mode == TextMode::Latin1 && c > 0xFF) return DecodeProblem{at, *characterProblem(c, mode)};
+  to[n++] = static_cast<char32_t>(c);
+  return std::nullopt;
+}
+
+#if defined(__SSE2__)
+// The characters of one to three bytes that start in `v`, whose first
+// `size` bytes are text starting on a character (the rest zero), and end
+// inside those: they go to to[n] on, where there is room for `room`.  Gives
+// how many bytes they take, or 0 for the careful path (see blockStarts).
+unsigned decodeBlock(__m128i v, unsigned size, bool latin1, char32_t* const to, std::size_t& n,
+                     std::size_t room) {
+  unsigned starts = 0;
+  const unsigned used = blockStarts(v, size, latin1, starts);
+  if (used == 0) return 0;
+  __m128i low, high;
+  blockPoints(v, low, high);
+  alignas(16) std::uint16_t at[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(at), low);
+  _mm_store_si128(reinterpret_cast<__m128i*>(at + 8), high);
+  if (room - n >= 16) {
+    // Every byte writes its character and counts it only where one starts:
+    // no branch for where they are.
+#pragma GCC unroll 16
+    for (unsigned i = 0; i < 16; ++i) {
+      to[n] = at[i];
+      n += starts >> i & 1u;
+    }
+  } else {
+    for (unsigned rest = starts; rest != 0; rest &= rest - 1) to[n++] = at[__builtin_ctz(rest)];
+  }
+  return used;
+}
+#endif
+
+}  // namespace
+
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, char32_t* const to,
-                                        std::size_t& written) {
+                                        std::size_t& written, std::size_t room) {
+  room = std::max(room, bytes.size());
   std::size_t n = 0;
   auto finish = [&](std::optional<DecodeProblem> problem) {
     written = n;
@@ -140,6 +172,23 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
       i += plain;
       if (plain != 16) break;
     }
+    if (const std::size_t left = bytes.size() - i; left != 0 && left < 16) {
+      // The last few at once unless one is zero, through a copy when the
+      // room ends before sixteen.
+      const __m128i v = loadLast(bytes.data() + i, left);
+      if ((static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) &
+           ((1u << left) - 1)) == 0) {
+        if (room - n >= 16) {
+          storeWidened(v, to + n);
+        } else {
+          char32_t last[16];
+          storeWidened(v, last);
+          std::memcpy(to + n, last, left * sizeof(char32_t));
+        }
+        n += left;
+        i += left;
+      }
+    }
 #endif
     for (; i < bytes.size(); ++i) {
       const auto byte = static_cast<unsigned char>(bytes[i]);
@@ -151,20 +200,45 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   const char* const begin = bytes.data();
   const char* const end = begin + bytes.size();
   const char* p = begin;
+#if defined(__SSE2__)
+  const bool latin1 = mode == TextMode::Latin1;
+  static const bool shuffles = shufflesWork();
+  while (p != end) {
+    if (shuffles) {
+      p = decodeShuffled(p, end, latin1, to, n, room);
+      if (p == end) break;
+    }
+    // Sixteen bytes at a time: plain ASCII widened at once, else the
+    // characters of up to three bytes decoded together; the last few bytes
+    // through a copy padded with zeros.
+    const auto left = static_cast<std::size_t>(end - p);
+    unsigned size = 16;
+    __m128i v;
+    if (left >= 16) {
+      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      if (plainAscii(v)) {
+        storeWidened(v, to + n);
+        n += 16;
+        p += 16;
+        continue;
+      }
+    } else {
+      v = loadLast(p, left);
+      size = static_cast<unsigned>(left);
+    }
+    if (const unsigned used = decodeBlock(v, size, latin1, to, n, room); used != 0) {
+      p += used;
+      continue;
+    }
+    // Something else in the block: its characters one at a time.
+    for (const char* const blockEnd = p + size; p < blockEnd;)
+      if (auto problem = decodeCharacter(p, begin, end, mode, to, n)) return finish(problem);
+  }
+#else
   const char* words = begin;  // eight bytes at a time are tried again from here
   while (p != end) {
-    // Most text is ASCII: the plain bytes before the next other one go
-    // sixteen at a time (the output has room for one character a byte).
-#if defined(__SSE2__)
-    while (end - p >= 16 && static_cast<unsigned char>(*p) - 1u < 0x7Fu) {
-      const unsigned plain = widenAscii(p, to + n);
-      n += plain;
-      p += plain;
-      if (plain != 16) break;
-    }
-#endif
-    // Else eight bytes at a time when none of them is zero or above 0x7F,
-    // and (for those eight) a character at a time.
+    // Eight bytes at a time when none of them is zero or above 0x7F, and
+    // (for those eight) a character at a time.
     while (p >= words && end - p >= 8) {
       std::uint64_t word = 0;
       std::memcpy(&word, p, 8);
@@ -178,51 +252,61 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
       p += 8;
     }
     if (p == end) break;
-    const auto byte = static_cast<unsigned char>(*p);
-    if (byte != 0 && byte < 0x80) {
-      to[n++] = byte;
-      ++p;
-      continue;
-    }
-    const char* at = p;
-    if (byte == 0)
-      return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(0, mode)});
-    // Two bytes (Latin, Greek, Cyrillic ...) and three (the rest of the
-    // first plane but surrogates) are checked here, four by the library.
-    const auto second = end - p >= 2 ? static_cast<unsigned char>(p[1]) : 0u;
-    if (byte >= 0xC2 && byte <= 0xDF && (second & 0xC0) == 0x80) {
-      const char32_t c = (char32_t{byte} & 0x1F) << 6 | (second & 0x3F);
-      if (mode == TextMode::Latin1 && c > 0xFF)
-        return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
-      to[n++] = c;
-      p += 2;
-      continue;
-    }
-    if (byte >= 0xE0 && byte <= 0xEF && end - p >= 3 && (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80 &&
-        second >= (byte == 0xE0 ? 0xA0u : 0x80u) && second <= (byte == 0xED ? 0x9Fu : 0xBFu)) {
-      const char32_t c = (char32_t{byte} & 0x0F) << 12 | (char32_t{second} & 0x3F) << 6 |
-                         (static_cast<unsigned char>(p[2]) & 0x3F);
-      if (mode == TextMode::Latin1)  // above U+07FF
-        return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
-      to[n++] = c;
-      p += 3;
-      continue;
-    }
-    std::uint32_t c = 0;
-    if (utf8::internal::validate_next(p, end, c) != utf8::internal::UTF8_OK)
-      return finish(
-          DecodeProblem{static_cast<std::size_t>(at - begin), "invalid UTF-8 (byte " + hexByte(byte) + ")"});
-    if (mode == TextMode::Latin1 && c > 0xFF)
-      return finish(DecodeProblem{static_cast<std::size_t>(at - begin), *characterProblem(c, mode)});
-    to[n++] = static_cast<char32_t>(c);
+    if (auto problem = decodeCharacter(p, begin, end, mode, to, n)) return finish(problem);
   }
+#endif
   return finish(std::nullopt);
 }
 
 namespace {
 
-// Writes `text` at `to`, which has room for four bytes a character; gives
-// the number of bytes written.
+// One character at to[n] as UTF-8.
+void encodeCharacter(char32_t c, char* const to, std::size_t& n) {
+  if (c < 0x80) {
+    to[n++] = static_cast<char>(c);
+  } else if (c < 0x800) {
+    to[n++] = static_cast<char>(0xC0 | (c >> 6));
+    to[n++] = static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000 && (c < 0xD800 || c > 0xDFFF)) {
+    to[n++] = static_cast<char>(0xE0 | (c >> 12));
+    to[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    to[n++] = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    // The plug-in only moves the characters it was given, so these are
+    // code points; anything else would have been refused on the way in.
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), to + n) - to);
+  }
+}
+
+#if defined(__SSE2__)
+// Four characters at `from` as UTF-8 at to[n] on, when all are below
+// U+10000 and none is a surrogate; else false, with nothing written.  Each
+// is written as a word of four bytes and counted by its length, so `to`
+// needs room for four bytes a character.
+bool encodeFour(const char32_t* from, char* const to, std::size_t& n) {
+  __m128i bytes, two, three;
+  if (!utf8Words(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), bytes, two, three)) return false;
+  // The length, 1 to 3, goes in the top byte, which no character uses.
+  const __m128i length = _mm_sub_epi32(_mm_sub_epi32(_mm_set1_epi32(1), two), three);
+  const __m128i words = _mm_or_si128(bytes, _mm_slli_epi32(length, 24));
+  std::size_t at = n;  // in a register: `to` could alias `n`
+  const auto put = [&](__m128i word) {
+    const auto bits = static_cast<std::uint32_t>(_mm_cvtsi128_si32(word));
+    std::memcpy(to + at, &bits, 4);
+    at += bits >> 24;
+  };
+  put(words);
+  put(_mm_shuffle_epi32(words, 1));
+  put(_mm_shuffle_epi32(words, 2));
+  put(_mm_shuffle_epi32(words, 3));
+  n = at;
+  return true;
+}
+#endif
+
+// Writes `text` at `to`, which has room for four bytes a character and
+// kEncodeSpare more; gives the number of bytes written.
 std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) {
   std::size_t n = 0;
   if (mode == TextMode::Bytes) {
@@ -233,20 +317,32 @@ std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) 
     for (; i < text.size(); ++i) to[n++] = static_cast<char>(static_cast<unsigned char>(text[i]));
     return n;
   }
-  std::size_t words = 0;  // eight characters at a time are tried again from here
-  for (std::size_t i = 0; i < text.size();) {
+  std::size_t i = 0;
 #if defined(__SSE2__)
-    // The ASCII characters before the next other one, sixteen at a time
-    // (`to` has room for four bytes a character).
-    if (text[i] < 0x80 && text.size() - i >= 16) {
+  static const bool shuffles = shufflesWork();
+  while (text.size() - i >= 4) {
+    if (shuffles) {
+      i += encodeShuffled(text.data() + i, text.size() - i, to, n);
+      if (text.size() - i < 4) break;
+    }
+    // The ASCII characters before the next other one sixteen at a time,
+    // then four of any length up to three bytes at once.
+    if (text.size() - i >= 16) {
       const unsigned plain = narrowAscii(text.data() + i, to + n);
       n += plain;
       i += plain;
-      if (plain == 16) continue;
+      if (plain == 16 || text.size() - i < 4) continue;
     }
-#endif
+    if (encodeFour(text.data() + i, to, n))
+      i += 4;
+    else
+      encodeCharacter(text[i++], to, n);
+  }
+#else
+  std::size_t words = 0;  // eight characters at a time are tried again from here
+  while (text.size() - i >= 8) {
     // Eight ASCII characters at a time, else (for those eight) one by one.
-    if (i >= words && text.size() - i >= 8) {
+    if (i >= words) {
       char32_t any = 0;
       for (std::size_t k = 0; k < 8; ++k) any |= text[i + k];
       if (any < 0x80) {
@@ -257,23 +353,10 @@ std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) 
       }
       words = i + 8;
     }
-    char32_t c = text[i++];
-    if (c < 0x80) {
-      to[n++] = static_cast<char>(c);
-    } else if (c < 0x800) {
-      to[n++] = static_cast<char>(0xC0 | (c >> 6));
-      to[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000 && (c < 0xD800 || c > 0xDFFF)) {
-      to[n++] = static_cast<char>(0xE0 | (c >> 12));
-      to[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      to[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      // The plug-in only moves the characters it was given, so these are
-      // code points; anything else would have been refused on the way in.
-      if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-      n = static_cast<std::size_t>(utf8::unchecked::append(static_cast<std::uint32_t>(c), to + n) - to);
-    }
+    encodeCharacter(text[i++], to, n);
   }
+#endif
+  for (; i < text.size(); ++i) encodeCharacter(text[i], to, n);
   return n;
 }
 
@@ -284,13 +367,13 @@ void encodeText(std::u32string_view text, TextMode mode, std::string& out) {
   constexpr std::size_t kStretch = 1024;
   if (text.size() <= kStretch) {  // a cell: straight into `out`
     const std::size_t start = out.size();
-    out.resize(start + unit * text.size());
+    out.resize(start + unit * text.size() + kEncodeSpare);
     out.resize(start + encodeInto(text, mode, out.data() + start));
     return;
   }
   // A long text a stretch at a time through a buffer on the stack: growing
   // `out` by the most it can take would first fill all that with zeros.
-  char buffer[4 * kStretch];
+  char buffer[4 * kStretch + kEncodeSpare];
   out.reserve(out.size() + text.size());
   for (std::size_t at = 0; at < text.size(); at += kStretch)
     out.append(buffer, encodeInto(text.substr(at, kStretch), mode, buffer));

@@ -26,11 +26,14 @@ struct DecodeProblem {
 // UTF-8 sequence, the first character the mode cannot hold, or a zero
 // character (which ends every string the plug-in handles), and describes it.
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, std::u32string& out);
-// The same into `to`, which has room for bytes.size() characters (the most
-// there can be); `written` gets the number of characters written before the
-// end or the problem.
+// The same into `to`, which has room for `room` characters, and at least
+// for bytes.size() (the most there can be) whatever `room` says; `written`
+// gets the number of characters written before the end or the problem.
+// Any of the room may be written to.  With kDecodeSpare more than
+// bytes.size(), the last bytes go sixteen at a time like the rest.
+inline constexpr std::size_t kDecodeSpare = 16;
 std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, char32_t* to,
-                                        std::size_t& written);
+                                        std::size_t& written, std::size_t room = 0);
 
 // Appends `text` to `out` as UTF-8 (Unicode, Latin1) or one byte per
 // character (Bytes).
