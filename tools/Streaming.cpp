@@ -418,14 +418,15 @@ std::u32string_view decodeBatch(const Batch& batch, TextMode mode, const std::st
   thread_local std::unique_ptr<char32_t[]> room;
   thread_local std::size_t capacity = 0;
   const std::size_t need = batch.bytes.size();
-  if (need > capacity || capacity > 2 * need + (std::size_t{1} << 20)) {
+  if (need + kDecodeSpare > capacity || capacity > 2 * need + (std::size_t{1} << 20)) {
     room.reset();
     capacity = 0;
-    room.reset(new char32_t[need + need / 8]);
-    capacity = need + need / 8;
+    const std::size_t size = need + std::max(need / 8, kDecodeSpare);
+    room.reset(new char32_t[size]);
+    capacity = size;
   }
   std::size_t written = 0;
-  if (auto problem = decodeText(batch.bytes, mode, room.get(), written))
+  if (auto problem = decodeText(batch.bytes, mode, room.get(), written, capacity))
     failDecoding(batch.bytes, batch.place, mode, *problem, name);
   return {room.get(), written};
 }
