@@ -223,6 +223,10 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
         continue;
       }
     } else {
+      if (left >= 8 && widenShortAscii(p, left, to + n)) {
+        n += left;
+        break;
+      }
       v = loadLast(p, left);
       size = static_cast<unsigned>(left);
     }

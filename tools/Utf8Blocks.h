@@ -122,6 +122,25 @@ inline bool plainAscii(__m128i v) {
   return (_mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) == 0;
 }
 
+// The last 8 to 15 bytes of a text, at `p`, widened to characters at `to`
+// when all of them are ASCII and none is zero: two loads of eight that may
+// overlap, so that no byte past the end is read and no character past the
+// last is written.  Short cells go this way.
+inline bool widenShortAscii(const char* p, std::size_t left, char32_t* to) {
+  const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + left - 8));
+  if (!plainAscii(_mm_unpacklo_epi64(a, b))) return false;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i a16 = _mm_unpacklo_epi8(a, zero), b16 = _mm_unpacklo_epi8(b, zero);
+  auto* front = reinterpret_cast<__m128i*>(to);
+  auto* back = reinterpret_cast<__m128i*>(to + left - 8);
+  _mm_storeu_si128(front, _mm_unpacklo_epi16(a16, zero));
+  _mm_storeu_si128(front + 1, _mm_unpackhi_epi16(a16, zero));
+  _mm_storeu_si128(back, _mm_unpacklo_epi16(b16, zero));
+  _mm_storeu_si128(back + 1, _mm_unpackhi_epi16(b16, zero));
+  return true;
+}
+
 // Where the characters of one to three bytes start in `v`, whose first
 // `size` bytes are text starting on a character (the rest zero), among
 // those that end inside them; gives how many bytes those take, or 0 when

@@ -110,6 +110,11 @@ const char* decodeShuffled(const char* p, const char* const end, bool latin1, ch
         continue;
       }
     } else {
+      if (left >= 8 && widenShortAscii(p, left, to + n)) {
+        n += left;
+        p = end;
+        break;
+      }
       v = loadLast(p, left);
       size = static_cast<unsigned>(left);
     }
