@@ -228,18 +228,26 @@ TEST(TextSearch, FindsWhatTheLiteralSearchFinds) {
     const char letters[] = "ab |\nc";
     const size_t alphabet = 2 + rng() % 5;
     auto letter = [&] { return static_cast<qchar>(letters[rng() % alphabet]); };
+    // Short patterns, and long ones that the search compares a block at a
+    // time, planted whole and with one character changed.
+    QString pattern(rng() % 3 == 0 ? 6 + rng() % 40 : rng() % 6);
+    for (auto& c : pattern) c = letter();
     QString text(1 + rng() % 200);
     for (auto& c : text) c = rng() % 50 == 0 ? 0 : letter();
+    for (int planted = 0; !pattern.empty() && planted < 4; ++planted) {
+      QString copy = pattern;
+      if (rng() % 2) copy[rng() % copy.size()] = rng() % 8 == 0 ? 0 : letter();
+      text.insert(text.begin() + static_cast<std::ptrdiff_t>(rng() % (text.size() + 1)), copy.begin(),
+                  copy.end());
+    }
     text.push_back(0);
-    QString pattern(rng() % 6);
-    for (auto& c : pattern) c = letter();
     pattern.push_back(0);
     std::vector<int32_t> border(pattern.size() + 1);
     TextSearcher searcher;
     SearcherInit(&searcher, pattern.data(), OMstrlen(pattern.data()), border.data());
     for (int32_t from = 0; from < static_cast<int32_t>(text.size());) {
       qchar* want = OMstrstr(text.data() + from, pattern.data());
-      int32_t got = SearchFrom(&searcher, text.data(), from);
+      int32_t got = SearchFrom(&searcher, text.data(), from, static_cast<int32_t>(text.size()) - 1);
       ASSERT_EQ(got, want ? static_cast<int32_t>(want - text.data()) : -1)
           << "round " << round << " from " << from;
       if (from > 0 && rng() % 3 == 0) text[from - 1] = 0;  // behind the start only
