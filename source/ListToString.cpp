@@ -25,8 +25,10 @@ static ResultCode appendCells(CommandCall* call, WorkBuffer* buffer, const int16
     for (const int16_t* ref = refs; *ref != 0; ++ref) {
       /* A 255-character cell takes 1,028 bytes in the Unicode build, more
        * than the margin below: make room for a whole one first. */
-      ResultCode result = EnsureWorkRoom(buffer, (int64_t)used + kCellRoom);
-      if (result != kCvResultOk) return result;
+      if (((int64_t)used + kCellRoom) * (int64_t)sizeof(qchar) > *buffer->size) {
+        ResultCode result = EnsureWorkRoom(buffer, (int64_t)used + kCellRoom);
+        if (result != kCvResultOk) return result;
+      }
       qchar* cell = buffer->start + used;
       cell[0] = 0;
       GetLstVal(kListField, row, *ref, kCvKindString, kCellMaximum, cell, call->cb);
@@ -34,7 +36,7 @@ static ResultCode appendCells(CommandCall* call, WorkBuffer* buffer, const int16
       buffer->start[used++] = delimiter;
       buffer->start[used] = 0;
       if ((int64_t)used * (int64_t)sizeof(qchar) > *buffer->size - kScratchMargin) {
-        result = GrowWorkBuffer(buffer);
+        ResultCode result = GrowWorkBuffer(buffer);
         if (result != kCvResultOk) return result;
       }
     }
