@@ -161,6 +161,9 @@ static void storeCells(CommandCall* call, Separators* s, qchar* text, int32_t te
                        int32_t columns, int32_t from) {
   const FormatSpec* f = &call->block->format;
   int hasPrefix = f->colPrefix[0] != 0;
+  /* Without a prefix list every column has the same prefix. */
+  const qchar* fixedPrefix = f->prefixVariant ? nullptr : f->colPrefix;
+  int32_t fixedLength = OMstrlen(f->colPrefix);
   int32_t p = from;
   for (int32_t row = 1; row <= rows; ++row) {
     for (int32_t i = 0; i < columns; ++i) {
@@ -171,8 +174,8 @@ static void storeCells(CommandCall* call, Separators* s, qchar* text, int32_t te
         continue;
       }
       if (hasPrefix) {
-        const qchar* prefix = ColumnPrefix(f, i);
-        int32_t length = OMstrlen(prefix);
+        const qchar* prefix = fixedPrefix != nullptr ? fixedPrefix : ColumnPrefix(f, i);
+        int32_t length = fixedPrefix != nullptr ? fixedLength : OMstrlen(prefix);
         if (s->searchPrefix ? SearchFrom(&s->colPrefix, text, p, textEnd) == p
                             : startsWith(text + p, prefix, length))
           p += length;
