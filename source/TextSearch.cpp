@@ -9,6 +9,8 @@
 
 #include <string.h>
 
+#include "OMstring.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define CORVANE_SCAN_SSE2 1
@@ -46,9 +48,10 @@ enum { kLaneBits = 8 };
 static inline uint64_t zeroLanes(uint64_t v) { return (v - kLaneOnes) & ~v & kLaneTops; }
 #endif
 
-/* The first position at or after pos that holds `want` or a zero.
- * text[end] is a zero, and nothing past it is read. */
-static int32_t scanFor(const qchar* text, int32_t pos, int32_t end, qchar want) {
+/* The first position at or after pos that holds `want` (a character other
+ * than zero) or a zero; *atZero tells which.  text[end] is a zero, and
+ * nothing past it is read. */
+static int32_t scanFor(const qchar* text, int32_t pos, int32_t end, qchar want, int* atZero) {
 #if defined(CORVANE_SCAN_SSE2)
   enum { kLanes = 16 / (int)sizeof(qchar) };
 #ifdef CORVANE_UNICODE
@@ -60,12 +63,17 @@ static int32_t scanFor(const qchar* text, int32_t pos, int32_t end, qchar want) 
   while (end - pos >= kLanes - 1) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos));
 #ifdef CORVANE_UNICODE
-    __m128i hit = _mm_or_si128(_mm_cmpeq_epi32(v, wanted), _mm_cmpeq_epi32(v, zero));
+    unsigned zeros = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi32(v, zero));
+    unsigned hits = zeros | (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi32(v, wanted));
 #else
-    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, wanted), _mm_cmpeq_epi8(v, zero));
+    unsigned zeros = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero));
+    unsigned hits = zeros | (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, wanted));
 #endif
-    int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return pos + __builtin_ctz((unsigned)mask) / (int)sizeof(qchar);
+    if (hits != 0) {
+      int first = __builtin_ctz(hits);
+      *atZero = (int)((zeros >> first) & 1u);
+      return pos + first / (int)sizeof(qchar);
+    }
     pos += kLanes;
   }
 #elif defined(CORVANE_SCAN_WORDS)
@@ -74,12 +82,19 @@ static int32_t scanFor(const qchar* text, int32_t pos, int32_t end, qchar want) 
   while (end - pos >= kLanes - 1) {
     uint64_t v;
     memcpy(&v, text + pos, sizeof v);
-    uint64_t hit = zeroLanes(v) | zeroLanes(v ^ wanted);
-    if (hit != 0) return pos + (int32_t)(__builtin_ctzll(hit) / kLaneBits);
+    /* The lowest lane set in either mask is exact, and no lane is both. */
+    uint64_t zeros = zeroLanes(v);
+    uint64_t hits = zeros | zeroLanes(v ^ wanted);
+    if (hits != 0) {
+      int first = __builtin_ctzll(hits);
+      *atZero = (int)((zeros >> first) & 1u);
+      return pos + (int32_t)(first / kLaneBits);
+    }
     pos += kLanes;
   }
 #endif
   while (text[pos] != want && text[pos] != 0) ++pos;
+  *atZero = text[pos] == 0;
   return pos;
 }
 
@@ -188,16 +203,19 @@ int32_t SearchFrom(TextSearcher* s, const qchar* text, int32_t from, int32_t end
       int32_t start;
       if (anchor > 0) {
         if (clear < pos) clear = pos;
-        while (clear < pos + anchor && text[clear] != 0) ++clear;
+        const int32_t limit = pos + anchor < end ? pos + anchor : end;
+        if (clear < limit) clear += OMstrnlen(text + clear, limit - clear);
         /* A zero before the anchor's place leaves no room for the pattern. */
         if (clear < pos + anchor) return stopAt(s, clear);
-        const int32_t at = scanFor(text, pos + anchor, end, pattern[anchor]);
-        if (text[at] == 0) return stopAt(s, at);
+        int atZero = 0;
+        const int32_t at = scanFor(text, pos + anchor, end, pattern[anchor], &atZero);
+        if (atZero) return stopAt(s, at);
         clear = at + 1;
         start = at - anchor;
       } else {
-        start = scanFor(text, pos, end, pattern[0]);
-        if (text[start] == 0) return stopAt(s, start);
+        int atZero = 0;
+        start = scanFor(text, pos, end, pattern[0], &atZero);
+        if (atZero) return stopAt(s, start);
       }
       /* Compare straight on; a zero never matches. */
       if (end - start >= length)
