@@ -2,6 +2,7 @@
 // (CORVANE_UNICODE set or not), and the linear search against OMstrstr.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -167,6 +168,27 @@ TEST(Strings, SearchCompareAndLength) {
   EXPECT_EQ(big, (QString{'x', 'y', 'z', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(OMstrcpy(nullptr, dst.data()), nullptr);
   EXPECT_EQ(OMstrcat(big.data(), nullptr), big.data());
+}
+
+// The block-at-a-time length and the short copies, at every offset around
+// their block sizes: a length stops at the first zero or at the limit, and a
+// copy writes exactly its characters.
+TEST(Strings, LengthsAndCopiesAroundBlockSizes) {
+  for (int32_t limit = 0; limit <= 40; ++limit) {
+    for (int32_t zero = 0; zero <= 41; ++zero) {
+      QString s(41, 'a');
+      for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<qchar>('a' + i % 26);
+      if (zero < 41) s[zero] = 0;
+      ASSERT_EQ(OMstrnlen(s.data(), limit), std::min(zero, limit)) << "limit " << limit << " zero " << zero;
+    }
+  }
+  for (int32_t n = 0; n <= 40; ++n) {
+    QString from(n, 0), to(48, '.');
+    for (int32_t i = 0; i < n; ++i) from[i] = static_cast<qchar>(0x41 + i);
+    OMcopy(to.data() + 3, from.data(), n);
+    for (int32_t i = 0; i < 48; ++i)
+      ASSERT_EQ(to[i], i >= 3 && i < 3 + n ? from[i - 3] : '.') << "n " << n << " at " << i;
+  }
 }
 
 TEST(Strings, LengthPrefixedNamesHoldAt254Characters) {
