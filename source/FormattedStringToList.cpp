@@ -122,13 +122,14 @@ static void initSearchers(Separators* s, const FormatSpec* f, int32_t columns) {
 
 /* Rows: the occurrences of rowSep, which do not overlap, plus the last row
  * when it ends with rowEnd rather than a whole rowSep. */
-static int32_t countRows(Separators* s, const qchar* text, int32_t from, int32_t rowEndLength) {
-  int32_t at = SearchFrom(&s->rowSep, text, from);
+static int32_t countRows(Separators* s, const qchar* text, int32_t from, int32_t textEnd,
+                         int32_t rowEndLength) {
+  int32_t at = SearchFrom(&s->rowSep, text, from, textEnd);
   if (at < 0) return 1;
   int32_t rows = 0;
   while (at >= 0) {
     ++rows;
-    at = SearchFrom(&s->rowSep, text, at + s->rowSep.length);
+    at = SearchFrom(&s->rowSep, text, at + s->rowSep.length, textEnd);
   }
   if (s->rowSep.length != rowEndLength) ++rows;
   SearcherReset(&s->rowSep);
@@ -142,17 +143,17 @@ static int32_t findCellEnd(Separators* s, const qchar* text, int32_t p, int last
   int32_t end;
   if (last) {
     *step = s->rowSep.length;
-    end = SearchFrom(&s->rowSep, text, p);
+    end = SearchFrom(&s->rowSep, text, p, textEnd);
     if (end < 0 && lastRow) {
-      end = SearchFrom(&s->rowEnd, text, p);
-      if (end < 0) end = SearchFrom(&s->lastSuffix, text, p);
+      end = SearchFrom(&s->rowEnd, text, p, textEnd);
+      if (end < 0) end = SearchFrom(&s->lastSuffix, text, p, textEnd);
     }
   } else {
     TextSearcher* sep = s->flagged ? &s->columnSep[i] : &s->cellSep;
     *step = sep->length;
-    end = SearchFrom(sep, text, p);
+    end = SearchFrom(sep, text, p, textEnd);
   }
-  if (end < 0) end = SearchFrom(&s->rowSep, text, p);
+  if (end < 0) end = SearchFrom(&s->rowSep, text, p, textEnd);
   return end < 0 ? textEnd : end;
 }
 
@@ -160,6 +161,9 @@ static void storeCells(CommandCall* call, Separators* s, qchar* text, int32_t te
                        int32_t columns, int32_t from) {
   const FormatSpec* f = &call->block->format;
   int hasPrefix = f->colPrefix[0] != 0;
+  /* Without a prefix list every column has the same prefix. */
+  const qchar* fixedPrefix = f->prefixVariant ? nullptr : f->colPrefix;
+  int32_t fixedLength = OMstrlen(f->colPrefix);
   int32_t p = from;
   for (int32_t row = 1; row <= rows; ++row) {
     for (int32_t i = 0; i < columns; ++i) {
@@ -170,9 +174,10 @@ static void storeCells(CommandCall* call, Separators* s, qchar* text, int32_t te
         continue;
       }
       if (hasPrefix) {
-        const qchar* prefix = ColumnPrefix(f, i);
-        int32_t length = OMstrlen(prefix);
-        if (s->searchPrefix ? SearchFrom(&s->colPrefix, text, p) == p : startsWith(text + p, prefix, length))
+        const qchar* prefix = fixedPrefix != nullptr ? fixedPrefix : ColumnPrefix(f, i);
+        int32_t length = fixedPrefix != nullptr ? fixedLength : OMstrlen(prefix);
+        if (s->searchPrefix ? SearchFrom(&s->colPrefix, text, p, textEnd) == p
+                            : startsWith(text + p, prefix, length))
           p += length;
       }
       int32_t step = 0;
@@ -209,7 +214,7 @@ static void parseText(CommandCall* call, qchar* text, int32_t count, int32_t col
     call->result = prepareColumnSearchers(call, &s, columns);
     if (call->result != kCvResultOk) return;
   }
-  int32_t rows = countRows(&s, text, rowStartLength, OMstrlen(f->rowEnd));
+  int32_t rows = countRows(&s, text, rowStartLength, textEnd, OMstrlen(f->rowEnd));
   call->result = SetListLines(kListField, rows, call->block->lineCountRef, call->cb);
   if (call->result != kCvResultOk) return;
   storeCells(call, &s, text, textEnd, rows, columns, rowStartLength);

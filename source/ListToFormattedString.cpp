@@ -17,46 +17,81 @@ enum {
   kColumnRoom = kCellMaximum + 1 + 6 * kCvFormatStringChars + 1
 };
 
+/* A format string and its length. */
+typedef struct Piece {
+  const qchar* text;
+  int32_t length;
+} Piece;
+
 typedef struct Renderer {
   CommandCall* call;
   const FormatSpec* format;
   WorkBuffer buffer;
   int32_t used; /* characters written */
+  /* The format strings, measured once; a variant list's entries are
+   * measured as they are written. */
+  Piece rowPrefix, rowSuffix, rowDelim, colPrefix, colSuffix, colDelim;
 } Renderer;
 
-static void append(Renderer* r, const qchar* text) { r->used += OMappend(r->buffer.start + r->used, text); }
-
-/* One column of one row; then the growth check.  kCvResultGrowth when the
- * buffer could not grow. */
-static ResultCode renderCell(Renderer* r, int32_t row, int32_t k, int16_t ref, int last) {
-  /* The Unicode build's 64,000-byte margin is less than a cell: make room
-   * before writing.  The 8-bit build's margin always covers it. */
-  ResultCode result = EnsureWorkRoom(&r->buffer, (int64_t)r->used + kColumnRoom);
-  if (result != kCvResultOk) return result;
-  append(r, ColumnPrefix(r->format, k));
-  qchar* cell = r->buffer.start + r->used;
-  cell[0] = 0;
-  GetLstVal(kListField, row, ref, kCvKindString, kCellMaximum, cell, r->call->cb);
-  r->used += OMstrnlen(cell, kCellMaximum);
-  append(r, ColumnSuffix(r->format, k));
-  if (!last) append(r, r->format->colDelim);
-  r->buffer.start[r->used] = 0;
-  if ((int64_t)r->used * (int64_t)sizeof(qchar) > *r->buffer.size - kBigMargin)
-    return GrowWorkBuffer(&r->buffer);
-  return kCvResultOk;
+static Piece makePiece(const qchar* text) {
+  Piece piece = {text, OMstrlen(text)};
+  return piece;
 }
 
+static Piece prefixOf(const Renderer* r, int32_t k) {
+  return r->format->prefixVariant ? makePiece(ColumnPrefix(r->format, k)) : r->colPrefix;
+}
+
+static Piece suffixOf(const Renderer* r, int32_t k) {
+  return r->format->suffixVariant ? makePiece(ColumnSuffix(r->format, k)) : r->colSuffix;
+}
+
+/* Writes a piece at `at`; returns the position behind it. */
+static int32_t put(Renderer* r, int32_t at, Piece piece) {
+  OMcopy(r->buffer.start + at, piece.text, piece.length);
+  return at + piece.length;
+}
+
+/* Every row.  The text up to `used` is what has been rendered; the prefix
+ * of the next column may already stand behind it (`pending` characters) and
+ * counts only once that column is rendered, so a growth refused before it
+ * delivers the same text as one refused after the column before.
+ * kCvResultGrowth when the buffer could not grow. */
 static ResultCode renderRows(Renderer* r, int32_t rows, const int16_t* refs, int32_t columns) {
+  int32_t used = r->used;
+  int32_t pending = 0;
   for (int32_t row = 1; row <= rows; ++row) {
-    append(r, r->format->rowPrefix);
+    used = put(r, used, r->rowPrefix);
+    pending = put(r, used, prefixOf(r, 0)) - used;
     for (int32_t k = 0; k < columns; ++k) {
-      ResultCode result = renderCell(r, row, k, refs[k], k + 1 == columns);
-      if (result != kCvResultOk) return result;
+      /* The Unicode build's 64,000-byte margin is less than a cell: make
+       * room before writing.  The 8-bit build's margin always covers it. */
+      if (((int64_t)used + kColumnRoom) * (int64_t)sizeof(qchar) > *r->buffer.size) {
+        r->used = used;
+        ResultCode result = EnsureWorkRoom(&r->buffer, (int64_t)used + kColumnRoom);
+        if (result != kCvResultOk) return result;
+      }
+      used += pending;
+      qchar* cell = r->buffer.start + used;
+      cell[0] = 0;
+      GetLstVal(kListField, row, refs[k], kCvKindString, kCellMaximum, cell, r->call->cb);
+      used += OMstrnlen(cell, kCellMaximum);
+      used = put(r, used, suffixOf(r, k));
+      if (k + 1 < columns) {
+        used = put(r, used, r->colDelim);
+        pending = put(r, used, prefixOf(r, k + 1)) - used;
+      }
+      r->used = used;
+      if ((int64_t)used * (int64_t)sizeof(qchar) > *r->buffer.size - kBigMargin) {
+        ResultCode result = GrowWorkBuffer(&r->buffer);
+        if (result != kCvResultOk) return result;
+      }
     }
-    append(r, r->format->rowSuffix);
-    if (row < rows) append(r, r->format->rowDelim);
+    used = put(r, used, r->rowSuffix);
+    if (row < rows) used = put(r, used, r->rowDelim);
   }
-  r->buffer.start[r->used] = 0;
+  r->used = used;
+  r->buffer.start[used] = 0;
   return kCvResultOk;
 }
 
@@ -80,8 +115,17 @@ void ListToFormattedString(CommandCall* call) {
   call->result = GetTheListRefs(kListField, &call->columnRefs, &columns, cb);
   if (call->result != kCvResultOk) return;
 
-  Renderer r = {
-      call, &block->format, {&block->bigBuffer, &block->bigSize, kBigGrowth, nullptr, kFaultBigGrowth}, 0};
+  const FormatSpec* f = &block->format;
+  Renderer r = {call,
+                f,
+                {&block->bigBuffer, &block->bigSize, kBigGrowth, nullptr, kFaultBigGrowth},
+                0,
+                makePiece(f->rowPrefix),
+                makePiece(f->rowSuffix),
+                makePiece(f->rowDelim),
+                makePiece(f->colPrefix),
+                makePiece(f->colSuffix),
+                makePiece(f->colDelim)};
   r.buffer.start = static_cast<qchar*>(LockXPHandle(block->bigBuffer, kFaultBigLock));
   if (r.buffer.start == nullptr) {
     call->result = kCvResultResource;

@@ -7,7 +7,9 @@
  * scanned, so a sequence of searches from start positions that only move
  * forward reads every character once (Knuth-Morris-Pratt).  The text before
  * the current start position may change between searches; the text at or
- * after it must not. */
+ * after it must not.  The caller gives the position of a zero that ends the
+ * text (`end`; zeros before it still stop a search): the search reads
+ * several characters at once but nothing past it. */
 #ifndef CORVANE_TEXTSEARCH_H
 #define CORVANE_TEXTSEARCH_H
 
@@ -31,7 +33,8 @@ void SearcherInit(TextSearcher* searcher, const qchar* pattern, int32_t length, 
 /* Forgets what was scanned, keeps the pattern. */
 void SearcherReset(TextSearcher* searcher);
 /* The first occurrence at or after `from`, or -1 when the text reaches a
- * zero character first.  An empty pattern is found at `from`. */
-int32_t SearchFrom(TextSearcher* searcher, const qchar* text, int32_t from);
+ * zero character first.  An empty pattern is found at `from`.  text[end] is
+ * zero and from <= end. */
+int32_t SearchFrom(TextSearcher* searcher, const qchar* text, int32_t from, int32_t end);
 
 #endif

@@ -2,6 +2,7 @@
 // (CORVANE_UNICODE set or not), and the linear search against OMstrstr.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -169,6 +170,27 @@ TEST(Strings, SearchCompareAndLength) {
   EXPECT_EQ(OMstrcat(big.data(), nullptr), big.data());
 }
 
+// The block-at-a-time length and the short copies, at every offset around
+// their block sizes: a length stops at the first zero or at the limit, and a
+// copy writes exactly its characters.
+TEST(Strings, LengthsAndCopiesAroundBlockSizes) {
+  for (int32_t limit = 0; limit <= 40; ++limit) {
+    for (int32_t zero = 0; zero <= 41; ++zero) {
+      QString s(41, 'a');
+      for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<qchar>('a' + i % 26);
+      if (zero < 41) s[zero] = 0;
+      ASSERT_EQ(OMstrnlen(s.data(), limit), std::min(zero, limit)) << "limit " << limit << " zero " << zero;
+    }
+  }
+  for (int32_t n = 0; n <= 40; ++n) {
+    QString from(n, 0), to(48, '.');
+    for (int32_t i = 0; i < n; ++i) from[i] = static_cast<qchar>(0x41 + i);
+    OMcopy(to.data() + 3, from.data(), n);
+    for (int32_t i = 0; i < 48; ++i)
+      ASSERT_EQ(to[i], i >= 3 && i < 3 + n ? from[i - 3] : '.') << "n " << n << " at " << i;
+  }
+}
+
 TEST(Strings, LengthPrefixedNamesHoldAt254Characters) {
   qchar out[256];
   QString ten = q(U"abcdefghij");
@@ -228,18 +250,26 @@ TEST(TextSearch, FindsWhatTheLiteralSearchFinds) {
     const char letters[] = "ab |\nc";
     const size_t alphabet = 2 + rng() % 5;
     auto letter = [&] { return static_cast<qchar>(letters[rng() % alphabet]); };
+    // Short patterns, and long ones that the search compares a block at a
+    // time, planted whole and with one character changed.
+    QString pattern(rng() % 3 == 0 ? 6 + rng() % 40 : rng() % 6);
+    for (auto& c : pattern) c = letter();
     QString text(1 + rng() % 200);
     for (auto& c : text) c = rng() % 50 == 0 ? 0 : letter();
+    for (int planted = 0; !pattern.empty() && planted < 4; ++planted) {
+      QString copy = pattern;
+      if (rng() % 2) copy[rng() % copy.size()] = rng() % 8 == 0 ? 0 : letter();
+      text.insert(text.begin() + static_cast<std::ptrdiff_t>(rng() % (text.size() + 1)), copy.begin(),
+                  copy.end());
+    }
     text.push_back(0);
-    QString pattern(rng() % 6);
-    for (auto& c : pattern) c = letter();
     pattern.push_back(0);
     std::vector<int32_t> border(pattern.size() + 1);
     TextSearcher searcher;
     SearcherInit(&searcher, pattern.data(), OMstrlen(pattern.data()), border.data());
     for (int32_t from = 0; from < static_cast<int32_t>(text.size());) {
       qchar* want = OMstrstr(text.data() + from, pattern.data());
-      int32_t got = SearchFrom(&searcher, text.data(), from);
+      int32_t got = SearchFrom(&searcher, text.data(), from, static_cast<int32_t>(text.size()) - 1);
       ASSERT_EQ(got, want ? static_cast<int32_t>(want - text.data()) : -1)
           << "round " << round << " from " << from;
       if (from > 0 && rng() % 3 == 0) text[from - 1] = 0;  // behind the start only

@@ -4,6 +4,10 @@
 
 #include "corvane/CorvaneAbi.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 /* What CHRoscharToChar leaves for malformed UTF-16. */
 enum { kSurrogateAtEnd = 1, kUnpairedSurrogate = 2 };
 
@@ -21,6 +25,34 @@ int32_t OMstrlen(const qchar* s) {
 
 int32_t OMstrnlen(const qchar* s, int32_t limit) {
   int32_t n = 0;
+#if defined(__SSE2__)
+  enum { kLanes = 16 / (int)sizeof(qchar) };
+  const __m128i zero = _mm_setzero_si128();
+  for (; limit - n >= kLanes; n += kLanes) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n));
+#ifdef CORVANE_UNICODE
+    int mask = _mm_movemask_epi8(_mm_cmpeq_epi32(v, zero));
+#else
+    int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero));
+#endif
+    if (mask != 0) return n + __builtin_ctz((unsigned)mask) / (int)sizeof(qchar);
+  }
+#elif defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  /* Every zero lane of a word gets its top bit set; lanes above the lowest
+   * zero lane may be set too, so only the lowest counts. */
+#ifdef CORVANE_UNICODE
+  const uint64_t ones = 0x0000000100000001ull, tops = 0x8000000080000000ull;
+#else
+  const uint64_t ones = 0x0101010101010101ull, tops = 0x8080808080808080ull;
+#endif
+  enum { kLanes = 8 / (int)sizeof(qchar) };
+  for (; limit - n >= kLanes; n += kLanes) {
+    uint64_t v;
+    memcpy(&v, s + n, sizeof v);
+    uint64_t zeros = (v - ones) & ~v & tops;
+    if (zeros != 0) return n + (int32_t)(__builtin_ctzll(zeros) / (8 * sizeof(qchar)));
+  }
+#endif
   while (n < limit && s[n] != 0) ++n;
   return n;
 }
