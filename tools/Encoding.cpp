@@ -336,6 +336,11 @@ std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) 
       n += plain;
       i += plain;
       if (plain == 16 || text.size() - i < 4) continue;
+    } else if (const std::size_t left = text.size() - i;
+               left >= 8 && narrowShortAscii(text.data() + i, left, to + n)) {
+      n += left;
+      i += left;
+      break;
     }
     if (encodeFour(text.data() + i, to, n))
       i += 4;

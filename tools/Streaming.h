@@ -36,7 +36,7 @@ struct StreamOptions {
   std::string input, output;
   std::size_t jobs = 1;
   std::size_t batchRows = 50'000;    // rows (records, or rows of a text) per batch at most
-  std::size_t batchBytes = 1 << 18;  // bytes of CSV, or characters of text, per batch about
+  std::size_t batchBytes = 1 << 18;  // bytes of CSV or of text per batch, about
   ProgressMode progress = ProgressMode::Auto;
   std::string encoding;  // of the input and output files; empty for UTF-8
 };

@@ -60,6 +60,25 @@ inline unsigned narrowAscii(const char32_t* from, char* to) {
   return leading(stop);
 }
 
+// The last 8 to 15 characters of a text, at `from`, narrowed to bytes at
+// `to` when all of them are ASCII: two groups of eight that may overlap, so
+// that nothing past the last character is read and no byte past its own is
+// written.  Short cells go this way.
+inline bool narrowShortAscii(const char32_t* from, std::size_t left, char* to) {
+  const auto* front = reinterpret_cast<const __m128i*>(from);
+  const auto* back = reinterpret_cast<const __m128i*>(from + left - 8);
+  const __m128i a = _mm_loadu_si128(front), b = _mm_loadu_si128(front + 1), c = _mm_loadu_si128(back),
+                d = _mm_loadu_si128(back + 1);
+  const __m128i limit = _mm_set1_epi32(0x7F), zero = _mm_setzero_si128();
+  auto over = [&](__m128i v) { return _mm_or_si128(_mm_cmpgt_epi32(v, limit), _mm_cmplt_epi32(v, zero)); };
+  if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(over(a), over(b)), _mm_or_si128(over(c), over(d)))) != 0)
+    return false;
+  const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(to), packed);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(to + left - 8), _mm_srli_si128(packed, 8));
+  return true;
+}
+
 // Four characters as UTF-8, a word each with the first byte lowest, when
 // all are below U+10000 and none is a surrogate; else false.  `two` and
 // `three` mark the characters of two bytes or more and of three.

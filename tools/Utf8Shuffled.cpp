@@ -178,6 +178,10 @@ std::size_t encodeShuffled(const char32_t* const from, const std::size_t count, 
       return i + k;
     }
   }
+  if (const std::size_t left = count - i; left >= 8 && narrowShortAscii(from + i, left, to + n)) {
+    written = n + left;
+    return count;
+  }
   for (; count - i >= 4; i += 4)
     if (!packFour(load(from + i), to, n)) break;
   if (const std::size_t left = count - i; left != 0 && left < 4) {
