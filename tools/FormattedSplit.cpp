@@ -39,6 +39,12 @@ std::u32string columnString(const std::u32string& text,
   return k < list->size() ? (*list)[k] : std::u32string();
 }
 
+// Whether `part` stands in `text` at `at`, which leaves room for it: equal
+// characters are equal bytes.
+bool sameAt(std::u32string_view text, std::size_t at, std::u32string_view part) {
+  return part.empty() || std::memcmp(text.data() + at, part.data(), part.size() * sizeof(char32_t)) == 0;
+}
+
 // The text of a batch followed by what comes after it in the input.
 class Joined {
  public:
@@ -49,7 +55,7 @@ class Joined {
   bool holds(std::size_t at, std::u32string_view pattern, bool beyond) const {
     const std::size_t end = beyond ? size() : text_.size();
     if (at > end || end - at < pattern.size()) return false;
-    if (at + pattern.size() <= text_.size()) return text_.compare(at, pattern.size(), pattern) == 0;
+    if (at + pattern.size() <= text_.size()) return sameAt(text_, at, pattern);
     for (std::size_t i = 0; i < pattern.size(); ++i)
       if (charAt(at + i) != pattern[i]) return false;
     return true;
@@ -205,8 +211,9 @@ template class BasicRowSeparatorScan<char32_t>;
 template std::size_t countRowSeparators(BasicRowSeparatorScan<char>, std::string_view);
 
 std::optional<std::string> checkCut(const FormatShape& shape, std::u32string_view text,
-                                    std::u32string_view lookahead, std::size_t rows, std::size_t expectedRows,
-                                    const CellAt& cell) {
+                                    std::u32string_view lookahead, const corvane::host::CellList& cells,
+                                    std::size_t expectedRows) {
+  const std::size_t rows = cells.rowCount();
   const Joined joined(text, lookahead);
   if (rows != expectedRows)
     return "the command counted " + std::to_string(rows) + " rows where " + std::to_string(expectedRows) +
@@ -226,9 +233,9 @@ std::optional<std::string> checkCut(const FormatShape& shape, std::u32string_vie
           return problem("a column prefix runs on past the row separator");
         if (here) pos += prefix.size();
       }
-      const std::u32string_view value = cell(r, i);
+      const std::u32string_view value = cells.cell(r, i);
       const std::size_t end = pos + value.size();
-      if (end > text.size() || text.compare(pos, value.size(), value) != 0)
+      if (end > text.size() || !sameAt(text, pos, value))
         return problem("the cells read do not stand in the text");
       const bool last = i + 1 == shape.columns;
       const std::u32string& separator = last ? shape.rowSep : shape.cellEnds[i];

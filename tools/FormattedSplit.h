@@ -20,11 +20,12 @@
 #define CORVANE_TOOLS_FORMATTED_SPLIT_H
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "CellList.h"
 
 namespace corvane::cli {
 
@@ -85,17 +86,15 @@ std::size_t countRowSeparators(const FormatShape& shape, std::u32string_view tex
 template <class Char>
 std::size_t countRowSeparators(BasicRowSeparatorScan<Char> scan, std::basic_string_view<Char> text);
 
-// The cell the command stored in row `row`, column `column` (both from 0).
-using CellAt = std::function<std::u32string_view(std::size_t row, std::size_t column)>;
-
 // Checks a batch that ends just after the rowDelim of a counted row
 // separator, followed in the input by `lookahead` (at least shape.lookahead
-// characters), against the `rows` rows the command read
-// from it.  Nothing when the whole text reads the same rows there and goes
-// on behind the cut; otherwise why not, for a message.
+// characters), against the rows the command read from it into `cells`,
+// where `expectedRows` row separators stand.  Nothing when the whole text
+// reads the same rows there and goes on behind the cut; otherwise why not,
+// for a message.
 std::optional<std::string> checkCut(const FormatShape& shape, std::u32string_view text,
-                                    std::u32string_view lookahead, std::size_t rows, std::size_t expectedRows,
-                                    const CellAt& cell);
+                                    std::u32string_view lookahead, const corvane::host::CellList& cells,
+                                    std::size_t expectedRows);
 
 }  // namespace corvane::cli
 
