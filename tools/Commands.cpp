@@ -139,6 +139,19 @@ FilledRows filledRows(const Host& host, const Job& job) {
   out.csv.reserve(static_cast<std::size_t>(list.characters()) + out.rows * (columns + 2));
   std::u32string plain;
   for (std::size_t r = 0; r < list.rowCount(); ++r) {
+    if (!job.escaper) {
+      // Most records need no quotes: written as they are, then checked once.
+      const std::size_t start = out.csv.size();
+      for (std::size_t c = 0; c < columns; ++c) {
+        if (c != 0) out.csv.push_back(job.dialect.delimiter);
+        encodeText(list.cell(r, c), job.mode, out.csv);
+      }
+      if (isPlainRecord(std::string_view(out.csv).substr(start), columns, job.dialect)) {
+        appendCsvLineEnd(out.csv, job.dialect);
+        continue;
+      }
+      out.csv.resize(start);
+    }
     for (std::size_t c = 0; c < columns; ++c) {
       std::u32string_view cell = list.cell(r, c);
       if (job.escaper) {
@@ -265,9 +278,7 @@ FilledRows runFormattedToList(Host& host, const Job& job, std::u32string_view te
   checkCellsStored(host);
   FilledRows rows;
   if (cut != nullptr) {
-    const corvane::host::CellList& list = host.cells(kParam2);
-    rows.uncut = checkCut(*cut->shape, text, cut->lookahead, list.rowCount(), cut->expectedRows,
-                          [&list](std::size_t r, std::size_t c) { return list.cell(r, c); });
+    rows.uncut = checkCut(*cut->shape, text, cut->lookahead, host.cells(kParam2), cut->expectedRows);
   }
   if (!rows.uncut) rows = filledRows(host, job);
   return rows;

@@ -14,6 +14,10 @@
 #include <memory>
 #include <optional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvane::cli {
 
 namespace {
@@ -422,6 +426,32 @@ void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool 
   std::string quotedCell(csv_write(nullptr, 0, plain.data(), plain.size()), '\0');
   csv_write(quotedCell.data(), quotedCell.size(), plain.data(), plain.size());
   out += quotedCell;
+}
+
+bool isPlainRecord(std::string_view record, std::size_t cells, const CsvDialect& dialect) {
+  if (cells == 0) return record.empty();
+  if (!dialect.tsv && cells == 1 && record.empty()) return false;  // one empty cell is quoted
+  const char delimiter = dialect.delimiter;
+  const char marker = dialect.tsv ? '\\' : '"';  // what escapes, or quotes, a cell
+  std::size_t delimiters = 0, i = 0;
+#if defined(__SSE2__)
+  const __m128i d = _mm_set1_epi8(delimiter), m = _mm_set1_epi8(marker), lf = _mm_set1_epi8('\n'),
+                cr = _mm_set1_epi8('\r');
+  for (; record.size() - i >= 16; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record.data() + i));
+    const __m128i other =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, m), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, cr));
+    if (_mm_movemask_epi8(other) != 0) return false;
+    delimiters += static_cast<std::size_t>(
+        __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, d)))));
+  }
+#endif
+  for (; i < record.size(); ++i) {
+    const char c = record[i];
+    if (c == marker || c == '\n' || c == '\r') return false;
+    delimiters += c == delimiter ? 1 : 0;
+  }
+  return delimiters == cells - 1;
 }
 
 void appendCsvLineEnd(std::string& out, const CsvDialect& dialect) {

@@ -107,6 +107,11 @@ Table readCsvRecordsInto(std::string_view bytes, const CsvDialect& dialect, Text
 void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool alone,
                    const CsvDialect& dialect, TextMode mode);
 void appendCsvLineEnd(std::string& out, const CsvDialect& dialect);
+// Whether `record`, written from `cells` cells with the delimiter between
+// them and no quotes or escapes, reads back as those cells: it holds
+// cells - 1 delimiters and nothing else that needs quotes or escapes.  A
+// record is written that way first, and a cell at a time only when not.
+bool isPlainRecord(std::string_view record, std::size_t cells, const CsvDialect& dialect);
 
 // The table as CSV: every record ends with the dialect's line end; a cell is
 // quoted only when it holds the delimiter, a quote or a line break (and an
