@@ -103,7 +103,7 @@ void addCommonOptions(CLI::App& sub, Options& o, bool files = true) {
       ->type_name("N")
       ->capture_default_str();
   sub.add_option("--batch-bytes", o.batchBytes,
-                 "About this many bytes of CSV (characters of text) go to the plug-in in one call")
+                 "About this many bytes of CSV or of text go to the plug-in in one call")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30))
       ->type_name("N")
       ->capture_default_str();
