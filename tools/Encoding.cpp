@@ -211,25 +211,9 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
     // Sixteen bytes at a time: plain ASCII widened at once, else the
     // characters of up to three bytes decoded together; the last few bytes
     // through a copy padded with zeros.
-    const auto left = static_cast<std::size_t>(end - p);
-    unsigned size = 16;
     __m128i v;
-    if (left >= 16) {
-      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      if (plainAscii(v)) {
-        storeWidened(v, to + n);
-        n += 16;
-        p += 16;
-        continue;
-      }
-    } else {
-      if (left >= 8 && widenShortAscii(p, left, to + n)) {
-        n += left;
-        break;
-      }
-      v = loadLast(p, left);
-      size = static_cast<unsigned>(left);
-    }
+    unsigned size = 0;
+    if (takePlainBlock(p, end, to, n, v, size)) continue;
     if (const unsigned used = decodeBlock(v, size, latin1, to, n, room); used != 0) {
       p += used;
       continue;

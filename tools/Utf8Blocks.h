@@ -160,6 +160,32 @@ inline bool widenShortAscii(const char* p, std::size_t left, char32_t* to) {
   return true;
 }
 
+// Reads the block at `p`: sixteen bytes, or the last few padded with zeros
+// (`size` of them real), into `v`.  When they are plain ASCII (sixteen, or
+// the last 8 to 15) they are widened to to[n] on at once, p and n move on,
+// and the answer is true; else the block waits in `v` for the slower steps.
+inline bool takePlainBlock(const char*& p, const char* end, char32_t* to, std::size_t& n, __m128i& v,
+                           unsigned& size) {
+  const auto left = static_cast<std::size_t>(end - p);
+  if (left >= 16) {
+    v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    size = 16;
+    if (!plainAscii(v)) return false;
+    storeWidened(v, to + n);
+    n += 16;
+    p += 16;
+    return true;
+  }
+  if (left >= 8 && widenShortAscii(p, left, to + n)) {
+    n += left;
+    p = end;
+    return true;
+  }
+  v = loadLast(p, left);
+  size = static_cast<unsigned>(left);
+  return false;
+}
+
 // Where the characters of one to three bytes start in `v`, whose first
 // `size` bytes are text starting on a character (the rest zero), among
 // those that end inside them; gives how many bytes those take, or 0 when

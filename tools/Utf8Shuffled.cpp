@@ -98,26 +98,9 @@ const char* decodeShuffled(const char* p, const char* const end, bool latin1, ch
                            std::size_t& written, const std::size_t room) {
   std::size_t n = written;
   while (p != end) {
-    const auto left = static_cast<std::size_t>(end - p);
-    unsigned size = 16;
     __m128i v;
-    if (left >= 16) {
-      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      if (plainAscii(v)) {
-        storeWidened(v, to + n);
-        n += 16;
-        p += 16;
-        continue;
-      }
-    } else {
-      if (left >= 8 && widenShortAscii(p, left, to + n)) {
-        n += left;
-        p = end;
-        break;
-      }
-      v = loadLast(p, left);
-      size = static_cast<unsigned>(left);
-    }
+    unsigned size = 0;
+    if (takePlainBlock(p, end, to, n, v, size)) continue;
     unsigned starts = 0;
     const unsigned used = blockStarts(v, size, latin1, starts);
     if (used == 0) break;
