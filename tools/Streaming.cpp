@@ -409,26 +409,26 @@ TextPlace placeAfter(TextPlace place, std::string_view bytes, TextMode mode) {
                                 std::to_string(at.column + 1) + ": " + problem.what);
 }
 
-// The characters of a batch's text, decoded into a buffer its worker keeps;
-// anything the plug-in cannot be given throws Failure (input) naming its
+// The characters of a batch's text, in room of their own that is not
+// filled with zeros first.  (Not kept from batch to batch in a thread_local:
+// registering its destructor can fail for want of memory, and that failure
+// aborts the process.)
+struct BatchText {
+  std::unique_ptr<char32_t[]> room;
+  std::u32string_view text;
+};
+
+// Anything the plug-in cannot be given throws Failure (input) naming its
 // line and character.
-std::u32string_view decodeBatch(const Batch& batch, TextMode mode, const std::string& name) {
-  // Room for a character a byte, not filled with zeros first; not kept at
-  // the size of a batch much larger than the rest.
-  thread_local std::unique_ptr<char32_t[]> room;
-  thread_local std::size_t capacity = 0;
-  const std::size_t need = batch.bytes.size();
-  if (need + kDecodeSpare > capacity || capacity > 2 * need + (std::size_t{1} << 20)) {
-    room.reset();
-    capacity = 0;
-    const std::size_t size = need + std::max(need / 8, kDecodeSpare);
-    room.reset(new char32_t[size]);
-    capacity = size;
-  }
+BatchText decodeBatch(const Batch& batch, TextMode mode, const std::string& name) {
+  BatchText decoded;
+  const std::size_t size = batch.bytes.size() + kDecodeSpare;  // a character a byte at most
+  decoded.room.reset(new char32_t[size]);
   std::size_t written = 0;
-  if (auto problem = decodeText(batch.bytes, mode, room.get(), written, capacity))
+  if (auto problem = decodeText(batch.bytes, mode, decoded.room.get(), written, size))
     failDecoding(batch.bytes, batch.place, mode, *problem, name);
-  return {room.get(), written};
+  decoded.text = std::u32string_view(decoded.room.get(), written);
+  return decoded;
 }
 
 // The most bytes a character takes in the input as read.
@@ -649,7 +649,8 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
   };
   const std::string name = in.name();
   Work work = [&job, &name](Host& host, const Batch& batch, BatchResult& result) {
-    FilledRows filled = runStringToList(host, job, decodeBatch(batch, job.mode, name));
+    const BatchText decoded = decodeBatch(batch, job.mode, name);
+    FilledRows filled = runStringToList(host, job, decoded.text);
     result.rows = filled.rows;
     result.out = std::move(filled.csv);
   };
@@ -800,7 +801,8 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
   };
 
   Work work = [&job, &shape, &name](Host& host, const Batch& batch, BatchResult& result) {
-    const std::u32string_view text = decodeBatch(batch, job.mode, name);
+    const BatchText decoded = decodeBatch(batch, job.mode, name);
+    const std::u32string_view text = decoded.text;
     if (batch.rowless) return;
     // What follows the cut is checked by the batch it begins, up to where
     // it holds anything that is no text.
