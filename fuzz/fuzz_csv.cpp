@@ -43,9 +43,34 @@ Outcome readWhole(std::string_view bytes, const CsvDialect& dialect, TextMode mo
   return out;
 }
 
+// The cells as the program's list takes them, each written where the sink
+// says; a row is made as wide as the columns, as the list makes it.
+class RowSink final : public CellSink {
+ public:
+  RowSink(std::vector<Row>& rows, std::size_t columns) : rows_(rows), columns_(columns) {}
+  char32_t* room(std::size_t most) override {
+    room_.assign(most, U'\0');
+    return room_.data();
+  }
+  void cell(std::size_t length) override { row_.emplace_back(room_.data(), length); }
+  void endRow() override {
+    row_.resize(columns_);
+    rows_.push_back(std::move(row_));
+    row_.clear();
+  }
+
+ private:
+  std::vector<Row>& rows_;
+  std::size_t columns_;
+  std::u32string room_;
+  Row row_;
+};
+
 // As the program streams a list: the header row (blank lines before it are
-// no header), then pieces of at most `most` records.
-Outcome readInPieces(std::string_view bytes, const CsvDialect& dialect, TextMode mode, std::size_t most) {
+// no header), then pieces of at most `most` records, read into a table or,
+// `sunk`, as the program reads them into its list.
+Outcome readInPieces(std::string_view bytes, const CsvDialect& dialect, TextMode mode, std::size_t most,
+                     bool sunk) {
   Outcome out;
   try {
     std::vector<std::u32string> columns = dialect.columns;
@@ -81,7 +106,13 @@ Outcome readInPieces(std::string_view bytes, const CsvDialect& dialect, TextMode
       const std::size_t size = ends.size() == most ? ends.back() : bytes.size() - at;
       if (ends.size() != most) quoted = false;
       const std::string_view piece = bytes.substr(at, size);
-      Table table = readCsvRecords(piece, dialect, mode, kSource, line, columns);
+      Table table;
+      if (sunk) {
+        RowSink sink(all.rows, columns.size());
+        table = readCsvRecordsInto(piece, dialect, mode, kSource, line, columns, sink);
+      } else {
+        table = readCsvRecords(piece, dialect, mode, kSource, line, columns);
+      }
       for (auto& row : table.rows) all.rows.push_back(std::move(row));
       all.paddedRows += table.paddedRows;
       all.truncatedRows += table.truncatedRows;
@@ -145,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         cvfuzz::toolCheckFailed("every row has the header's width", describe(whole));
   }
 
-  const Outcome pieces = readInPieces(bytes, dialect, mode, most);
+  const Outcome pieces = readInPieces(bytes, dialect, mode, most, false);
   // A file whose header is bad and that has a bad record further on may be
   // refused for either: the stream reads the header alone first.  Records
   // that begin on the header's line (behind a lone carriage return) are
@@ -156,6 +187,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    : whole.failure != pieces.failure && !pieces.inHeader && !pieces.midLine))
     cvfuzz::toolCheckFailed("read in pieces as read whole",
                             "whole: " + describe(whole) + "\npieces: " + describe(pieces));
+
+  // Straight into the list, the quick ways for plain cells included.
+  const Outcome sunk = readInPieces(bytes, dialect, mode, most, true);
+  if (pieces.table.has_value() != sunk.table.has_value() ||
+      (pieces.table ? !sameRows(*pieces.table, *sunk.table) : pieces.failure != sunk.failure))
+    cvfuzz::toolCheckFailed("read into the list as read into a table",
+                            "table: " + describe(pieces) + "\nlist: " + describe(sunk));
 
   if (!whole.table) return 0;
   const std::string written = writeCsv(whole.table->columns, whole.table->rows, dialect, mode);
