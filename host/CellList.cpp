@@ -23,7 +23,7 @@ CellList& CellList::operator=(const CellList& other) {
 
 void CellList::reallocate(std::size_t capacity, bool dropDead, const CellList* from) {
   if (from == nullptr) from = this;
-  std::unique_ptr<char32_t[]> fresh(capacity != 0 ? new char32_t[capacity] : nullptr);
+  std::unique_ptr<char32_t[]> fresh(capacity != 0 ? new char32_t[capacity + kReadSlack] : nullptr);
   std::size_t used = 0;
   if (dropDead) {
     for (Span& s : spans_) {

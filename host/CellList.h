@@ -36,6 +36,10 @@ class CellList {
   // Goes up with every change of a row or a cell.
   std::uint64_t changes() const noexcept { return changes_; }
 
+  // Characters past the end of any cell's text that may be read (not
+  // used): a reader may take a cell in whole blocks of sixteen bytes.
+  static constexpr std::size_t kReadSlack = 16;
+
   // Rows and columns count from 0; both must be in range.
   std::u32string_view cell(std::size_t row, std::size_t column) const noexcept {
     const Span& s = spans_[row * columns_.size() + column];

@@ -560,8 +560,18 @@ std::int32_t Host::getLstVal(std::int16_t list, std::int16_t column, std::int16_
     // What the commands read, the short way: at most `maximum` characters,
     // then the terminator.
     const std::size_t n = std::min<std::size_t>(value.text.size(), maximum > 0 ? maximum : 0);
-    writeUnits(destination, width_, value.text.data(), n);
-    writeUnit(destination, width_, n, 0);
+#ifdef __SSE2__
+    // The list's arena may be read past a cell's end.
+    const bool inBlocks = value.text.data() != nullptr &&
+                          writeTerminatedBlocks(destination, width_, value.text.data(), n,
+                                                static_cast<std::size_t>(std::max(maximum, 0)) + 1);
+#else
+    const bool inBlocks = false;
+#endif
+    if (!inBlocks) {
+      writeUnits(destination, width_, value.text.data(), n);
+      writeUnit(destination, width_, n, 0);
+    }
   } else if (ok) {
     ok = deliverText(value.text, kind, maximum, destination);
   }

@@ -322,6 +322,25 @@ TEST_P(Callback, StringReadsStopAtTheMaximum) {
   cb(kCvOpGetLstVal, 211, host.reference(U"c"), kCvKindString, b.data(), pair);
   EXPECT_EQ(touched(b), 32001u);
   EXPECT_EQ(readUnit(b.data(), GetParam(), 32000), 0u);
+  // Short cells may go in whole blocks, zeros after the terminator, but
+  // never past the maximum; the last cell of the arena too.
+  std::u32string chars;
+  for (char32_t i = 0; i < 40; ++i) chars.push_back(i % 5 == 2 ? 0x3A9 : U'a' + i);
+  std::vector<std::vector<std::u32string>> rows;
+  for (std::size_t n = 0; n <= chars.size(); ++n) rows.push_back({chars.substr(0, n)});
+  host.setList(211, {U"c"}, rows);
+  for (std::size_t n = 0; n <= chars.size(); ++n) {
+    for (std::int32_t maximum : {0, 1, 15, 16, 17, 255}) {
+      SCOPED_TRACE(testing::Message() << n << " characters, maximum " << maximum);
+      auto cell = buffer(300);
+      const std::int32_t at[2] = {static_cast<std::int32_t>(n) + 1, maximum};
+      cb(kCvOpGetLstVal, 211, host.reference(U"c"), kCvKindString, cell.data(), at);
+      std::u32string expected = chars.substr(0, std::min<std::size_t>(n, static_cast<std::size_t>(maximum)));
+      for (char32_t& c : expected) c = narrowUnit(c, GetParam());
+      ASSERT_EQ(readTerminated(cell.data(), GetParam()), expected);
+      ASSERT_LE(touched(cell), static_cast<std::size_t>(maximum) + 1);
+    }
+  }
 }
 
 TEST_P(Callback, ShortStringsHoldAtMostFifteenCharacters) {
