@@ -103,17 +103,22 @@ def generate(path, kind, size, rng):
 REPEAT = 1  # runs of each command; the fastest counts (--repeat)
 
 
-def timed(command, stdout=None):
+def timed(command, stdout=None, output=None):
     """Wall and CPU seconds and peak resident memory (KiB) of one command: of its
     fastest run by the wall clock, with the highest peak of all runs.  The clocks
     are read here, to the microsecond: /usr/bin/time gives hundredths, which is 5
     per cent of a run of 0.2 s.  Files that earlier runs wrote are flushed first,
-    so that the kernel's writing them back does not take a core from this run."""
+    so that the kernel's writing them back does not take a core from this run, and
+    the file `output` that the command writes is removed: dropping a previous
+    output of 100 MB from the page cache takes 60 ms, which a tool that writes to
+    standard output would not pay (the shell empties that file)."""
     best, peak = None, 0
     for _ in range(REPEAT):
         if stdout is not None:
             stdout.seek(0)
             stdout.truncate()
+        if output is not None and os.path.exists(output):
+            os.remove(output)
         os.sync()
         start = time.perf_counter()
         p = subprocess.Popen(command, stdout=stdout or subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -178,19 +183,19 @@ def main():
                     for label, program in programs:
                         tool = "%s %s --jobs %d" % (label, build, j)
                         r = timed([program, "list-to-formatted"] + extra + FORMAT +
-                                  ["--jobs", str(j), "-i", csv_path, "-o", md_path])
+                                  ["--jobs", str(j), "-i", csv_path, "-o", md_path], output=md_path)
                         record("render", tool, r, csv_bytes)
                         md_bytes = os.path.getsize(md_path)
                         r = timed([program, "formatted-to-list"] + extra + FORMAT +
                                   ["--jobs", str(j), "--line-end", "lf", "--columns-from", csv_path, "-i", md_path,
-                                   "-o", out])
+                                   "-o", out], output=out)
                         record("parse", tool, r, md_bytes)
                         if subprocess.run(["cmp", "-s", csv_path, out]).returncode != 0:
                             print("  !! %s did not give the CSV back byte for byte" % tool)
             md_bytes = os.path.getsize(md_path)
-            r = timed([sys.executable, "-c", PY_RENDER, csv_path, out])
+            r = timed([sys.executable, "-c", PY_RENDER, csv_path, out], output=out)
             record("render", "python csv", r, csv_bytes)
-            r = timed([sys.executable, "-c", PY_PARSE, csv_path, md_path, out])
+            r = timed([sys.executable, "-c", PY_PARSE, csv_path, md_path, out], output=out)
             record("parse", "python csv", r, md_bytes)
             if mlr:
                 r = timed([mlr, "--icsv", "--omd", "cat", csv_path], stdout=open(out, "w"))
