@@ -17,6 +17,10 @@
 #include <system_error>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvane::cli {
 
 using corvane::host::CellList;
@@ -229,15 +233,24 @@ void reportRagged(std::size_t padded, std::size_t truncated, const Job& job) {
                                       std::to_string(result.batch.firstLine) + " on)");
 }
 
-// The line feeds in `bytes`, found a line at a time.
+// The line feeds in `bytes`: sixteen bytes at a time, counted in byte lanes
+// that are added up before one could overflow, since a search call a line
+// would cost more than a short line.
 std::size_t lineFeeds(std::string_view bytes) {
-  std::size_t count = 0;
-  const char* p = bytes.data();
-  const char* const end = p + bytes.size();
-  while (const void* found = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
-    ++count;
-    p = static_cast<const char*>(found) + 1;
+  std::size_t count = 0, i = 0;
+#if defined(__SSE2__)
+  const __m128i lineFeed = _mm_set1_epi8('\n'), zero = _mm_setzero_si128();
+  while (bytes.size() - i >= 16) {
+    __m128i lanes = zero;
+    for (unsigned k = 0; k < 255 && bytes.size() - i >= 16; ++k, i += 16)
+      lanes = _mm_sub_epi8(
+          lanes,
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i)), lineFeed));
+    const __m128i sums = _mm_sad_epu8(lanes, zero);
+    count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
   }
+#endif
+  for (; i < bytes.size(); ++i) count += bytes[i] == '\n' ? 1 : 0;
   return count;
 }
 
