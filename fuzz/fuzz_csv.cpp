@@ -53,6 +53,10 @@ class RowSink final : public CellSink {
     return room_.data();
   }
   void cell(std::size_t length) override { row_.emplace_back(room_.data(), length); }
+  void cellAt(std::size_t offset, std::size_t length) override {
+    row_.emplace_back(room_.data() + offset, length);
+  }
+  void usedRoom(std::size_t) override {}
   void endRow() override {
     row_.resize(columns_);
     rows_.push_back(std::move(row_));

@@ -82,6 +82,15 @@ class CellList {
     used_ += length;
     live_ += length;
   }
+  // Or several cells from one stretch written in the room: each by its
+  // offset in the room and its length, in order, without overlapping; then
+  // the characters of the room in use, the cells' and what lies between
+  // them (dead text from then on).
+  void addCellAt(std::size_t offset, std::size_t length) {
+    spans_.push_back(Span{used_ + offset, length});
+    live_ += length;
+  }
+  void useRoom(std::size_t characters) { used_ += characters; }
   // Cells added to the row not yet ended.
   std::size_t pendingCells() const noexcept { return spans_.size() - rows_ * columns_.size(); }
   void endRow();

@@ -50,14 +50,18 @@ bool holdsAnyOf(std::string_view bytes, char a, char b, char c, char d) {
 }
 
 #if defined(__SSE2__)
-// The bytes equal to `wanted` among the sixteen of `text` from `at` on (or
-// the fewer left), as bits; nothing past the text is read.
-inline __attribute__((always_inline)) unsigned byteMarks(std::string_view text, std::size_t at, char wanted) {
+// The sixteen bytes of `text` from `at` on, or the fewer left with zeros
+// after them (nothing past the text is read); `real` marks the text's.
+inline __m128i textBlock(std::string_view text, std::size_t at, unsigned& real) {
   const std::size_t left = text.size() - at;
-  const __m128i block = left >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at))
-                                   : loadLast(text.data() + at, left);
-  const auto marks = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(wanted))));
-  return left >= 16 ? marks : marks & ((1u << left) - 1);
+  real = left >= 16 ? 0xFFFFu : (1u << left) - 1;
+  return left >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at))
+                    : loadLast(text.data() + at, left);
+}
+
+// The bytes of a block equal to `wanted`, as bits.
+inline unsigned byteMarks(__m128i block, char wanted) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(wanted))));
 }
 #endif
 
@@ -189,21 +193,37 @@ class Reader {
     if (record.empty()) return false;
 #if defined(__SSE2__)
     // Sixteen bytes at a time, twice: first that no quote or carriage
-    // return is there, then the cells between the delimiters.  A search
-    // call for each short cell would cost more than the cell.
+    // return is there, then the cells
+    // between the delimiters.  A search call for each short cell would cost
+    // more than the cell.
     const std::size_t size = record.size();
-    for (std::size_t b = 0; b < size; b += 16)
-      if ((byteMarks(record, b, '"') | byteMarks(record, b, '\r')) != 0) return false;
-    std::size_t at = 0;
+    // Whether each byte is a character as it stands: no zero byte, and in
+    // the modes that decode, plain ASCII.
+    const bool bytesMode = mode_ == TextMode::Bytes;
+    bool asItStands = true;
     for (std::size_t b = 0; b < size; b += 16) {
-      for (unsigned marks = byteMarks(record, b, delimiter_); marks != 0; marks &= marks - 1) {
-        const std::size_t stop = b + static_cast<std::size_t>(__builtin_ctz(marks));
-        field(record.substr(at, stop - at));
-        if (error_) throw Failure(kExitInput, *error_);
-        at = stop + 1;
-      }
+      unsigned real = 0;
+      const __m128i block = textBlock(record, b, real);
+      if (((byteMarks(block, '"') | byteMarks(block, '\r')) & real) != 0) return false;
+      const unsigned high = bytesMode ? 0u : static_cast<unsigned>(_mm_movemask_epi8(block));
+      asItStands = asItStands && ((high | byteMarks(block, '\0')) & real) == 0;
     }
-    field(record.substr(at));
+    if (asItStands && sink_ != nullptr && haveHeader_) {
+      sinkWholeRecord(record);
+    } else {
+      std::size_t at = 0;
+      for (std::size_t b = 0; b < size; b += 16) {
+        unsigned real = 0;
+        const __m128i block = textBlock(record, b, real);
+        for (unsigned marks = byteMarks(block, delimiter_) & real; marks != 0; marks &= marks - 1) {
+          const std::size_t stop = b + static_cast<std::size_t>(__builtin_ctz(marks));
+          field(record.substr(at, stop - at));
+          if (error_) throw Failure(kExitInput, *error_);
+          at = stop + 1;
+        }
+      }
+      field(record.substr(at));
+    }
 #else
     if (std::memchr(record.data(), '"', record.size()) != nullptr ||
         std::memchr(record.data(), '\r', record.size()) != nullptr)
@@ -224,6 +244,32 @@ class Reader {
     if (error_) throw Failure(kExitInput, *error_);
     return true;
   }
+
+#if defined(__SSE2__)
+  // A record whose bytes are its characters (plain ASCII, or any bytes but
+  // zero in the byte mode): widened whole into the sink's room, its cells
+  // taken from there by place.
+  void sinkWholeRecord(std::string_view record) {
+    const std::size_t size = record.size();
+    char32_t* const room = sink_->room(size + 16);  // the last block is widened whole
+    std::size_t at = 0;
+    for (std::size_t b = 0; b < size; b += 16) {
+      unsigned real = 0;
+      const __m128i block = textBlock(record, b, real);
+      storeWidened(block, room + b);
+      for (unsigned marks = byteMarks(block, delimiter_) & real; marks != 0; marks &= marks - 1) {
+        const std::size_t stop = b + static_cast<std::size_t>(__builtin_ctz(marks));
+        sink_->cellAt(at, stop - at);
+        ++cells_;
+        at = stop + 1;
+      }
+    }
+    sink_->cellAt(at, size - at);
+    ++cells_;
+    sink_->usedRoom(size);
+    fieldAfterRow_ = true;
+  }
+#endif
 
   // TSV: one record a line, so a line is read whole and its cells unescaped.
   Table readTsv(std::string_view bytes) {

@@ -93,6 +93,11 @@ class CellSink {
   virtual ~CellSink() = default;
   virtual char32_t* room(std::size_t most) = 0;
   virtual void cell(std::size_t length) = 0;
+  // Several cells from one stretch written in the room (a record of plain
+  // ASCII, widened whole): each by its offset there and its length, in
+  // order; then the characters of the room used, cells and delimiters.
+  virtual void cellAt(std::size_t offset, std::size_t length) = 0;
+  virtual void usedRoom(std::size_t characters) = 0;
   virtual void endRow() = 0;
 };
 

@@ -277,6 +277,8 @@ class ListSink final : public CellSink {
   explicit ListSink(CellList& list) : list_(list) {}
   char32_t* room(std::size_t most) override { return list_.cellRoom(most); }
   void cell(std::size_t length) override { list_.addCell(length); }
+  void cellAt(std::size_t offset, std::size_t length) override { list_.addCellAt(offset, length); }
+  void usedRoom(std::size_t characters) override { list_.useRoom(characters); }
   void endRow() override { list_.endRow(); }
 
  private:
