@@ -193,12 +193,11 @@ class Reader {
     if (record.empty()) return false;
 #if defined(__SSE2__)
     // Sixteen bytes at a time, twice: first that no quote or carriage
-    // return is there, then the cells
-    // between the delimiters.  A search call for each short cell would cost
-    // more than the cell.
+    // return is there, and whether each byte is a character as it stands
+    // (no zero byte, and in the modes that decode, plain ASCII); then the
+    // cells between the delimiters.  A search call for each short cell
+    // would cost more than the cell.
     const std::size_t size = record.size();
-    // Whether each byte is a character as it stands: no zero byte, and in
-    // the modes that decode, plain ASCII.
     const bool bytesMode = mode_ == TextMode::Bytes;
     bool asItStands = true;
     for (std::size_t b = 0; b < size; b += 16) {
@@ -454,15 +453,11 @@ std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect
   std::vector<std::size_t> ends;
   if (most == 0) return ends;
   bool quoted = inQuotes;
-  const __m128i lineFeed = _mm_set1_epi8('\n'), quote = _mm_set1_epi8('"');
   for (std::size_t at = 0; at < bytes.size(); at += 16) {
-    const std::size_t left = bytes.size() - at;
-    const __m128i block = left >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + at))
-                                     : loadLast(bytes.data() + at, left);
-    const unsigned real = left >= 16 ? 0xFFFFu : (1u << left) - 1;
-    const unsigned feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lineFeed))) & real;
-    const unsigned quotes =
-        dialect.tsv ? 0u : static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote))) & real;
+    unsigned real = 0;
+    const __m128i block = textBlock(bytes, at, real);
+    const unsigned feeds = byteMarks(block, '\n') & real;
+    const unsigned quotes = dialect.tsv ? 0u : byteMarks(block, '"') & real;
     if (quoted && quotes == 0) continue;  // all of it inside a quoted cell
     for (unsigned marks = feeds | quotes; marks != 0; marks &= marks - 1) {
       const unsigned bit = static_cast<unsigned>(__builtin_ctz(marks));
