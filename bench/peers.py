@@ -106,12 +106,15 @@ REPEAT = 1  # runs of each command; the fastest counts (--repeat)
 def timed(command, stdout=None, output=None):
     """Wall and CPU seconds and peak resident memory (KiB) of one command: of its
     fastest run by the wall clock, with the highest peak of all runs.  The clocks
-    are read here, to the microsecond: /usr/bin/time gives hundredths, which is 5
-    per cent of a run of 0.2 s.  Files that earlier runs wrote are flushed first,
-    so that the kernel's writing them back does not take a core from this run, and
-    the file `output` that the command writes is removed: dropping a previous
-    output of 100 MB from the page cache takes 60 ms, which a tool that writes to
-    standard output would not pay (the shell empties that file)."""
+    are read here, to the microsecond (/usr/bin/time gives hundredths, which is 5
+    per cent of a run of 0.2 s); the peak comes from /usr/bin/time, whose child
+    starts from its own small image (a child forked from this script would count
+    the script's memory, which it held until its exec, as its own peak).  Files
+    that earlier runs wrote are flushed first, so that the kernel's writing them
+    back does not take a core from this run, and the file `output` that the
+    command writes is removed: dropping a previous output of 100 MB from the page
+    cache takes 60 ms, which a tool that writes to standard output would not pay
+    (the shell empties that file)."""
     best, peak = None, 0
     for _ in range(REPEAT):
         if stdout is not None:
@@ -121,18 +124,18 @@ def timed(command, stdout=None, output=None):
             os.remove(output)
         os.sync()
         start = time.perf_counter()
-        p = subprocess.Popen(command, stdout=stdout or subprocess.DEVNULL, stderr=subprocess.PIPE)
-        stderr = p.stderr.read()
-        _, status, usage = os.wait4(p.pid, 0)
+        p = subprocess.Popen(["/usr/bin/time", "-f", "%M"] + command, stdout=stdout or subprocess.DEVNULL,
+                             stderr=subprocess.PIPE)
+        stderr = p.stderr.read().decode("utf-8", "replace")
+        _, status, usage = os.wait4(p.pid, 0)  # CPU time of /usr/bin/time and of the command it waited for
         wall = time.perf_counter() - start
         p.returncode = os.waitstatus_to_exitcode(status)
         p.stderr.close()
         if p.returncode != 0:
-            raise RuntimeError("%s failed (%d): %s" % (" ".join(command), p.returncode,
-                                                       stderr.decode("utf-8", "replace").strip()[-400:]))
+            raise RuntimeError("%s failed (%d): %s" % (" ".join(command), p.returncode, stderr.strip()[-400:]))
         if best is None or wall < best[0]:
             best = (wall, usage.ru_utime + usage.ru_stime)
-        peak = max(peak, usage.ru_maxrss)
+        peak = max(peak, int(stderr.strip().splitlines()[-1]))
     return best[0], best[1], peak
 
 
