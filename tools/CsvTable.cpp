@@ -3,6 +3,7 @@
 #include "CsvTable.h"
 
 #include "Escapes.h"
+#include "Simd.h"
 #include "Tsv.h"
 #include "Utf8Blocks.h"
 
@@ -14,10 +15,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace corvane::cli {
 
@@ -49,7 +46,7 @@ bool holdsAnyOf(std::string_view bytes, char a, char b, char c, char d) {
   return false;
 }
 
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
 // The sixteen bytes of `text` from `at` on, or the fewer left with zeros
 // after them (nothing past the text is read); `real` marks the text's.
 inline __m128i textBlock(std::string_view text, std::size_t at, unsigned& real) {
@@ -191,7 +188,7 @@ class Reader {
     if (!record.empty() && record.back() == '\n') record.remove_suffix(1);
     if (!record.empty() && record.back() == '\r') record.remove_suffix(1);
     if (record.empty()) return false;
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
     // Sixteen bytes at a time, twice: first that no quote or carriage
     // return is there, and whether each byte is a character as it stands
     // (no zero byte, and in the modes that decode, plain ASCII); then the
@@ -244,7 +241,7 @@ class Reader {
     return true;
   }
 
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
   // A record whose bytes are its characters (plain ASCII, or any bytes but
   // zero in the byte mode): widened whole into the sink's room, its cells
   // taken from there by place.
@@ -317,7 +314,7 @@ class Reader {
     const bool sunk = sink_ != nullptr && haveHeader_;
     if (sunk) {
       char32_t* const room = sink_->room(bytes.size() + kDecodeSpare);
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
       // A cell of 8 to 16 plain ASCII bytes, the most common kind, at once.
       if (bytes.size() >= 8 && bytes.size() <= 16 && widenShortAscii(bytes.data(), bytes.size(), room)) {
         sink_->cell(bytes.size());
@@ -444,7 +441,7 @@ Table readCsvRecordsInto(std::string_view bytes, const CsvDialect& dialect, Text
 
 std::vector<std::size_t> findRecordEnds(std::string_view bytes, const CsvDialect& dialect, bool& inQuotes,
                                         std::size_t most) {
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
   // Sixteen bytes at a time: the line feeds and quotes of a block as bits,
   // taken in order.  CSV quotes with '"' and ends records with a line feed,
   // whatever the separator; a quote opens or closes a quoted stretch (a
@@ -552,7 +549,7 @@ bool isPlainRecord(std::string_view record, std::size_t cells, const CsvDialect&
   const char delimiter = dialect.delimiter;
   const char marker = dialect.tsv ? '\\' : '"';  // what escapes, or quotes, a cell
   std::size_t delimiters = 0, i = 0;
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
   const __m128i d = _mm_set1_epi8(delimiter), m = _mm_set1_epi8(marker), lf = _mm_set1_epi8('\n'),
                 cr = _mm_set1_epi8('\r'), zero = _mm_setzero_si128();
   // Delimiters counted in each byte lane, added up before a lane can

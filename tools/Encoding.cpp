@@ -22,7 +22,7 @@ std::string hexByte(unsigned char byte) {
   return buffer;
 }
 
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
 
 // Sixteen raw bytes at `from` widened to sixteen characters at `to` (all
 // are written: the caller has room for them); gives how many lead the
@@ -123,7 +123,7 @@ std::optional<DecodeProblem> decodeCharacter(const char*& p, const char* const b
   return std::nullopt;
 }
 
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
 // The characters of one to three bytes that start in `v`, whose first
 // `size` bytes are text starting on a character (the rest zero), and end
 // inside those: they go to to[n] on, where there is room for `room`.  Gives
@@ -165,7 +165,7 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   };
   if (mode == TextMode::Bytes) {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
     while (bytes.size() - i >= 16) {
       const unsigned plain = widenBytes(bytes.data() + i, to + n);
       n += plain;
@@ -200,7 +200,7 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   const char* const begin = bytes.data();
   const char* const end = begin + bytes.size();
   const char* p = begin;
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
   const bool latin1 = mode == TextMode::Latin1;
   static const bool shuffles = shufflesWork();
   while (p != end) {
@@ -267,7 +267,7 @@ void encodeCharacter(char32_t c, char* const to, std::size_t& n) {
   }
 }
 
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
 // Four characters at `from` as UTF-8 at to[n] on, when all are below
 // U+10000 and none is a surrogate; else false, with nothing written.  Each
 // is written as a word of four bytes and counted by its length, so `to`
@@ -299,14 +299,14 @@ std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) 
   std::size_t n = 0;
   if (mode == TextMode::Bytes) {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
     for (; text.size() - i >= 16; i += 16, n += 16) narrowBytes(text.data() + i, to + n);
 #endif
     for (; i < text.size(); ++i) to[n++] = static_cast<char>(static_cast<unsigned char>(text[i]));
     return n;
   }
   std::size_t i = 0;
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
   static const bool shuffles = shufflesWork();
   while (text.size() - i >= 4) {
     if (shuffles) {

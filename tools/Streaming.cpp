@@ -4,6 +4,7 @@
 #include "Escapes.h"
 #include "Failure.h"
 #include "Files.h"
+#include "Simd.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -16,10 +17,6 @@
 #include <new>
 #include <system_error>
 #include <thread>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace corvane::cli {
 
@@ -238,7 +235,7 @@ void reportRagged(std::size_t padded, std::size_t truncated, const Job& job) {
 // would cost more than a short line.
 std::size_t lineFeeds(std::string_view bytes) {
   std::size_t count = 0, i = 0;
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
   const __m128i lineFeed = _mm_set1_epi8('\n'), zero = _mm_setzero_si128();
   while (bytes.size() - i >= 16) {
     __m128i lanes = zero;

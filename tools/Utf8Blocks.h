@@ -9,9 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "Simd.h"
 
 namespace corvane::cli {
 
@@ -35,7 +33,7 @@ bool shufflesWork();
 
 namespace {
 
-#if defined(__SSE2__)
+#if defined(CORVANE_SIMD)
 // How many of the sixteen lead before the first byte marked in `stop`.
 inline unsigned leading(unsigned stop) {
   return stop == 0 ? 16u : static_cast<unsigned>(__builtin_ctz(stop));

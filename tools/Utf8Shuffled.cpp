@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "Simd.h"
+
 // CORVANE_NO_SHUFFLES builds it without them, for the tests of the rest.
-#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && \
+#if defined(CORVANE_SIMD) && (defined(__x86_64__) || defined(__i386__)) && \
     (defined(__GNUC__) || defined(__clang__)) && !defined(CORVANE_NO_SHUFFLES)
 #define CORVANE_SHUFFLES 1
 #include <emmintrin.h>
