@@ -11,8 +11,10 @@ characters) at each size asked for, then times, on each:
 with corvane (both builds, --jobs 1 and the default), Python's csv module
 with join/split doing the same rendering and parsing, and mlr (Miller:
 --omd to render; it reads no Markdown, so its parse is TSV -> CSV, the
-nearest job it has) where it is installed; a missing peer is reported as
-missing, never installed.  Prints wall and CPU time, MB/s of input, peak
+nearest job it has) where it is installed, as users run it and held to
+one core with taskset (its reader, parser and writer otherwise share the
+cores, where corvane --jobs 1 has one worker); a missing peer is reported
+as missing, never installed.  Prints wall and CPU time, MB/s of input, peak
 resident memory and corvane's ratios to its peers; checks that each
 corvane parse gives the CSV back byte for byte.
 
@@ -100,6 +102,7 @@ def generate(path, kind, size, rng):
             written += len(chunk.encode("utf-8"))
 
 
+taskset = None  # util-linux, to hold a peer to one core
 REPEAT = 1  # runs of each command; the fastest counts (--repeat)
 
 
@@ -156,6 +159,8 @@ def main():
     work = args.work or tempfile.mkdtemp(prefix="corvane-peers-")
     os.makedirs(work, exist_ok=True)
     mlr = shutil.which("mlr")
+    global taskset
+    taskset = shutil.which("taskset")
     jobs = os.cpu_count() or 1
     rng = random.Random(11)
     rows = []  # (table, size, direction, tool, wall, cpu, rss, input bytes)
@@ -201,12 +206,18 @@ def main():
             r = timed([sys.executable, "-c", PY_PARSE, csv_path, md_path, out], output=out)
             record("parse", "python csv", r, md_bytes)
             if mlr:
-                r = timed([mlr, "--icsv", "--omd", "cat", csv_path], stdout=open(out, "w"))
-                record("render", "mlr --omd", r, csv_bytes)
+                # As users run it (its reader, parser and writer share the
+                # cores), and held to one core, as corvane --jobs 1 holds
+                # its work to one worker.
                 tsv = os.path.join(work, "mlr.tsv")
                 subprocess.run([mlr, "--icsv", "--otsv", "cat", csv_path], stdout=open(tsv, "w"), check=True)
-                r = timed([mlr, "--itsv", "--ocsv", "cat", tsv], stdout=open(out, "w"))
-                record("parse", "mlr tsv->csv", r, os.path.getsize(tsv))
+                for suffix, pin in (("", []), (", one core", ["taskset", "-c", "0"] if taskset else None)):
+                    if pin is None:
+                        continue
+                    r = timed(pin + [mlr, "--icsv", "--omd", "cat", csv_path], stdout=open(out, "w"))
+                    record("render", "mlr --omd" + suffix, r, csv_bytes)
+                    r = timed(pin + [mlr, "--itsv", "--ocsv", "cat", tsv], stdout=open(out, "w"))
+                    record("parse", "mlr tsv->csv" + suffix, r, os.path.getsize(tsv))
                 os.remove(tsv)
             else:
                 print("  %-7s %-5s mlr: missing" % (table, size_text))
@@ -252,13 +263,18 @@ def ratios(rows, speed, clock, jobs, args):
                     one = speed(table, size, direction, "corvane %s --jobs 1" % build, clock)
                     many = speed(table, size, direction, "corvane %s --jobs %d" % (build, jobs), clock)
                     py = speed(table, size, direction, "python csv", clock)
-                    peer = speed(table, size, direction, "mlr --omd" if direction == "render" else "mlr tsv->csv",
-                                 clock)
+                    mlr_name = "mlr --omd" if direction == "render" else "mlr tsv->csv"
+                    peer = speed(table, size, direction, mlr_name, clock)
+                    peer_one_core = speed(table, size, direction, mlr_name + ", one core", clock)
                     parts = ["%-7s %-5s %-6s %-7s" % (table, size, direction, build),
                              "jobs1 %6.1f MB/s" % one,
                              "jobs%d/jobs1 %.2fx" % (jobs, many / one)]
                     parts.append("jobs1/python %.2fx" % (one / py) if py else "python missing")
                     parts.append("jobs1/mlr %.2fx" % (one / peer) if peer else "mlr missing")
+                    if peer:
+                        parts.append("jobs%d/mlr %.2fx" % (jobs, many / peer))
+                    if peer_one_core:
+                        parts.append("jobs1/mlr-one-core %.2fx" % (one / peer_one_core))
                     base = speed(table, size, direction, "baseline %s --jobs 1" % build, clock)
                     base_many = speed(table, size, direction, "baseline %s --jobs %d" % (build, jobs), clock)
                     if base and base_many:
