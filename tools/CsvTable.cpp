@@ -56,6 +56,15 @@ inline __m128i textBlock(std::string_view text, std::size_t at, unsigned& real) 
                     : loadLast(text.data() + at, left);
 }
 
+// The bits set in a block's marks.  std::popcount would be a library call
+// on processors the program is built for.
+inline unsigned markCount(unsigned marks) {
+  marks = marks - ((marks >> 1) & 0x5555u);
+  marks = (marks & 0x3333u) + ((marks >> 2) & 0x3333u);
+  marks = (marks + (marks >> 4)) & 0x0F0Fu;
+  return (marks + (marks >> 8)) & 0x1Fu;
+}
+
 // The bytes of a block equal to `wanted`, as bits.
 inline unsigned byteMarks(__m128i block, char wanted) {
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(wanted))));
@@ -206,7 +215,7 @@ class Reader {
     }
     if (asItStands && sink_ != nullptr && haveHeader_) {
       sinkWholeRecord(record);
-    } else {
+    } else if (!(sink_ != nullptr && haveHeader_ && sinkDecodedRecord(record))) {
       std::size_t at = 0;
       for (std::size_t b = 0; b < size; b += 16) {
         unsigned real = 0;
@@ -264,6 +273,43 @@ class Reader {
     ++cells_;
     sink_->usedRoom(size);
     fieldAfterRow_ = true;
+  }
+
+  // A record of UTF-8 with other characters than ASCII: decoded whole into
+  // the sink's room, one long stretch for the decoder instead of one call a
+  // cell, its cells taken from there by place.  A cell starts at its
+  // delimiter's byte less the continuation bytes before it: an ASCII
+  // delimiter is never inside a character.  False, having taken nothing,
+  // when the record does not decode (its cells then go one by one, and the
+  // one at fault is named).
+  bool sinkDecodedRecord(std::string_view record) {
+    if (mode_ == TextMode::Bytes || static_cast<unsigned char>(delimiter_) >= 0x80) return false;
+    const std::size_t size = record.size();
+    char32_t* const room = sink_->room(size + kDecodeSpare);
+    std::size_t decoded = 0;
+    if (decodeText(record, mode_, room, decoded, size + kDecodeSpare)) return false;
+    const __m128i lowestLead = _mm_set1_epi8(static_cast<char>(0xC0));
+    std::size_t at = 0, following = 0;  // where the cell starts; continuation bytes so far
+    for (std::size_t b = 0; b < size; b += 16) {
+      unsigned real = 0;
+      const __m128i block = textBlock(record, b, real);
+      // 0x80 to 0xBF, compared as signed bytes: below 0xC0.
+      const unsigned continuing =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(block, lowestLead))) & real;
+      for (unsigned marks = byteMarks(block, delimiter_) & real; marks != 0; marks &= marks - 1) {
+        const unsigned k = static_cast<unsigned>(__builtin_ctz(marks));
+        const std::size_t stop = b + k - following - markCount(continuing & ((1u << k) - 1));
+        sink_->cellAt(at, stop - at);
+        ++cells_;
+        at = stop + 1;
+      }
+      following += markCount(continuing);
+    }
+    sink_->cellAt(at, decoded - at);
+    ++cells_;
+    sink_->usedRoom(decoded);
+    fieldAfterRow_ = true;
+    return true;
   }
 #endif
 
