@@ -101,6 +101,13 @@ void Host::assignText(std::int16_t field, std::u32string_view text) {
     slot.emplace<TextBuffer>(text);
 }
 
+char32_t* Host::textRoom(std::int16_t field, std::size_t most) {
+  Field& slot = fieldSlot(field);
+  auto* buffer = std::get_if<TextBuffer>(&slot);
+  if (buffer == nullptr) buffer = &slot.emplace<TextBuffer>();
+  return buffer->resize(most, 0);
+}
+
 void Host::setNumber(std::int16_t field, double value) { fieldSlot(field) = value; }
 
 void Host::clearField(std::int16_t field) {

@@ -154,6 +154,10 @@ class Host {
   // it held a text, so that a program which sets a long text call after
   // call does not allocate it each time.
   void assignText(std::int16_t field, std::u32string_view text);
+  // Room for a text of at most `most` characters in the field, in the
+  // memory assignText reuses: a text written there from its start and then
+  // given to assignText is not copied again.
+  char32_t* textRoom(std::int16_t field, std::size_t most);
   // The field's text; a number is formatted, a list or a missing field is "".
   std::u32string text(std::int16_t field) const;
   // The field's text without copying it, valid until the field changes;

@@ -26,7 +26,13 @@ class TextBuffer {
   std::u32string_view view() const noexcept { return {data_.get(), size_}; }
   std::size_t size() const noexcept { return size_; }
 
+  // A text written in place (at the start of what resize() returned) is
+  // kept where it is.
   void assign(std::u32string_view text) {
+    if (text.data() == data_.get() && text.size() <= capacity_) {
+      size_ = text.size();
+      return;
+    }
     char32_t* out = resize(text.size(), 0);
     if (!text.empty()) std::memcpy(out, text.data(), text.size() * sizeof(char32_t));
   }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace corvane::cli {
@@ -138,20 +139,32 @@ FilledRows filledRows(const Host& host, const Job& job) {
   // records seldom have to move as they grow.
   out.csv.reserve(static_cast<std::size_t>(list.characters()) + out.rows * (columns + 2));
   std::u32string plain;
+  // Records that need no quotes are written through a cursor, `used`, into
+  // room made ahead of them: growing the text cell by cell would first fill
+  // with zeros the most each cell could take, four bytes a character.
+  std::string& csv = out.csv;
+  csv.resize(csv.capacity());
+  std::size_t used = 0;
+  const std::string_view lineEnd = csvLineEnd(job.dialect);
   for (std::size_t r = 0; r < list.rowCount(); ++r) {
     if (!job.escaper) {
       // Most records need no quotes: written as they are, then checked once.
-      const std::size_t start = out.csv.size();
+      std::size_t most = columns + lineEnd.size() + kEncodeRoomSpare;
+      for (std::size_t c = 0; c < columns; ++c) most += encodedMost(list.cell(r, c).size(), job.mode);
+      if (csv.size() - used < most) csv.resize(std::max(used + most, csv.size() + csv.size() / 2));
+      const std::size_t start = used;
       for (std::size_t c = 0; c < columns; ++c) {
-        if (c != 0) out.csv.push_back(job.dialect.delimiter);
-        encodeText(list.cell(r, c), job.mode, out.csv);
+        if (c != 0) csv[used++] = job.dialect.delimiter;
+        used += encodeTextAt(list.cell(r, c), job.mode, csv.data() + used);
       }
-      if (isPlainRecord(std::string_view(out.csv).substr(start), columns, job.dialect)) {
-        appendCsvLineEnd(out.csv, job.dialect);
+      if (isPlainRecord(std::string_view(csv).substr(start, used - start), columns, job.dialect)) {
+        std::memcpy(csv.data() + used, lineEnd.data(), lineEnd.size());
+        used += lineEnd.size();
         continue;
       }
-      out.csv.resize(start);
+      used = start;
     }
+    csv.resize(used);
     for (std::size_t c = 0; c < columns; ++c) {
       std::u32string_view cell = list.cell(r, c);
       if (job.escaper) {
@@ -162,10 +175,12 @@ FilledRows filledRows(const Host& host, const Job& job) {
         }
         cell = plain;
       }
-      appendCsvCell(out.csv, cell, c == 0, columns == 1, job.dialect, job.mode);
+      appendCsvCell(csv, cell, c == 0, columns == 1, job.dialect, job.mode);
     }
-    appendCsvLineEnd(out.csv, job.dialect);
+    appendCsvLineEnd(csv, job.dialect);
+    used = csv.size();
   }
+  csv.resize(used);
   return out;
 }
 
@@ -255,6 +270,8 @@ FilledRows runStringToList(Host& host, const Job& job, std::u32string_view text)
   checkCellsStored(host);
   return filledRows(host, job);
 }
+
+char32_t* commandTextRoom(Host& host, std::size_t most) { return host.textRoom(kParam1, most); }
 
 std::u32string_view runListToFormatted(Host& host, const Job& job, const std::vector<std::size_t>& rowLines,
                                        LongCells& longCells) {

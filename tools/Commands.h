@@ -100,6 +100,11 @@ std::u32string_view runListToString(corvane::host::Host& host, const Job& job,
 std::u32string_view runListToFormatted(corvane::host::Host& host, const Job& job,
                                        const std::vector<std::size_t>& rowLines, LongCells& longCells);
 
+// Room for the text that runStringToList or runFormattedToList will take,
+// `most` characters at the most, in the host field that holds it: a text
+// written there from its start is given to the command without a copy.
+char32_t* commandTextRoom(corvane::host::Host& host, std::size_t most);
+
 // StringToList: the cells of the text into the job's columns, as CSV records.
 FilledRows runStringToList(corvane::host::Host& host, const Job& job, std::u32string_view text);
 

@@ -627,9 +627,11 @@ bool isPlainRecord(std::string_view record, std::size_t cells, const CsvDialect&
   return delimiters == cells - 1;
 }
 
-void appendCsvLineEnd(std::string& out, const CsvDialect& dialect) {
-  out += dialect.lineEnd == LineEnd::CrLf ? "\r\n" : "\n";
+std::string_view csvLineEnd(const CsvDialect& dialect) {
+  return dialect.lineEnd == LineEnd::CrLf ? "\r\n" : "\n";
 }
+
+void appendCsvLineEnd(std::string& out, const CsvDialect& dialect) { out += csvLineEnd(dialect); }
 
 std::string writeCsv(const std::vector<std::u32string>& columns, const std::vector<Row>& rows,
                      const CsvDialect& dialect, TextMode mode) {

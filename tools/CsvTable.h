@@ -112,6 +112,8 @@ Table readCsvRecordsInto(std::string_view bytes, const CsvDialect& dialect, Text
 void appendCsvCell(std::string& out, std::u32string_view cell, bool first, bool alone,
                    const CsvDialect& dialect, TextMode mode);
 void appendCsvLineEnd(std::string& out, const CsvDialect& dialect);
+// The bytes that end a record in the dialect.
+std::string_view csvLineEnd(const CsvDialect& dialect);
 // Whether `record`, written from `cells` cells with the delimiter between
 // them and no quotes or escapes, reads back as those cells: it holds
 // cells - 1 delimiters and nothing else that needs quotes or escapes.  A

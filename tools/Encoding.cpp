@@ -372,6 +372,11 @@ void encodeText(std::u32string_view text, TextMode mode, std::string& out) {
     out.append(buffer, encodeInto(text.substr(at, kStretch), mode, buffer));
 }
 
+std::size_t encodeTextAt(std::u32string_view text, TextMode mode, char* to) {
+  static_assert(kEncodeRoomSpare >= kEncodeSpare);
+  return encodeInto(text, mode, to);
+}
+
 std::string encodeText(std::u32string_view text, TextMode mode) {
   std::string out;
   out.reserve(text.size());

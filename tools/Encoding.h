@@ -39,6 +39,15 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
 // character (Bytes).
 void encodeText(std::u32string_view text, TextMode mode, std::string& out);
 std::string encodeText(std::u32string_view text, TextMode mode);
+// The most bytes `characters` characters take encoded, and the room past
+// them that encodeTextAt may write to.
+inline std::size_t encodedMost(std::size_t characters, TextMode mode) {
+  return (mode == TextMode::Bytes ? 1 : 4) * characters;
+}
+inline constexpr std::size_t kEncodeRoomSpare = 16;
+// Writes `text` at `to`, which has room for encodedMost(text.size()) bytes
+// and kEncodeRoomSpare more; gives the number of bytes written.
+std::size_t encodeTextAt(std::u32string_view text, TextMode mode, char* to);
 
 // The problem a character is for the mode, or nothing when it fits.
 std::optional<std::string> characterProblem(char32_t c, TextMode mode);

@@ -421,26 +421,18 @@ TextPlace placeAfter(TextPlace place, std::string_view bytes, TextMode mode) {
                                 std::to_string(at.column + 1) + ": " + problem.what);
 }
 
-// The characters of a batch's text, in room of their own that is not
-// filled with zeros first.  (Not kept from batch to batch in a thread_local:
-// registering its destructor can fail for want of memory, and that failure
-// aborts the process.)
-struct BatchText {
-  std::unique_ptr<char32_t[]> room;
-  std::u32string_view text;
-};
-
-// Anything the plug-in cannot be given throws Failure (input) naming its
-// line and character.
-BatchText decodeBatch(const Batch& batch, TextMode mode, const std::string& name) {
-  BatchText decoded;
+// The characters of a batch's text, decoded straight into the worker's
+// host, where the command takes them (the memory is the field's, reused
+// from batch to batch and not filled with zeros first).  Anything the
+// plug-in cannot be given throws Failure (input) naming its line and
+// character.
+std::u32string_view decodeBatch(Host& host, const Batch& batch, TextMode mode, const std::string& name) {
   const std::size_t size = batch.bytes.size() + kDecodeSpare;  // a character a byte at most
-  decoded.room.reset(new char32_t[size]);
+  char32_t* const room = commandTextRoom(host, size);
   std::size_t written = 0;
-  if (auto problem = decodeText(batch.bytes, mode, decoded.room.get(), written, size))
+  if (auto problem = decodeText(batch.bytes, mode, room, written, size))
     failDecoding(batch.bytes, batch.place, mode, *problem, name);
-  decoded.text = std::u32string_view(decoded.room.get(), written);
-  return decoded;
+  return std::u32string_view(room, written);
 }
 
 // The most bytes a character takes in the input as read.
@@ -661,8 +653,7 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
   };
   const std::string name = in.name();
   Work work = [&job, &name](Host& host, const Batch& batch, BatchResult& result) {
-    const BatchText decoded = decodeBatch(batch, job.mode, name);
-    FilledRows filled = runStringToList(host, job, decoded.text);
+    FilledRows filled = runStringToList(host, job, decodeBatch(host, batch, job.mode, name));
     result.rows = filled.rows;
     result.out = std::move(filled.csv);
   };
@@ -813,8 +804,7 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
   };
 
   Work work = [&job, &shape, &name](Host& host, const Batch& batch, BatchResult& result) {
-    const BatchText decoded = decodeBatch(batch, job.mode, name);
-    const std::u32string_view text = decoded.text;
+    const std::u32string_view text = decodeBatch(host, batch, job.mode, name);
     if (batch.rowless) return;
     // What follows the cut is checked by the batch it begins, up to where
     // it holds anything that is no text.
