@@ -58,7 +58,8 @@ inline unsigned wideStarts(__m256i v, unsigned size, bool latin1, std::uint32_t&
   };
   const std::uint32_t high = mask(v);
   const std::uint32_t continuation = below(0xC0);
-  const std::uint32_t fromC2 = high & ~below(0xC2), fromE0 = high & ~below(0xE0), fromF0 = high & ~below(0xF0);
+  const std::uint32_t fromC2 = high & ~below(0xC2), fromE0 = high & ~below(0xE0),
+                      fromF0 = high & ~below(0xF0);
   const std::uint32_t two = fromC2 & ~fromE0, three = fromE0 & ~fromF0;
   const std::uint32_t fromA0 = continuation & ~below(0xA0);  // the second byte of E0 and ED counts
   const std::uint32_t needed = (two | three) << 1 | three << 2;
@@ -169,23 +170,26 @@ inline unsigned packEight(__m256i c, char* const to, std::size_t& n, bool half =
   // Each character as a word of its bytes, the first lowest.
   const __m256i two = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7F)),
                 three = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7FF));
-  const __m256i of2 = _mm256_or_si256(
-      _mm256_or_si256(_mm256_srli_epi32(c, 6), _mm256_slli_epi32(_mm256_and_si256(c, _mm256_set1_epi32(0x3F)), 8)),
-      _mm256_set1_epi32(0x80C0));
-  const __m256i of3 = _mm256_or_si256(
-      _mm256_or_si256(_mm256_srli_epi32(c, 12), _mm256_and_si256(_mm256_slli_epi32(c, 2), _mm256_set1_epi32(0x3F00))),
-      _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi32(c, 16), _mm256_set1_epi32(0x3F0000)),
-                      _mm256_set1_epi32(0x8080E0)));
+  const __m256i of2 =
+      _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 6),
+                                      _mm256_slli_epi32(_mm256_and_si256(c, _mm256_set1_epi32(0x3F)), 8)),
+                      _mm256_set1_epi32(0x80C0));
+  const __m256i of3 =
+      _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 12),
+                                      _mm256_and_si256(_mm256_slli_epi32(c, 2), _mm256_set1_epi32(0x3F00))),
+                      _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi32(c, 16), _mm256_set1_epi32(0x3F0000)),
+                                      _mm256_set1_epi32(0x8080E0)));
   const __m256i bytes = _mm256_blendv_epi8(c, _mm256_blendv_epi8(of2, of3, three), two);
   const auto twos = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(two)));
   const auto threes = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(three)));
   const Pack& front = kPacks[(twos & 0xF) | (threes & 0xF) << 4];
   const Pack& back = kPacks[twos >> 4 | (threes >> 4) << 4];
-  const __m256i packed = _mm256_shuffle_epi8(
-      bytes, _mm256_inserti128_si256(_mm256_castsi128_si256(load16(front.shuffle.data())),
-                                     load16(back.shuffle.data()), 1));
+  const __m256i packed =
+      _mm256_shuffle_epi8(bytes, _mm256_inserti128_si256(_mm256_castsi128_si256(load16(front.shuffle.data())),
+                                                         load16(back.shuffle.data()), 1));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n), _mm256_castsi256_si128(packed));
-  if (!half) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n + front.count), _mm256_extracti128_si256(packed, 1));
+  if (!half)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n + front.count), _mm256_extracti128_si256(packed, 1));
   if (fitting == 0xFF) {
     n += front.count + back.count;
     return 8;
@@ -211,7 +215,8 @@ std::size_t encodeWide(const char32_t* const from, const std::size_t count, char
       // Sixteen ASCII characters: narrowed in halves of four, put in order.
       const __m256i halves = _mm256_packus_epi16(_mm256_packus_epi32(a, b), _mm256_setzero_si256());
       _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n),
-                       _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(halves, _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0))));
+                       _mm256_castsi256_si128(
+                           _mm256_permutevar8x32_epi32(halves, _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0))));
       n += 16;
       continue;
     }
@@ -225,8 +230,8 @@ std::size_t encodeWide(const char32_t* const from, const std::size_t count, char
   if (const std::size_t left = count - i; left != 0) {
     // The last one to seven, read without a character past them, with
     // zeros after them, which fit in a byte each and are not counted.
-    const __m256i lanes =
-        _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(left)), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(left)),
+                                             _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const __m256i c = _mm256_maskload_epi32(reinterpret_cast<const int*>(from + i), lanes);
     const unsigned k = packEight(c, to, n, left <= 4);
     if (k < left) return stop(i + k);
