@@ -37,8 +37,19 @@ inline __m256i load32(const void* at) { return _mm256_loadu_si256(static_cast<co
 // without reading a byte past the end.
 inline __m256i loadBlock(const char* p, std::size_t left) {
   if (left >= 32) return load32(p);
-  if (left >= 16) return _mm256_set_m128i(loadLast(p + 16, left - 16), load16(p));
-  return _mm256_set_m128i(_mm_setzero_si128(), loadLast(p, left));
+  if (left < 4) return _mm256_zextsi128_si256(loadLast(p, left));
+  // The words of four bytes wholly inside by a masked load, which reads
+  // nothing of the others; the last one to three bytes from the word that
+  // ends the text, shifted down into their place.
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const auto words = static_cast<int>(left / 4);
+  const __m256i inside = _mm256_cmpgt_epi32(_mm256_set1_epi32(words), lanes);
+  std::uint32_t ending = 0;
+  std::memcpy(&ending, p + left - 4, 4);
+  const auto rest = static_cast<std::uint32_t>(std::uint64_t{ending} >> (8 * (4 - left % 4)));  // 0 for none
+  return _mm256_blendv_epi8(_mm256_maskload_epi32(reinterpret_cast<const int*>(p), inside),
+                            _mm256_set1_epi32(static_cast<int>(rest)),
+                            _mm256_cmpeq_epi32(_mm256_set1_epi32(words), lanes));
 }
 
 // Where the characters of one to three bytes start in `v`, whose first
