@@ -35,7 +35,7 @@ const char* decodeShuffled(const char* p, const char* end, bool latin1, char32_t
 std::size_t encodeShuffled(const char32_t* from, std::size_t count, char* to, std::size_t& n);
 bool shufflesWork();
 
-// The same with AVX2, thirty-two bytes or eight characters a step, only
+// The same with AVX2, thirty-two bytes or sixteen characters a step, only
 // where wideWorks() says the processor has it.  Decoding takes the
 // characters before the first one that needs the careful path and stops
 // there, on its first byte; encoding stops at the first character at or
