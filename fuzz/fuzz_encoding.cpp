@@ -1,6 +1,7 @@
 // fuzz_encoding.cpp - the program's text conversions on any bytes:
 //   - decodeText gives what the rules give taken one character at a time
-//     (the same characters, or the same problem at the same offset); it
+//     (the same characters, or the same problem at the same offset), with
+//     or without spare room after the text; it
 //     either takes every byte, and the characters encode back to the same
 //     bytes, or stops at a problem before which every byte decodes;
 //   - any characters (three bytes each, up to U+11FFFF) encode as they do
@@ -97,6 +98,14 @@ void checkDecode(std::string_view bytes, TextMode mode) {
         "decodeText follows the rules a character at a time",
         expected ? "expected at byte " + std::to_string(expected->byteOffset) + ": " + expected->what
                  : "expected no problem");
+  // With spare room after the text, which the last bytes may be written
+  // through, the same.
+  std::u32string room(bytes.size() + kDecodeSpare, U'\0');
+  std::size_t written = 0;
+  const auto spared = decodeText(bytes, mode, room.data(), written, room.size());
+  if (room.substr(0, written) != text || spared.has_value() != problem.has_value() ||
+      (spared && spared->byteOffset != problem->byteOffset))
+    cvfuzz::toolCheckFailed("decodeText with spare room decodes the same", cvfuzz::modeName(mode));
   if (problem) {
     if (problem->byteOffset >= bytes.size())
       cvfuzz::toolCheckFailed("a problem is inside the text", problem->what);

@@ -6,8 +6,11 @@
 #include "Transcoder.h"
 
 #include <gtest/gtest.h>
+#include <utf8.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -183,6 +186,88 @@ TEST(TextCodec, RunsOfAsciiAndTheFirstProblemAtEveryOffset) {
       EXPECT_EQ(problem->byteOffset, at);
       EXPECT_EQ(problem->what.substr(0, std::string_view(what).size()), what);
       EXPECT_EQ(got, before);
+    }
+  }
+}
+
+// Texts of two- and three-byte characters, alone or among ASCII, of every
+// length to past two blocks of thirty-two bytes, so that characters cross
+// every block and half-block edge and every way of ending is taken: they
+// come back from UTF-8 as they were, with spare room after them or none.  A
+// character that the blocks leave to the careful path, put before any
+// character, is decoded there or is the problem there, with every character
+// before it decoded; and a character of four bytes or a surrogate (written
+// as U+FFFD) put anywhere encodes as it would alone.
+TEST(TextCodec, DenseTextAcrossEveryBlockEdge) {
+  const std::u32string_view patterns[] = {U"\u00E9", U"\u20AC", U"a\u00E9\u20AC", U"\u00E9\u00E9\u20AC",
+                                          U"a\u00E9"};
+  struct Inserted {
+    TextMode mode;
+    std::string bytes;
+    const char* what;  // how the problem's message starts, or null for a character
+  };
+  const Inserted inserted[] = {
+      {TextMode::Unicode, "\xF0\x9F\x98\x80", nullptr},
+      {TextMode::Unicode, std::string(1, '\0'), "a zero character"},
+      {TextMode::Unicode, "\xED\xA0\x80", "invalid UTF-8 (byte 0xED)"},
+      {TextMode::Unicode, "\xE2\x82", "invalid UTF-8 (byte 0xE2)"},
+      {TextMode::Latin1, "\xC4\x80", "U+0100"},
+  };
+  const auto plainly = [](std::u32string_view text) {
+    std::string bytes;
+    for (char32_t c : text)
+      utf8::append(c >= 0xD800 && c <= 0xDFFF ? 0xFFFDu : static_cast<std::uint32_t>(c),
+                   std::back_inserter(bytes));
+    return bytes;
+  };
+  for (const auto pattern : patterns) {
+    for (std::size_t length = 1; length <= 70; ++length) {
+      std::u32string text;
+      while (text.size() < length) text += pattern;
+      text.resize(length);
+      SCOPED_TRACE(plainly(text));
+      const std::string bytes = plainly(text);
+      ASSERT_EQ(encodeText(text, TextMode::Unicode), bytes);
+      const bool latin1 = std::all_of(text.begin(), text.end(), [](char32_t c) { return c <= 0xFF; });
+      std::vector<char32_t> room(bytes.size() + kDecodeSpare + 4);
+      for (TextMode mode : {TextMode::Unicode, TextMode::Latin1}) {
+        if (mode == TextMode::Latin1 && !latin1) continue;
+        std::u32string back;
+        ASSERT_FALSE(decodeText(bytes, mode, back));
+        EXPECT_EQ(back, text);
+        std::size_t written = 0;
+        ASSERT_FALSE(decodeText(bytes, mode, room.data(), written, bytes.size() + kDecodeSpare));
+        EXPECT_EQ(std::u32string(room.data(), written), text);
+      }
+      for (std::size_t k = 0; k <= length; ++k) {
+        const std::size_t at = plainly(text.substr(0, k)).size();
+        for (const auto& [mode, extra, what] : inserted) {
+          if (mode == TextMode::Latin1 && !latin1) continue;
+          const std::string spoilt = bytes.substr(0, at) + extra + bytes.substr(at);
+          std::u32string got;
+          std::size_t written = 0;
+          room.resize(spoilt.size() + kDecodeSpare);
+          const auto problem = decodeText(spoilt, mode, got);
+          const auto spared = decodeText(spoilt, mode, room.data(), written, room.size());
+          EXPECT_EQ(std::u32string(room.data(), written), got);
+          if (what == nullptr) {
+            EXPECT_FALSE(problem);
+            EXPECT_EQ(got, text.substr(0, k) + U"\U0001F600" + text.substr(k));
+            continue;
+          }
+          ASSERT_TRUE(problem && spared) << k;
+          EXPECT_EQ(problem->byteOffset, at);
+          EXPECT_EQ(spared->byteOffset, at);
+          EXPECT_EQ(problem->what.substr(0, std::string_view(what).size()), what);
+          EXPECT_EQ(got, text.substr(0, k));
+        }
+        if (k == length) continue;
+        for (char32_t other : {U'\U0001F600', char32_t{0xD800}}) {
+          std::u32string changed = text;
+          changed[k] = other;
+          EXPECT_EQ(encodeText(changed, TextMode::Unicode), plainly(changed)) << k;
+        }
+      }
     }
   }
 }

@@ -202,7 +202,17 @@ std::optional<DecodeProblem> decodeText(std::string_view bytes, TextMode mode, c
   const char* p = begin;
 #if defined(CORVANE_SIMD)
   const bool latin1 = mode == TextMode::Latin1;
-  static const bool shuffles = shufflesWork();
+  static const bool wide = wideWorks(), shuffles = shufflesWork();
+  if (wide) {
+    // Thirty-two bytes at a time up to the next character that needs the
+    // careful path, that one alone, and on.
+    while (p != end) {
+      p = decodeWide(p, end, latin1, to, n, room);
+      if (p == end) break;
+      if (auto problem = decodeCharacter(p, begin, end, mode, to, n)) return finish(problem);
+    }
+    return finish(std::nullopt);
+  }
   while (p != end) {
     if (shuffles) {
       p = decodeShuffled(p, end, latin1, to, n, room);
@@ -307,7 +317,16 @@ std::size_t encodeInto(std::u32string_view text, TextMode mode, char* const to) 
   }
   std::size_t i = 0;
 #if defined(CORVANE_SIMD)
-  static const bool shuffles = shufflesWork();
+  static const bool wide = wideWorks(), shuffles = shufflesWork();
+  if (wide) {
+    // Sixteen characters at a time up to the next one at or above U+10000
+    // or a surrogate, that one alone, and on.
+    while (i < text.size()) {
+      i += encodeWide(text.data() + i, text.size() - i, to, n);
+      if (i < text.size()) encodeCharacter(text[i++], to, n);
+    }
+    return n;
+  }
   while (text.size() - i >= 4) {
     if (shuffles) {
       i += encodeShuffled(text.data() + i, text.size() - i, to, n);

@@ -1,10 +1,12 @@
 // Utf8Blocks.h - UTF-8 sixteen bytes at a time, for Encoding.cpp and for
-// Utf8Shuffled.cpp, which builds the same steps for processors with SSSE3.
+// Utf8Shuffled.cpp, which builds the same steps for processors with SSSE3,
+// and the tables of shuffles that it and Utf8Wide.cpp (AVX2) share.
 // Everything here has internal linkage, so each file gets its own copy,
 // compiled for the instructions that file may use.
 #ifndef CORVANE_TOOLS_UTF8BLOCKS_H
 #define CORVANE_TOOLS_UTF8BLOCKS_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -31,7 +33,63 @@ const char* decodeShuffled(const char* p, const char* end, bool latin1, char32_t
 std::size_t encodeShuffled(const char32_t* from, std::size_t count, char* to, std::size_t& n);
 bool shufflesWork();
 
+// The same with AVX2, thirty-two bytes or sixteen characters a step, only
+// where wideWorks() says the processor has it.  Decoding takes the
+// characters before the first one that needs the careful path and stops
+// there, on its first byte; encoding stops at the first character at or
+// above U+10000 or a surrogate.
+const char* decodeWide(const char* p, const char* end, bool latin1, char32_t* to, std::size_t& n,
+                       std::size_t room);
+std::size_t encodeWide(const char32_t* from, std::size_t count, char* to, std::size_t& n);
+bool wideWorks();
+
 namespace {
+
+// For the eight lanes of 16 bits marked in a byte: the shuffle that moves
+// them to the front in order (zeros after), and how many they are.
+struct Gather {
+  std::array<std::uint8_t, 16> shuffle;
+  unsigned count;
+};
+
+constexpr std::array<Gather, 256> makeGathers() {
+  std::array<Gather, 256> table{};
+  for (unsigned marked = 0; marked < 256; ++marked) {
+    Gather& g = table[marked];
+    g.count = 0;
+    for (auto& b : g.shuffle) b = 0x80;  // a zero byte
+    for (unsigned lane = 0; lane < 8; ++lane) {
+      if ((marked >> lane & 1u) == 0) continue;
+      g.shuffle[2 * g.count] = static_cast<std::uint8_t>(2 * lane);
+      g.shuffle[2 * g.count + 1] = static_cast<std::uint8_t>(2 * lane + 1);
+      ++g.count;
+    }
+  }
+  return table;
+}
+
+// For four characters whose lengths are given by two marks each (bit k:
+// the k-th has two bytes or more, bit k + 4: it has three): the shuffle
+// that packs the bytes of their words together, and how many those are.
+struct Pack {
+  std::array<std::uint8_t, 16> shuffle;
+  unsigned count;
+};
+
+constexpr std::array<Pack, 256> makePacks() {
+  std::array<Pack, 256> table{};
+  for (unsigned marks = 0; marks < 256; ++marks) {
+    Pack& k = table[marks];
+    k.count = 0;
+    for (auto& b : k.shuffle) b = 0x80;
+    for (unsigned character = 0; character < 4; ++character) {
+      const unsigned length = 1 + (marks >> character & 1u) + (marks >> (character + 4) & 1u);
+      for (unsigned b = 0; b < length; ++b)
+        k.shuffle[k.count++] = static_cast<std::uint8_t>(4 * character + b);
+    }
+  }
+  return table;
+}
 
 #if defined(CORVANE_SIMD)
 // How many of the sixteen lead before the first byte marked in `stop`.

@@ -31,29 +31,6 @@ namespace corvane::cli {
 #if defined(CORVANE_SHUFFLES)
 namespace {
 
-// For the eight lanes of 16 bits marked in a byte: the shuffle that moves
-// them to the front in order (zeros after), and how many they are.
-struct Gather {
-  std::array<std::uint8_t, 16> shuffle;
-  unsigned count;
-};
-
-constexpr std::array<Gather, 256> makeGathers() {
-  std::array<Gather, 256> table{};
-  for (unsigned marked = 0; marked < 256; ++marked) {
-    Gather& g = table[marked];
-    g.count = 0;
-    for (auto& b : g.shuffle) b = 0x80;  // a zero byte
-    for (unsigned lane = 0; lane < 8; ++lane) {
-      if ((marked >> lane & 1u) == 0) continue;
-      g.shuffle[2 * g.count] = static_cast<std::uint8_t>(2 * lane);
-      g.shuffle[2 * g.count + 1] = static_cast<std::uint8_t>(2 * lane + 1);
-      ++g.count;
-    }
-  }
-  return table;
-}
-
 constexpr std::array<Gather, 256> kGathers = makeGathers();
 
 // The lanes of `points` marked in `marked` as characters at to[n] on; all
@@ -67,29 +44,6 @@ inline void gather(__m128i points, unsigned marked, char32_t* to, std::size_t& n
   _mm_storeu_si128(out, _mm_unpacklo_epi16(gathered, zero));
   _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(gathered, zero));
   n += g.count;
-}
-
-// For four characters whose lengths are given by two marks each (bit k:
-// the k-th has two bytes or more, bit k + 4: it has three): the shuffle
-// that packs the bytes of their words together, and how many those are.
-struct Pack {
-  std::array<std::uint8_t, 16> shuffle;
-  unsigned count;
-};
-
-constexpr std::array<Pack, 256> makePacks() {
-  std::array<Pack, 256> table{};
-  for (unsigned marks = 0; marks < 256; ++marks) {
-    Pack& k = table[marks];
-    k.count = 0;
-    for (auto& b : k.shuffle) b = 0x80;
-    for (unsigned character = 0; character < 4; ++character) {
-      const unsigned length = 1 + (marks >> character & 1u) + (marks >> (character + 4) & 1u);
-      for (unsigned b = 0; b < length; ++b)
-        k.shuffle[k.count++] = static_cast<std::uint8_t>(4 * character + b);
-    }
-  }
-  return table;
 }
 
 constexpr std::array<Pack, 256> kPacks = makePacks();
