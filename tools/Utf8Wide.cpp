@@ -236,8 +236,20 @@ std::size_t encodeWide(const char32_t* const from, const std::size_t count, char
     if (const unsigned k = packEight(a, to, n); k != 8) return stop(i + k);
     if (const unsigned k = packEight(b, to, n); k != 8) return stop(i + 8 + k);
   }
-  if (count - i >= 8) {
-    if (const unsigned k = packEight(load32(from + i), to, n); k != 8) return stop(i + k);
+  if (const std::size_t left = count - i; left >= 8) {
+    // Eight to fifteen ASCII characters (a short cell) in two groups of
+    // eight that may overlap, put in order as above.
+    const __m256i a = load32(from + i), b = load32(from + count - 8);
+    if (_mm256_testz_si256(_mm256_or_si256(a, b), _mm256_set1_epi32(~0x7F))) {
+      const __m256i halves = _mm256_packus_epi16(_mm256_packus_epi32(a, b), _mm256_setzero_si256());
+      const __m128i bytes = _mm256_castsi256_si128(
+          _mm256_permutevar8x32_epi32(halves, _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0)));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + n), bytes);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + n + left - 8), _mm_srli_si128(bytes, 8));
+      n += left;
+      return stop(count);
+    }
+    if (const unsigned k = packEight(a, to, n); k != 8) return stop(i + k);
     i += 8;
   }
   if (const std::size_t left = count - i; left != 0) {
