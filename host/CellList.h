@@ -78,7 +78,7 @@ class CellList {
     return chars_.get() + used_;
   }
   void addCell(std::size_t length) {
-    spans_.push_back(Span{used_, length});
+    appendSpan(used_, length);
     used_ += length;
     live_ += length;
   }
@@ -87,7 +87,7 @@ class CellList {
   // the characters of the room in use, the cells' and what lies between
   // them (dead text from then on).
   void addCellAt(std::size_t offset, std::size_t length) {
-    spans_.push_back(Span{used_ + offset, length});
+    appendSpan(used_ + offset, length);
     live_ += length;
   }
   void useRoom(std::size_t characters) { used_ += characters; }
@@ -109,6 +109,14 @@ class CellList {
     std::size_t offset = 0;
     std::size_t length = 0;
   };
+  // A cell record written field by field in its place: built whole and
+  // pushed, it goes through the stack as two stores read back as one load,
+  // which waits for both (the cell loop of a reader stalled there).
+  void appendSpan(std::size_t offset, std::size_t length) {
+    Span& s = spans_.emplace_back();
+    s.offset = offset;
+    s.length = length;
+  }
   // Room for `length` more characters at the end of the arena; compacts
   // first when the arena would grow while mostly dead.
   void makeRoom(std::size_t length);
