@@ -8,7 +8,11 @@
 namespace corvane::host {
 
 CellList::CellList(const CellList& other)
-    : columns_(other.columns_), rows_(other.rows_), spans_(other.spans_), live_(other.live_) {
+    : columns_(other.columns_),
+      rows_(other.rows_),
+      spans_(other.spans_),
+      live_(other.live_),
+      longest_(other.longest_) {
   // The copy holds the live text only, in row order.
   reallocate(static_cast<std::size_t>(other.live_), true, &other);
 }
@@ -76,6 +80,7 @@ void CellList::appendRow(const std::u32string_view* cells, std::size_t count) {
     const std::size_t n = cells[i].size();
     row[i].offset = used_;
     row[i].length = n;
+    longest_ = std::max(longest_, n);
     if (n != 0) std::memcpy(chars_.get() + used_, cells[i].data(), n * sizeof(char32_t));
     used_ += n;
   }
@@ -110,6 +115,7 @@ void CellList::resizeRows(std::size_t rows) {
 
 void CellList::clearRows() noexcept {
   spans_.clear();
+  longest_ = 0;
   rows_ = 0;
   used_ = 0;
   live_ = 0;

@@ -9,6 +9,7 @@
 #ifndef CORVANE_HOST_CELL_LIST_H
 #define CORVANE_HOST_CELL_LIST_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -35,6 +36,9 @@ class CellList {
   std::uint64_t characters() const noexcept { return live_; }
   // Goes up with every change of a row or a cell.
   std::uint64_t changes() const noexcept { return changes_; }
+  // No cell is longer than this (the longest written since the rows were
+  // last cleared), so that a look for long cells can often be skipped.
+  std::size_t longestBound() const noexcept { return longest_; }
 
   // Characters past the end of any cell's text that may be read (not
   // used): a reader may take a cell in whole blocks of sixteen bytes.
@@ -59,6 +63,7 @@ class CellList {
     }
     live_ = live_ - s.length + length;
     s.length = length;
+    longest_ = std::max(longest_, length);
     return chars_.get() + s.offset;
   }
 
@@ -116,6 +121,7 @@ class CellList {
     Span& s = spans_.emplace_back();
     s.offset = offset;
     s.length = length;
+    longest_ = std::max(longest_, length);
   }
   // Room for `length` more characters at the end of the arena; compacts
   // first when the arena would grow while mostly dead.
@@ -133,6 +139,7 @@ class CellList {
   std::size_t capacity_ = 0;
   std::uint64_t live_ = 0;
   std::uint64_t changes_ = 0;
+  std::size_t longest_ = 0;
 };
 
 }  // namespace corvane::host

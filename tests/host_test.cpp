@@ -680,6 +680,9 @@ TEST(CellListStorage, MatchesPlainStringsThroughEveryChange) {
       ASSERT_EQ(list.rowCount(), model.size()) << "step " << step;
       if (step % 500 == 0) {
         ASSERT_EQ(list.toRows(), model) << "step " << step;
+        // The bound that lets a look for long cells be skipped holds.
+        for (const auto& row : model)
+          for (const auto& cell : row) ASSERT_GE(list.longestBound(), cell.size()) << "step " << step;
       }
     }
     EXPECT_EQ(list.toRows(), model);

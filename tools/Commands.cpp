@@ -39,6 +39,7 @@ std::string quoted(std::u32string_view text, TextMode mode) { return "\"" + show
 // Cells longer than the command reads are cut by the host: count them.
 void countLongCells(const corvane::host::CellList& list, const std::vector<std::size_t>& rowLines,
                     std::size_t limit, TextMode mode, LongCells& out) {
+  if (list.longestBound() <= limit) return;
   for (std::size_t r = 0; r < list.rowCount(); ++r) {
     for (std::size_t c = 0; c < list.columnCount(); ++c) {
       if (list.cell(r, c).size() <= limit) continue;
