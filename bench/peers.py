@@ -18,6 +18,13 @@ as missing, never installed.  Prints wall and CPU time, MB/s of input, peak
 resident memory and corvane's ratios to its peers; checks that each
 corvane parse gives the CSV back byte for byte.
 
+Beside corvane it also times corvane_transcode_floor, built next to it:
+reading the file, widening it to 32-bit characters and narrowing it back
+with corvane's own codec, and writing it ("floor unicode"), or only reading
+and writing it ("floor copy").  That is the least a run of the Unicode
+build, respectively of the 8-bit build with --raw-bytes, does on that
+file; "floor/mlr" is how far ahead of mlr any such run could be at best.
+
   bench/peers.py --corvane build/release/tools/corvane [--sizes 100M,1G] [--work DIR] [--keep]
                  [--baseline OTHER/tools/corvane] [--repeat N]
 
@@ -159,6 +166,9 @@ def main():
     work = args.work or tempfile.mkdtemp(prefix="corvane-peers-")
     os.makedirs(work, exist_ok=True)
     mlr = shutil.which("mlr")
+    floor = os.path.join(os.path.dirname(os.path.abspath(args.corvane)), "corvane_transcode_floor")
+    if not os.access(floor, os.X_OK):
+        floor = None
     global taskset
     taskset = shutil.which("taskset")
     jobs = os.cpu_count() or 1
@@ -167,6 +177,7 @@ def main():
 
     print("corvane: %s; mlr: %s; python: %s; %d cores; load average %.1f" %
           (args.corvane, mlr or "missing", sys.version.split()[0], jobs, os.getloadavg()[0]))
+    print("floor: %s" % (floor or "missing (corvane_transcode_floor is built beside corvane)"))
     for size_text in args.sizes.split(","):
         size = parse_size(size_text)
         for table in args.tables.split(","):
@@ -201,6 +212,10 @@ def main():
                         if subprocess.run(["cmp", "-s", csv_path, out]).returncode != 0:
                             print("  !! %s did not give the CSV back byte for byte" % tool)
             md_bytes = os.path.getsize(md_path)
+            if floor:
+                for mode in ("unicode", "copy"):
+                    record("render", "floor " + mode, timed([floor, mode, csv_path, out], output=out), csv_bytes)
+                    record("parse", "floor " + mode, timed([floor, mode, md_path, out], output=out), md_bytes)
             r = timed([sys.executable, "-c", PY_RENDER, csv_path, out], output=out)
             record("render", "python csv", r, csv_bytes)
             r = timed([sys.executable, "-c", PY_PARSE, csv_path, md_path, out], output=out)
@@ -275,6 +290,13 @@ def ratios(rows, speed, clock, jobs, args):
                         parts.append("jobs%d/mlr %.2fx" % (jobs, many / peer))
                     if peer_one_core:
                         parts.append("jobs1/mlr-one-core %.2fx" % (one / peer_one_core))
+                    # The least a run of this build does on the file (read,
+                    # widen and narrow for Unicode, write): no run of it can
+                    # be further ahead of mlr than this.
+                    least = speed(table, size, direction, "floor unicode" if build == "unicode" else "floor copy",
+                                  clock)
+                    if least and peer:
+                        parts.append("floor/mlr %.2fx" % (least / peer))
                     base = speed(table, size, direction, "baseline %s --jobs 1" % build, clock)
                     base_many = speed(table, size, direction, "baseline %s --jobs %d" % (build, jobs), clock)
                     if base and base_many:
