@@ -512,6 +512,10 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
     const std::u32string_view text = formatted
                                          ? runListToFormatted(host, job, table.rowLines, result.longCells)
                                          : runListToString(host, job, table.rowLines, result.longCells);
+    // Room for the most the text can take: growing the output while the
+    // text is encoded would copy all of it again.  Pages reserved and not
+    // written are not resident.
+    result.out.reserve(encodedMost(text.size(), job.mode));
     encodeText(text, job.mode, result.out);
   };
 
