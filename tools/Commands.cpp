@@ -136,50 +136,53 @@ FilledRows filledRows(const Host& host, const Job& job) {
   FilledRows out;
   out.rows = list.rowCount();
   const std::size_t columns = list.columnCount();
-  // Room for the text of an ASCII list with its separators, so that the
-  // records seldom have to move as they grow.
-  out.csv.reserve(static_cast<std::size_t>(list.characters()) + out.rows * (columns + 2));
+  // Room for the most the records can take, so that they never move as
+  // they grow: pages reserved and not written are not resident.
+  const std::size_t lineEnd = csvLineEnd(job.dialect).size();
+  ByteBuffer& csv = out.csv;
+  csv.resize(encodedMost(static_cast<std::size_t>(list.characters()), job.mode) +
+             out.rows * (columns + lineEnd) + kEncodeRoomSpare);
   std::u32string plain;
-  // Records that need no quotes are written through a cursor, `used`, into
-  // room made ahead of them: growing the text cell by cell would first fill
-  // with zeros the most each cell could take, four bytes a character.
-  std::string& csv = out.csv;
-  csv.resize(csv.capacity());
+  std::string quoted;
+  // Records are written through a cursor, `used`, into that room, which
+  // the byte buffer leaves unset rather than filling it with zeros first.
   std::size_t used = 0;
-  const std::string_view lineEnd = csvLineEnd(job.dialect);
   for (std::size_t r = 0; r < list.rowCount(); ++r) {
     if (!job.escaper) {
       // Most records need no quotes: written as they are, then checked once.
-      std::size_t most = columns + lineEnd.size() + kEncodeRoomSpare;
-      for (std::size_t c = 0; c < columns; ++c) most += encodedMost(list.cell(r, c).size(), job.mode);
-      if (csv.size() - used < most) csv.resize(std::max(used + most, csv.size() + csv.size() / 2));
       const std::size_t start = used;
       for (std::size_t c = 0; c < columns; ++c) {
         if (c != 0) csv[used++] = job.dialect.delimiter;
         used += encodeTextAt(list.cell(r, c), job.mode, csv.data() + used);
       }
-      if (isPlainRecord(std::string_view(csv).substr(start, used - start), columns, job.dialect)) {
-        std::memcpy(csv.data() + used, lineEnd.data(), lineEnd.size());
-        used += lineEnd.size();
+      if (isPlainRecord(view(csv).substr(start, used - start), columns, job.dialect)) {
+        const std::string_view end = csvLineEnd(job.dialect);
+        std::memcpy(csv.data() + used, end.data(), end.size());
+        used += end.size();
         continue;
       }
       used = start;
     }
-    csv.resize(used);
+    quoted.clear();
     for (std::size_t c = 0; c < columns; ++c) {
       std::u32string_view cell = list.cell(r, c);
       if (job.escaper) {
         plain.clear();
         if (auto problem = job.escaper->unescape(cell, job.mode, plain)) {
           out.fault = FilledRows::Fault{r, c, std::move(*problem)};
+          csv.resize(used);
           return out;
         }
         cell = plain;
       }
-      appendCsvCell(csv, cell, c == 0, columns == 1, job.dialect, job.mode);
+      appendCsvCell(quoted, cell, c == 0, columns == 1, job.dialect, job.mode);
     }
-    appendCsvLineEnd(csv, job.dialect);
-    used = csv.size();
+    appendCsvLineEnd(quoted, job.dialect);
+    // The record's own room is left for the rows after it, which may need
+    // it: the quoted record gets room of its own.
+    csv.resize(csv.size() + quoted.size());
+    std::memcpy(csv.data() + used, quoted.data(), quoted.size());
+    used += quoted.size();
   }
   csv.resize(used);
   return out;

@@ -3,6 +3,7 @@
 #ifndef CORVANE_TOOLS_COMMANDS_H
 #define CORVANE_TOOLS_COMMANDS_H
 
+#include "ByteBuffer.h"
 #include "CellEscaping.h"
 #include "CsvTable.h"
 #include "Encoding.h"
@@ -68,7 +69,7 @@ struct LongCells {
 // A list a command filled from one batch.
 struct FilledRows {
   std::size_t rows = 0;
-  std::string csv;  // the records, without the header
+  ByteBuffer csv;  // the records, without the header
   // Set when the batch was checked as a cut (formatted-to-list) and the
   // whole text might read differently there.
   std::optional<std::string> uncut;

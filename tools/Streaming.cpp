@@ -1,6 +1,7 @@
 // Streaming.cpp - batches read in order, run side by side, written in order.
 #include "Streaming.h"
 
+#include "ByteBuffer.h"
 #include "Escapes.h"
 #include "Failure.h"
 #include "Files.h"
@@ -51,7 +52,7 @@ struct Batch {
 };
 
 struct BatchResult {
-  std::string out;  // what is written
+  ByteBuffer out;  // what is written
   std::size_t rows = 0;
   LongCells longCells;
   std::optional<Failure> failure;
@@ -512,11 +513,11 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
     const std::u32string_view text = formatted
                                          ? runListToFormatted(host, job, table.rowLines, result.longCells)
                                          : runListToString(host, job, table.rowLines, result.longCells);
-    // Room for the most the text can take: growing the output while the
-    // text is encoded would copy all of it again.  Pages reserved and not
-    // written are not resident.
-    result.out.reserve(encodedMost(text.size(), job.mode));
-    encodeText(text, job.mode, result.out);
+    // Room for the most the text can take, left unset: growing the output
+    // while the text is encoded would copy all of it again.  Pages reserved
+    // and not written are not resident.
+    result.out.resize(encodedMost(text.size(), job.mode) + kEncodeRoomSpare);
+    result.out.resize(encodeTextAt(text, job.mode, result.out.data()));
   };
 
   const std::string rowDelim = encodeText(job.format.rowDelim, job.mode);
@@ -538,8 +539,8 @@ void streamFromList(Session& session, const StreamOptions& options, Job job, Com
         writer.write(rowDelim);
         tail += rowDelim;
       }
-      writer.write(result.out);
-      tail += std::string_view(result.out)
+      writer.write(view(result.out));
+      tail += view(result.out)
                   .substr(result.out.size() - std::min<std::size_t>(result.out.size(), 4096));
       if (tail.size() > 8192) tail.erase(0, tail.size() - 4096);
       rows += result.rows;
@@ -667,7 +668,7 @@ void streamStringToList(Session& session, const StreamOptions& options, Job job)
     if (result.failure) failBatch(result, name);
     if (!started) writer.write(csvHeader(job));
     started = true;
-    writer.write(result.out);
+    writer.write(view(result.out));
     done = std::max(done, result.batch.inputEnd);
     writer.done(done);
   };
@@ -837,7 +838,7 @@ void streamFormattedToList(Session& session, const StreamOptions& options, Job j
     listRows += result.rows;
     if (!started) writer.write(csvHeader(job));
     started = true;
-    writer.write(result.out);
+    writer.write(view(result.out));
     done = std::max(done, result.batch.inputEnd);
     writer.done(done);
   };
