@@ -475,9 +475,10 @@ void Host::receiveInto(const Incoming& in, TextBuffer& out) const {
     out.assign(formatNumber(in.number));
     return;
   }
-  // A long text (a command's result) is stored past the cache: it is not
-  // read again soon, and its lines need not be read in to be overwritten.
-  constexpr std::size_t kLongText = 65536;
+  // A text too long to stay in the cache (16 MB and more) is stored past
+  // it: its lines need not be read in to be overwritten.  A shorter one,
+  // such as a batch's result, stays there for whoever reads it next.
+  constexpr std::size_t kLongText = std::size_t{1} << 22;
   if (in.count != kTerminated) {
     char32_t* text = out.resize(in.count, 0);
     if (in.count >= kLongText)
