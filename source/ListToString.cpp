@@ -15,15 +15,6 @@ enum {
   kCellRoom = kCellMaximum + 2 /* the cell, its delimiter, the terminator */
 };
 
-/* Characters of a cell the host has just written.  Counted one at a time:
- * reading a block straight after the host's stores waits for them, which
- * costs the Unicode build a tenth of the command here. */
-static int32_t cellLength(const qchar* cell) {
-  int32_t n = 0;
-  while (n < kCellMaximum && cell[n] != 0) ++n;
-  return n;
-}
-
 /* Reads the cells into the buffer.  kCvResultGrowth when the buffer could
  * not grow; buffer->start is then the old block locked again, or null. */
 static ResultCode appendCells(CommandCall* call, WorkBuffer* buffer, const int16_t* refs, int32_t lines,
@@ -41,7 +32,7 @@ static ResultCode appendCells(CommandCall* call, WorkBuffer* buffer, const int16
       qchar* cell = buffer->start + used;
       cell[0] = 0;
       GetLstVal(kListField, row, *ref, kCvKindString, kCellMaximum, cell, call->cb);
-      used += cellLength(cell);
+      used += OMstrnlen(cell, kCellMaximum);
       buffer->start[used++] = delimiter;
       buffer->start[used] = 0;
       if ((int64_t)used * (int64_t)sizeof(qchar) > *buffer->size - kScratchMargin) {
