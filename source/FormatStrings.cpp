@@ -29,6 +29,7 @@ void CheckForPrefixSuffixVariants(int32_t which, InstanceBlock* block) {
   FormatSpec* format = &block->format;
   qchar* slot = which != 0 ? format->colPrefix : format->colSuffix;
   int16_t* offsets = format->variantOffsets + (which != 0 ? 0 : kVariantEntries);
+  int16_t* lengths = format->variantLengths + (which != 0 ? 0 : kVariantEntries);
   if (OMstrstr(slot, block->variantKeyword) != slot) return;
 
   int32_t length = OMstrlen(slot);
@@ -38,11 +39,17 @@ void CheckForPrefixSuffixVariants(int32_t which, InstanceBlock* block) {
     if (slot[p] != ',') continue;
     slot[p] = 0;
     /* A side holds 128 entries; later ones are ignored. */
-    if (entries < kVariantEntries) offsets[entries] = (int16_t)start;
+    if (entries < kVariantEntries) {
+      offsets[entries] = (int16_t)start;
+      lengths[entries] = (int16_t)(p - start);
+    }
     ++entries;
     start = p + 1;
   }
-  if (entries < kVariantEntries) offsets[entries] = (int16_t)start;
+  if (entries < kVariantEntries) {
+    offsets[entries] = (int16_t)start;
+    lengths[entries] = (int16_t)(length - start);
+  }
   ++entries;
   format->variantCount[which != 0 ? 0 : 1] = (int16_t)(entries < kVariantEntries ? entries : kVariantEntries);
   if (which != 0) {
@@ -72,4 +79,16 @@ const qchar* ColumnSuffix(const FormatSpec* format, int32_t k) {
   if (format->suffixVariant == 0) return format->colSuffix;
   if (k < 0 || k >= format->variantCount[1]) return kNoText;
   return format->colSuffix + format->variantOffsets[kVariantEntries + k];
+}
+
+int32_t ColumnPrefixLength(const FormatSpec* format, int32_t k) {
+  if (format->prefixVariant == 0) return OMstrlen(format->colPrefix);
+  if (k < 0 || k >= format->variantCount[0]) return 0;
+  return format->variantLengths[k];
+}
+
+int32_t ColumnSuffixLength(const FormatSpec* format, int32_t k) {
+  if (format->suffixVariant == 0) return OMstrlen(format->colSuffix);
+  if (k < 0 || k >= format->variantCount[1]) return 0;
+  return format->variantLengths[kVariantEntries + k];
 }

@@ -34,8 +34,11 @@ typedef struct FormatSpec {
   JoinedSlot rowEnd;   /* last column's suffix, rowSuffix, rowDelim */
   int32_t prefixVariant;
   int32_t suffixVariant;
-  /* Offsets into colPrefix (0..127) and colSuffix (128..255). */
+  /* Offsets into colPrefix (0..127) and colSuffix (128..255), and the
+   * lengths of the entries there: a command that writes or matches an entry
+   * per cell does not measure it again each time. */
   int16_t variantOffsets[2 * kVariantEntries];
+  int16_t variantLengths[2 * kVariantEntries];
   /* Entries each side's variant list really holds, 0 without a list. */
   int16_t variantCount[2];
 } FormatSpec;
@@ -52,5 +55,8 @@ void PrepareVariants(struct InstanceBlock* block);
  * a column the list has no entry for, or the whole slot. */
 const qchar* ColumnPrefix(const FormatSpec* format, int32_t k);
 const qchar* ColumnSuffix(const FormatSpec* format, int32_t k);
+/* Their lengths in characters. */
+int32_t ColumnPrefixLength(const FormatSpec* format, int32_t k);
+int32_t ColumnSuffixLength(const FormatSpec* format, int32_t k);
 
 #endif

@@ -175,7 +175,7 @@ static void storeCells(CommandCall* call, Separators* s, qchar* text, int32_t te
       }
       if (hasPrefix) {
         const qchar* prefix = fixedPrefix != nullptr ? fixedPrefix : ColumnPrefix(f, i);
-        int32_t length = fixedPrefix != nullptr ? fixedLength : OMstrlen(prefix);
+        int32_t length = fixedPrefix != nullptr ? fixedLength : ColumnPrefixLength(f, i);
         if (s->searchPrefix ? SearchFrom(&s->colPrefix, text, p, textEnd) == p
                             : startsWith(text + p, prefix, length))
           p += length;

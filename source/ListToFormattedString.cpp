@@ -39,11 +39,15 @@ static Piece makePiece(const qchar* text) {
 }
 
 static Piece prefixOf(const Renderer* r, int32_t k) {
-  return r->format->prefixVariant ? makePiece(ColumnPrefix(r->format, k)) : r->colPrefix;
+  if (!r->format->prefixVariant) return r->colPrefix;
+  Piece piece = {ColumnPrefix(r->format, k), ColumnPrefixLength(r->format, k)};
+  return piece;
 }
 
 static Piece suffixOf(const Renderer* r, int32_t k) {
-  return r->format->suffixVariant ? makePiece(ColumnSuffix(r->format, k)) : r->colSuffix;
+  if (!r->format->suffixVariant) return r->colSuffix;
+  Piece piece = {ColumnSuffix(r->format, k), ColumnSuffixLength(r->format, k)};
+  return piece;
 }
 
 /* Writes a piece at `at`; returns the position behind it. */
