@@ -21,6 +21,10 @@ if [ "$where" = windows ] || [ "$where" = both ]; then
   # shellcheck source=/dev/null
   . cmake/windows.sh
   windows_build >/dev/null
+  if ! runs_32bit_programs; then
+    echo "== Windows (wine): not run, this machine's kernel refuses 32-bit programs" >&2
+    exit 1
+  fi
   echo "== Windows (wine)"
   wine "${CORVANE_WINDOWS_BUILD_DIR:-build/windows}/bench/corvane_scaling.exe" --cells "$cells" --repeat "$repeat" |
     tr -d '\r'
