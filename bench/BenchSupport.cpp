@@ -181,10 +181,12 @@ void Traffic::writeText(std::int16_t field, const void* text) {
   cb_(kCvOpSetFldVal, int{field}, int{kCvKindString}, const_cast<void*>(text));
 }
 
-std::int32_t Traffic::receiveText(std::int16_t field) {
+std::int32_t Traffic::receiveText(std::int16_t field, std::size_t extraBytes) {
   std::int32_t length = 0;
   cb_(kCvOpGetFldVal, int{field}, int{kCvKindLength}, std::int32_t{4}, static_cast<void*>(&length));
-  Handle handle = corvane::host::newHandle(static_cast<std::size_t>(length) * unitBytes(width_));
+  // The plug-in zero-fills only small blocks; the host overwrites this one.
+  const std::size_t size = static_cast<std::size_t>(length) * unitBytes(width_) + extraBytes;
+  Handle handle = corvane::host::newHandleToOverwrite(size, size);
   cb_(kCvOpGetFldVal, int{field}, int{kCvKindHandle}, std::int32_t{0}, static_cast<void*>(&handle));
   std::int32_t count = -1;
   if (void* data = corvane::host::lockHandle(handle)) {

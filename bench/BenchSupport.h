@@ -91,9 +91,11 @@ class Traffic {
   void writeCells(std::int16_t list, const std::vector<std::int16_t>& refs, std::int32_t rows,
                   const void* cells);
   void writeText(std::int16_t field, const void* text);
-  // Asks for a text's length, has it delivered into a handle of that size
-  // (kind 8) and frees the handle; returns the count delivered.
-  std::int32_t receiveText(std::int16_t field);
+  // Asks for a text's length, has it delivered (kind 8) into a handle made
+  // as the command makes it, with room for the characters and `extraBytes`
+  // more and not zero-filled, then frees the handle; returns the count
+  // delivered.
+  std::int32_t receiveText(std::int16_t field, std::size_t extraBytes);
 
  private:
   Host& host_;

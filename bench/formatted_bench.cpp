@@ -96,6 +96,11 @@ std::size_t rowsForLength(const Shape& s, std::size_t characters) {
   return (characters + delimiter + row + delimiter - 1) / (row + delimiter);
 }
 
+// Characters the floor's text handle has room for past the text, about as
+// many as the command asks for its separators (their exact number costs
+// nothing measurable).
+constexpr std::size_t kAppendedChars = 32;
+
 void readFormat(Traffic& t) {
   alignas(4) unsigned char slot[258 * 4];
   for (std::int16_t field = P3; field <= P8; ++field) t.readParameter(field, slot);
@@ -278,7 +283,9 @@ void registerFstl(const Build& build, const std::string& name, Sized sized, std:
                         t.readColumnDefinition(P2);
                         readFormat(t);
                         t.clearList(P2);
-                        delivered = t.receiveText(P1);
+                        // The command asks room for the count and, past the text, for
+                        // the separators it appends.
+                        delivered = t.receiveText(P1, 4 + kAppendedChars * unit(build));
                         linesSet = t.setLines(P2, lines);
                         t.writeCells(P2, d.refs, lines, d.packedCells.data());
                       };

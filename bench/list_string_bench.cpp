@@ -145,7 +145,7 @@ void registerStringToList(const Build& build, std::size_t rows) {
                     auto once = [&] {
                       t.clearList(P2);
                       t.readColumnDefinition(P2);
-                      delivered = t.receiveText(P1);
+                      delivered = t.receiveText(P1, 0);  // room for the characters only, as the command asks
                       linesSet = t.setLines(P2, lines);
                       t.writeCells(P2, d.refs, lines, d.packedCells.data());
                     };

@@ -22,10 +22,8 @@ Handle newHandle(std::size_t size) noexcept {
   return GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
 }
 
-namespace {
 // The whole block is zero-filled, the part to be overwritten too.
 Handle newHandleToOverwrite(std::size_t size, std::size_t) noexcept { return newHandle(size); }
-}  // namespace
 
 void disposeHandle(Handle handle) noexcept {
   if (handle != nullptr) GlobalFree(handle);
@@ -57,8 +55,8 @@ unsigned char* dataOf(Handle handle) noexcept {
   return static_cast<unsigned char*>(handle) + CORVANE_HANDLE_HEADER;
 }
 
-// A new block whose first `overwritten` bytes the caller writes at once:
-// only the bytes after them are zero-filled.
+}  // namespace
+
 Handle newHandleToOverwrite(std::size_t size, std::size_t overwritten) noexcept {
   if (size > kMaxHandleSize) return nullptr;
   overwritten = std::min(overwritten, size);
@@ -70,8 +68,6 @@ Handle newHandleToOverwrite(std::size_t size, std::size_t overwritten) noexcept 
   record(block)->locks = 0;
   return block;
 }
-
-}  // namespace
 
 Handle newHandle(std::size_t size) noexcept { return newHandleToOverwrite(size, 0); }
 

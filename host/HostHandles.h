@@ -22,6 +22,9 @@ constexpr std::size_t kMaxHandleSize = 0x7FFFFFFF - 8;
 
 // A new zero-filled block of `size` bytes, or null.
 Handle newHandle(std::size_t size) noexcept;
+// A new block of `size` bytes whose first `overwritten` bytes the caller
+// writes at once: only the bytes after them need to be zero-filled.
+Handle newHandleToOverwrite(std::size_t size, std::size_t overwritten) noexcept;
 // Frees a block; null is ignored.
 void disposeHandle(Handle handle) noexcept;
 // The block's data size in bytes; 0 for null.
