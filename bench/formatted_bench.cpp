@@ -96,9 +96,11 @@ std::size_t rowsForLength(const Shape& s, std::size_t characters) {
   return (characters + delimiter + row + delimiter - 1) / (row + delimiter);
 }
 
-// Characters the floor's text handle has room for past the text, about as
-// many as the command asks for its separators (their exact number costs
-// nothing measurable).
+// Characters the floor's text handle has room for past the text.  The
+// command asks room for its last suffix, rowSuffix, rowDelim and ten more
+// (21 characters for html, 775 for near-match); the exact number costs
+// nothing measurable once the count fits, since then our host keeps the
+// block.
 constexpr std::size_t kAppendedChars = 32;
 
 void readFormat(Traffic& t) {
